@@ -1,0 +1,27 @@
+// Reading property-list files (XML or binary) and writing them back as XML.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/plist_value.h"
+
+namespace platform {
+
+// Deepest nesting of arrays and dictionaries a property list may have.
+inline constexpr int kMaxPlistDepth = 512;
+
+// Parses a property list held in memory, XML (a UTF-8 byte order mark allowed) or binary.
+// Refuses, with a reason in *err, what cannot be parsed, what nests deeper than kMaxPlistDepth,
+// and what the reader cannot carry faithfully.
+std::optional<Value> ParsePlist(std::string_view bytes, std::string* err);
+
+// Reads and parses a property-list file; a file of 4 GiB or more is refused.
+std::optional<Value> ReadPlistFile(const std::string& path, std::string* err);
+
+// The XML form of a property list, in the usual layout (tab indentation, the Apple DOCTYPE),
+// keys in their order.
+std::string PlistToXml(const Value& root);
+
+}  // namespace platform

@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the project builds, tests and demonstrates with, where missing.
+set -euo pipefail
+packages=(
+  g++ cmake ninja-build pkg-config clang libclang-rt-14-dev clang-format
+  libgtest-dev libgmock-dev libbenchmark-dev
+  libplist-dev libutf8proc-dev libssl-dev
+  xinetd tftpd-hpa tftp-hpa
+  iproute2 util-linux procps hyperfine python3 sed
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "Missing packages: ${missing[*]}; run this as root to install them." >&2
+    exit 1
+  fi
+  echo "Installing: ${missing[*]}"
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
