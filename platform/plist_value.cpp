@@ -2,6 +2,7 @@
 
 #include <utf8proc.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <unordered_map>
@@ -40,6 +41,9 @@ int CompareNumbers(const Value& a, const Value& b) {
     return x.value < y.value ? -1 : x.value > y.value;
   }
   long double x = NumericValue(a), y = NumericValue(b);
+  // A NaN equals only a NaN and orders before every other number, so that sorts see a
+  // consistent order and a NaN is never found in place of a number.
+  if (std::isnan(x) || std::isnan(y)) return int{std::isnan(y)} - int{std::isnan(x)};
   if (x < y) return -1;
   if (x > y) return 1;
   return 0;
@@ -50,9 +54,9 @@ int CompareBytes(std::string_view a, std::string_view b) {
   return c < 0 ? -1 : c > 0;
 }
 
-// Kinds in sort order; integers and reals share a rank.
+// Kinds in sort order; integers and reals share a rank (a string must never share it).
 int KindRank(const Value& v) {
-  return IsNumber(v) ? 1 : static_cast<int>(v.kind()) + 1;
+  return IsNumber(v) ? static_cast<int>(Value::Kind::kInteger) : static_cast<int>(v.kind());
 }
 
 std::string CaseFolded(const std::string& s) {
@@ -82,6 +86,7 @@ int CompareSameKind(const Value& a, const Value& b, bool fold_case) {
       return static_cast<int>(a.boolean()) - static_cast<int>(b.boolean());
     case Value::Kind::kDate: {
       double x = a.date().seconds_since_2001, y = b.date().seconds_since_2001;
+      if (std::isnan(x) || std::isnan(y)) return int{std::isnan(y)} - int{std::isnan(x)};
       return x < y ? -1 : x > y;
     }
     case Value::Kind::kData:
@@ -120,10 +125,13 @@ struct Dictionary::Impl {
 };
 
 Dictionary::Dictionary() : impl_(std::make_unique<Impl>()) {}
-Dictionary::Dictionary(const Dictionary& other) : impl_(std::make_unique<Impl>(*other.impl_)) {}
+// A moved-from dictionary (impl_ null) copies as an empty one.
+Dictionary::Dictionary(const Dictionary& other)
+    : impl_(other.impl_ ? std::make_unique<Impl>(*other.impl_) : std::make_unique<Impl>()) {}
 Dictionary::Dictionary(Dictionary&& other) noexcept : impl_(std::move(other.impl_)) {}
 Dictionary& Dictionary::operator=(const Dictionary& other) {
-  if (this != &other) impl_ = std::make_unique<Impl>(*other.impl_);
+  if (this != &other)
+    impl_ = other.impl_ ? std::make_unique<Impl>(*other.impl_) : std::make_unique<Impl>();
   return *this;
 }
 Dictionary& Dictionary::operator=(Dictionary&& other) noexcept {
