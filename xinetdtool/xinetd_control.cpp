@@ -1,0 +1,150 @@
+#include "xinetdtool/xinetd_control.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "platform/system_log.h"
+
+const char* const xinetdExecutable = "/usr/sbin/xinetd";
+const char* const xinetdPidFile = "/var/run/xinetd.pid";
+
+std::unique_ptr<QRBShellCommand> shellCommand;
+
+namespace xinetdtool {
+namespace {
+
+// A pid file holds a number and a newline; anything longer is not one.
+constexpr std::size_t kMaxPidFileSize = 4096;
+
+class Fd {
+ public:
+  explicit Fd(int fd) : fd_(fd) {}
+  ~Fd() {
+    if (fd_ >= 0) close(fd_);
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// Reads at most `limit` bytes of the regular file at `path`; nullopt when it is missing, not
+// a regular file, unreadable or longer than `limit`. Opening does not block on a FIFO, and
+// nothing but a regular file is read.
+std::optional<std::string> ReadSmallRegularFile(const std::string& path, std::size_t limit) {
+  struct stat before;
+  if (stat(path.c_str(), &before) != 0 || !S_ISREG(before.st_mode)) return std::nullopt;
+  Fd fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  if (fd.get() < 0) return std::nullopt;
+  struct stat st;
+  if (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  std::string text;
+  char buf[1024];
+  while (text.size() <= limit) {
+    ssize_t n = read(fd.get(), buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return std::nullopt;
+    if (n == 0) return text;
+    text.append(buf, static_cast<std::size_t>(n));
+  }
+  return std::nullopt;
+}
+
+bool IsSpace(char c) {
+  return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+}  // namespace
+
+std::optional<pid_t> PidFromText(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size() && IsSpace(text[i])) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  constexpr long long kMax = std::numeric_limits<pid_t>::max();
+  long long value = 0;
+  bool digits = false;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    digits = true;
+    value = value * 10 + (text[i] - '0');
+    if (value > kMax) return std::nullopt;  // beyond any pid; stop before it can overflow
+  }
+  if (!digits || negative || value == 0) return std::nullopt;
+  return static_cast<pid_t>(value);
+}
+
+std::optional<pid_t> ReadPidFile(const char* path) {
+  std::optional<std::string> text = ReadSmallRegularFile(path, kMaxPidFileSize);
+  if (!text) return std::nullopt;
+  return PidFromText(*text);
+}
+
+bool IsSuperServer(pid_t pid, const char* procRoot) {
+  if (pid <= 0) return false;
+  const std::string dir = std::string(procRoot) + "/" + std::to_string(pid);
+  std::optional<std::string> comm = ReadSmallRegularFile(dir + "/comm", 64);
+  if (!comm || (*comm != "xinetd\n" && *comm != "xinetd")) return false;
+  // The super-server runs as root; a process of another user that merely bears the name is
+  // not one to signal.
+  std::optional<std::string> status = ReadSmallRegularFile(dir + "/status", 64 * 1024);
+  if (!status) return false;
+  const std::string key = "\nUid:";
+  std::size_t at = status->find(key);
+  if (at == std::string::npos) return false;
+  at += key.size();
+  while (at < status->size() && (*status)[at] == '\t') ++at;
+  return status->compare(at, 2, "0\t") == 0;
+}
+
+}  // namespace xinetdtool
+
+namespace {
+
+// The launch's output text as the log shows it.
+std::string OutputOf(const platform::Dictionary& result) {
+  const platform::Value* output = result.Find(commandOutputKey);
+  return output && output->IsString() ? output->string() : std::string("(null)");
+}
+
+// Runs `path` as root through the tool's runner and logs `what` followed by its output. Without
+// a runner nothing is launched and the log shows no output.
+void LaunchAndLog(const char* what, const char* path, const std::vector<std::string>& args) {
+  std::string output = "(null)";
+  if (shellCommand) output = OutputOf(shellCommand->launchAsRoot(path, args));
+  platform::NSLog(std::string(what) + output);
+}
+
+}  // namespace
+
+pid_t XinetdPid() {
+  std::optional<pid_t> pid = xinetdtool::ReadPidFile(xinetdPidFile);
+  return pid && xinetdtool::IsSuperServer(*pid) ? *pid : 0;
+}
+
+void StartXinetd() {
+  if (XinetdPid() != 0) return;
+  LaunchAndLog("Launching xinetd (Morvane) ... ", xinetdExecutable, {"-pidfile", xinetdPidFile});
+}
+
+void RestartXinetd() {
+  pid_t pid = XinetdPid();
+  if (pid == 0) {
+    StartXinetd();
+    return;
+  }
+  LaunchAndLog("Restarting xinetd (Morvane) ... ", "/bin/kill", {"-HUP", std::to_string(pid)});
+}
+
+void StopXinetd() {
+  pid_t pid = XinetdPid();
+  if (pid == 0) return;
+  LaunchAndLog("Stopping xinetd (Morvane) ... ", "/bin/kill", {std::to_string(pid)});
+}

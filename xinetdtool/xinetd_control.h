@@ -1,0 +1,45 @@
+// Starts, restarts (hang-up signal) and stops the xinetd super-server with administrator rights.
+// The pid file is the sign of a running server, but only a number naming a live xinetd run by
+// root counts: a pid file can outlive its server, and its number can pass to another process.
+#pragma once
+
+#include <sys/types.h>
+
+#include <memory>
+#include <optional>
+#include <string_view>
+
+#include "utility/qrb_shell_command.h"
+
+extern const char* const xinetdExecutable;  // "/usr/sbin/xinetd"
+extern const char* const xinetdPidFile;     // "/var/run/xinetd.pid"
+
+// The tool's own command runner, set by main for the run; the launches go through it.
+extern std::unique_ptr<QRBShellCommand> shellCommand;
+
+namespace xinetdtool {
+
+// The leading integer of `text` read as a number is: leading white space, an optional sign,
+// digits. Only a number above 0 within the range of pid_t is a pid; anything else is none.
+std::optional<pid_t> PidFromText(std::string_view text);
+
+// The pid held by the pid file at `path`: none when the file is missing, not a regular file,
+// larger than a pid file can be, or holds no pid. Never blocks (a FIFO is not read).
+std::optional<pid_t> ReadPidFile(const char* path);
+
+// True when a process `pid` runs under `procRoot` (normally "/proc"), is named "xinetd" and
+// runs with the real user id of root.
+bool IsSuperServer(pid_t pid, const char* procRoot = "/proc");
+
+}  // namespace xinetdtool
+
+// The pid of the running super-server, or 0 when the pid file names none.
+pid_t XinetdPid();
+
+// Starts xinetd unless it runs; logs the launch.
+void StartXinetd();
+// Sends xinetd a hang-up signal so that it rereads its configuration; starts it when it does
+// not run.
+void RestartXinetd();
+// Sends xinetd the termination signal; nothing when it does not run.
+void StopXinetd();
