@@ -1,1 +1,68 @@
-int main() { return 0; }
+// configtool configFile [paramName newValue oldValue|keyName newValue]
+//
+// Edits one configuration file of the TFTP service and exits: with a key name alone it turns
+// the TFTP daemon's insecure mode off, with a key name and a value it sets that key in a
+// property list, with a parameter name and two values it edits a line of a text file.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+#include "configtool/config_edits.h"
+#include "platform/utf8_text.h"
+
+namespace {
+
+void Print(std::FILE* stream, const std::string& text) {
+  if (!text.empty()) std::fwrite(text.data(), 1, text.size(), stream);
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  if (argc < 3 || argc > 5) {
+    // Without an invocation name (an empty argument vector reaches us as argc 0, or with a
+    // newer kernel as one empty argument) the usage names the program itself.
+    const char* name =
+        argc > 0 && argv[0] != nullptr && argv[0][0] != '\0' ? argv[0] : "configtool";
+    std::fprintf(stderr, "Usage: %s configFile [paramName newValue oldValue|keyName newValue]\n",
+                 name);
+    return 1;
+  }
+  // Only a test that the file exists and can be read; non-blocking so that a FIFO cannot hold
+  // the run.
+  int fd = open(argv[1], O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    std::fprintf(stderr, "File not found: %s\n", argv[1]);
+    return 1;
+  }
+  close(fd);
+  // The values go into UTF-8 text and property lists; bytes that are not UTF-8 would spoil them.
+  static const char* const kNames[] = {nullptr, nullptr, "paramName", "newValue", "oldValue"};
+  for (int i = 2; i < argc; ++i) {
+    if (!platform::IsValidUtf8(argv[i])) {
+      std::fprintf(stderr, "configtool: %s is not valid UTF-8\n", kNames[i]);
+      return 1;
+    }
+  }
+
+  configFile = argv[1];
+  paramName = argv[2];
+  configtool::EditResult result;
+  if (argc == 3) {
+    result = FixInsecureMode();
+  } else {
+    newValue = argv[3];
+    if (argc == 4) {
+      result = ChangeDictFile();
+    } else {
+      oldValue = argv[4];
+      result = ChangeTextFile();
+    }
+  }
+  Print(stdout, result.out);
+  Print(stderr, result.err);
+  std::fflush(stdout);
+  return result.status;
+}

@@ -1,0 +1,164 @@
+#include "configtool/config_edits.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+#include <optional>
+#include <utility>
+
+#include "configtool/text_edit.h"
+#include "platform/file_io.h"
+#include "platform/file_lock.h"
+#include "platform/plist_file.h"
+#include "platform/plist_value.h"
+#include "utility/qrb_array.h"
+
+std::string configFile;
+std::string paramName;
+std::string newValue;
+std::string oldValue;
+
+namespace {
+
+using configtool::EditResult;
+using platform::Array;
+using platform::Value;
+
+constexpr char kInsecureFlag[] = "-i";
+constexpr char kSecureFlag[] = "-s";
+constexpr char kFixedMessage[] = "Fixed tftpd insecure mode";
+
+// One line for standard error: a hostile path must not be able to start a second line.
+std::string ErrorLine(std::string message) {
+  for (char& c : message) {
+    if (c == '\n' || c == '\r') c = '?';
+  }
+  return "configtool: " + message + "\n";
+}
+
+// The file could not be edited and was left as it was; the run still counts as done.
+EditResult LeftAlone(const char* out, const std::string& why) {
+  return {out, ErrorLine(why + "; the file is left unchanged"), 0};
+}
+
+// A failure that keeps the edit from being made or saved: nothing on standard output.
+EditResult Failed(const std::string& why) {
+  return {"", ErrorLine(why), 1};
+}
+
+// A FIFO or device would block or never end; only a regular file (or a link to one) is edited.
+bool IsRegularFile(const std::string& path, std::string* err) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) {
+    *err = path + ": " + std::strerror(errno);
+    return false;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    *err = path + ": not a regular file";
+    return false;
+  }
+  return true;
+}
+
+// The property list's root dictionary, locked against other runs for as long as `lock` lives.
+// On failure `result` holds what to report.
+std::optional<Value> ReadDictionary(const char* unchanged_out,
+                                    std::optional<platform::FileLock>* lock, EditResult* result) {
+  std::string err;
+  if (!IsRegularFile(configFile, &err)) {
+    *result = LeftAlone(unchanged_out, err);
+    return std::nullopt;
+  }
+  *lock = platform::FileLock::Acquire(configFile, &err);
+  if (!*lock) {
+    *result = Failed(err);
+    return std::nullopt;
+  }
+  std::optional<Value> root = platform::ReadPlistFile(configFile, &err);
+  if (!root) {
+    *result = LeftAlone(unchanged_out, err);
+    return std::nullopt;
+  }
+  if (!root->IsDictionary()) {
+    *result = LeftAlone(unchanged_out, configFile + ": the property list is not a dictionary");
+    return std::nullopt;
+  }
+  return root;
+}
+
+}  // namespace
+
+EditResult ChangeTextFile() {
+  std::string err;
+  if (!IsRegularFile(configFile, &err)) return LeftAlone("0", err);
+  // Read, edit and write under the lock so that concurrent runs do not lose each other's edit.
+  std::optional<platform::FileLock> lock = platform::FileLock::Acquire(configFile, &err);
+  if (!lock) return Failed(err);
+  std::optional<std::string> text = platform::ReadTextFile(configFile, &err);
+  if (!text) return LeftAlone("0", err);
+
+  configtool::TextEdit edit = configtool::EditParameterLine(*text, paramName, oldValue, newValue);
+  if (!edit.found) return {"0", "", 0};
+  text.reset();
+  // The line was found: the file is written back even when nothing on it was replaced.
+  if (!platform::ReplaceFileAtomically(configFile, edit.text, &err)) return Failed(err);
+  return {std::to_string(edit.count), "", 0};
+}
+
+EditResult ChangeDictFile() {
+  EditResult result;
+  std::optional<platform::FileLock> lock;
+  std::optional<Value> root = ReadDictionary("0", &lock, &result);
+  if (!root) return result;
+
+  bool changed = false;
+  Value* value = root->dictionary().Find(paramName);
+  if (value != nullptr && value->IsString()) {
+    oldValue = value->string();
+    if (oldValue != newValue) {
+      *value = Value(newValue);
+      changed = true;
+    }
+  }
+  if (value != nullptr && value->IsArray()) {
+    // Only the last element is replaced, and only when it is a string: the array keeps its
+    // length and an array of other things is not ours to rewrite.
+    Array& array = value->array();
+    if (!array.empty() && array.back().IsString()) {
+      oldValue = array.back().string();
+      if (oldValue != newValue) {
+        array.back() = Value(newValue);
+        changed = true;
+      }
+    }
+  }
+  if (!changed) return {"0", "", 0};
+  std::string err;
+  if (!platform::ReplaceFileAtomically(configFile, platform::PlistToXml(*root), &err))
+    return Failed(err);
+  return {"1", "", 0};
+}
+
+EditResult FixInsecureMode() {
+  EditResult result;
+  std::optional<platform::FileLock> lock;
+  std::optional<Value> root = ReadDictionary("", &lock, &result);
+  if (!root) return result;
+
+  Value* value = root->dictionary().Find(paramName);
+  if (value == nullptr || !value->IsArray()) return {"", "", 0};
+  Array& array = value->array();
+  const Value* found = QRBArray::objectWithValue(array, Value(kInsecureFlag));
+  if (found == nullptr) return {"", "", 0};
+  oldValue = found->string();
+  const std::size_t index = found - array.data();
+  // Every "-i" goes; one "-s" takes the place of the first.
+  std::erase(array, Value(kInsecureFlag));
+  array.insert(array.begin() + index, Value(kSecureFlag));
+
+  std::string err;
+  if (!platform::ReplaceFileAtomically(configFile, platform::PlistToXml(*root), &err))
+    return Failed(err);
+  return {kFixedMessage, "", 0};
+}

@@ -1,0 +1,499 @@
+// configtool as the controlling application sees it: arguments in; standard output, standard
+// error, exit status and the edited file out.
+#include <fcntl.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "gtest/gtest.h"
+#include "platform/plist_file.h"
+#include "tests/test_support.h"
+
+namespace {
+
+using test_support::ReadFile;
+using test_support::RunResult;
+using test_support::TempDir;
+using test_support::WriteFile;
+
+const std::string kTool = CONFIGTOOL_PATH;
+const std::string kUsage = " configFile [paramName newValue oldValue|keyName newValue]\n";
+
+const std::string kService =
+    "service tftp\n{\n\tdisable\t\t= yes\n\tsocket_type\t= dgram\n\tprotocol\t= udp\n"
+    "\twait\t\t= yes\n\tuser\t\t= root\n\tserver\t\t= /usr/libexec/tftpd\n"
+    "\tserver_args\t= -s /private/tftpboot\n}\n";
+
+std::string Plist(const std::string& args) {
+  return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+         "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
+         "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+         "<plist version=\"1.0\">\n<dict>\n\t<key>Disabled</key>\n\t<true/>\n"
+         "\t<key>Label</key>\n\t<string>com.apple.tftpd</string>\n"
+         "\t<key>ProgramArguments</key>\n\t<array>\n" +
+         args + "\t</array>\n\t<key>Port</key>\n\t<integer>69</integer>\n</dict>\n</plist>\n";
+}
+std::string Strings(const std::vector<std::string>& items) {
+  std::string out;
+  for (const std::string& s : items) out += "\t\t<string>" + s + "</string>\n";
+  return out;
+}
+const std::string kDaemonPlist = Plist(Strings({"/usr/libexec/tftpd", "-i", "/private/tftpboot"}));
+
+RunResult Tool(std::vector<std::string> args) {
+  args.insert(args.begin(), kTool);
+  return test_support::Run(args);
+}
+
+ino_t Inode(const std::string& path) {
+  struct stat st {};
+  stat(path.c_str(), &st);
+  return st.st_ino;
+}
+
+// The strings of the array under `key`, or a note of what was found instead.
+std::vector<std::string> ArrayAt(const std::string& path, const std::string& key) {
+  std::string err;
+  std::optional<platform::Value> root = platform::ReadPlistFile(path, &err);
+  if (!root || !root->IsDictionary()) return {"unreadable: " + err};
+  const platform::Value* v = root->dictionary().Find(key);
+  if (v == nullptr || !v->IsArray()) return {"no array"};
+  std::vector<std::string> out;
+  for (const platform::Value& e : v->array()) out.push_back(e.IsString() ? e.string() : "?");
+  return out;
+}
+
+// Expects the run to have left the file alone, explained in one line, and finished with 0.
+void ExpectLeftAlone(const RunResult& r, const std::string& out, const std::string& path,
+                     const std::string& before) {
+  EXPECT_EQ(r.out, out);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+  EXPECT_EQ(r.err.back(), '\n');
+  EXPECT_EQ(ReadFile(path), before);
+}
+
+TEST(ConfigtoolCommandLine, UsageMissingFileAndBadArguments) {
+  TempDir dir;
+  const std::string f = dir.File("tftp");
+  WriteFile(f, kService);
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{f}, {f, "a", "b", "c", "d"}, {}}) {
+    RunResult r = Tool(args);
+    EXPECT_EQ(r.err, "Usage: " + kTool + kUsage);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.status, 1);
+  }
+
+  // No arguments at all, not even a name (the kernel may pass one empty name instead).
+  int err_pipe[2];
+  ASSERT_EQ(pipe2(err_pipe, O_CLOEXEC), 0);
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(err_pipe[1], 2);
+    char* none[] = {nullptr};
+    execve(kTool.c_str(), none, environ);
+    _exit(127);
+  }
+  close(err_pipe[1]);
+  std::string err;
+  char buf[512];
+  for (ssize_t n; (n = read(err_pipe[0], buf, sizeof buf)) > 0;) err.append(buf, n);
+  close(err_pipe[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_EQ(err, "Usage: configtool" + kUsage);
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+
+  const std::string missing = dir.File("no such file");
+  RunResult r = Tool({missing, "disable", "no", "yes"});
+  EXPECT_EQ(r.err, "File not found: " + missing + "\n");
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.status, 1);
+
+  // Values that are not UTF-8 would spoil the file: refused before it is touched.
+  r = Tool({f, "disable", "n\xFFo", "yes"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(ReadFile(f), kService);
+
+  // Neither a folder nor a FIFO is edited; the FIFO must not hold the run.
+  ExpectLeftAlone(Tool({dir.path(), "x", "y", "z"}), "0", f, kService);
+  ASSERT_EQ(mkfifo(dir.File("fifo").c_str(), 0600), 0);
+  ExpectLeftAlone(Tool({dir.File("fifo"), "ProgramArguments"}), "", f, kService);
+}
+
+TEST(ConfigtoolTextFile, EditsOnlyTheFirstLineNamingTheParameter) {
+  TempDir dir;
+  const std::string f = dir.File("tftp");
+  WriteFile(f, kService);
+  RunResult r = Tool({f, "disable", "no", "yes"});
+  EXPECT_EQ(r.out, "1");
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.status, 0);
+  std::string want = kService;
+  want.replace(want.find("= yes"), 5, "= no");
+  EXPECT_EQ(ReadFile(f), want);
+
+  r = Tool({f, "server_args", "/srv/tftp", "/private/tftpboot"});
+  EXPECT_EQ(r.out, "1");
+  want.replace(want.find("/private/tftpboot"), 17, "/srv/tftp");
+  EXPECT_EQ(ReadFile(f), want);
+
+  // Every occurrence on the first line naming it, none elsewhere.
+  WriteFile(f, "a = x x\nb = x\na = x\n");
+  EXPECT_EQ(Tool({f, "a =", "yy", "x"}).out, "2");
+  EXPECT_EQ(ReadFile(f), "a = yy yy\nb = x\na = x\n");
+
+  // A name that is not there (the search is case-sensitive), or empty: 0 and no write.
+  WriteFile(f, kService);
+  ino_t before = Inode(f);
+  for (const char* name : {"Disable", ""}) {
+    r = Tool({f, name, "no", "yes"});
+    EXPECT_EQ(r.out, "0");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(Inode(f), before);
+  }
+  // The line is found but holds no old value, or an empty one: 0, contents unchanged.
+  for (const char* old_value : {"maybe", ""}) {
+    EXPECT_EQ(Tool({f, "disable", "no", old_value}).out, "0");
+    EXPECT_EQ(ReadFile(f), kService);
+  }
+}
+
+TEST(ConfigtoolTextFile, LineTerminatorsAndUntouchedBytes) {
+  struct Case {
+    std::string text, param, old_value, new_value, count, want;
+  } cases[] = {
+      {"a=1\r\nb=1\r\n", "b", "1", "2", "1", "a=1\r\nb=2\r\n"},
+      {"a=1\rb=1\rc=1", "b", "1", "2", "1", "a=1\rb=2\rc=1"},
+      {"a=1\nb=1", "b", "1", "2", "1", "a=1\nb=2"},
+      {"\xEF\xBB\xBF"
+       "a=1\na=1\n",
+       "a", "1", "22", "1",
+       "\xEF\xBB\xBF"
+       "a=22\na=1\n"},
+      // U+2028, U+2029 and U+0085 end lines too.
+      {"a=1\u2028b=1\u2029c=1\n", "b", "1", "2", "1", "a=1\u2028b=2\u2029c=1\n"},
+      {"a=1\u0085b=1\n", "a", "1", "2", "1", "a=2\u0085b=1\n"},
+      // A name that spans lines takes in every line it touches.
+      {"q=1 x\ny=1\nz=1", "x\ny", "1", "2", "2", "q=2 x\ny=2\nz=1"},
+      {"a=1\r\nb=1\r\nc=1", "1\r", "1", "2", "1", "a=2\r\nb=1\r\nc=1"},
+      {"a=1\r\nb=1\r\nc=1", "\nb", "1", "2", "2", "a=2\r\nb=2\r\nc=1"},
+      // The terminator is part of the line; an occurrence reaching past it is not.
+      {"a=1\r\nb=1", "a", "\r\n", "\n", "1", "a=1\nb=1"},
+      {"a=1\nb=1", "a", "1\nb", "X", "0", "a=1\nb=1"},
+      // Left to right, without overlaps.
+      {"k=aaaaa\n", "k", "aa", "a", "2", "k=aaa\n"},
+      {"k=ab\n", "k", "ab", "abab", "1", "k=abab\n"},
+  };
+  TempDir dir;
+  const std::string f = dir.File("conf");
+  for (const Case& c : cases) {
+    WriteFile(f, c.text);
+    RunResult r = Tool({f, c.param, c.new_value, c.old_value});
+    EXPECT_EQ(r.out, c.count) << c.text;
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(ReadFile(f), c.want) << c.text;
+  }
+
+  // Bytes that are not UTF-8: nothing is changed.
+  const std::string latin1 = "name=Jos\xE9\nport=69\n";
+  WriteFile(f, latin1);
+  ExpectLeftAlone(Tool({f, "port", "70", "69"}), "0", f, latin1);
+}
+
+class ConfigtoolPlist : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    xml_ = dir_.File("tftp.plist");
+    WriteFile(xml_, kDaemonPlist);
+    binary_ = dir_.File("binary.plist");
+    RunResult r =
+        test_support::Run({"/usr/bin/python3", "-c",
+                           "import plistlib,sys\n"
+                           "d={'Label':'com.apple.tftpd','ProgramArguments':"
+                           "['/usr/libexec/tftpd','-i','/private/tftpboot'],'Port':69}\n"
+                           "plistlib.dump(d,open(sys.argv[1],'wb'),fmt=plistlib.FMT_BINARY)",
+                           binary_});
+    if (r.status != 0) GTEST_SKIP() << "python3 plistlib is needed: " << r.err;
+  }
+  TempDir dir_;
+  std::string xml_, binary_;
+};
+
+TEST_F(ConfigtoolPlist, ChangeDictFileSetsAStringOrTheLastElement) {
+  for (const std::string& f : {xml_, binary_}) {
+    RunResult r = Tool({f, "ProgramArguments", "/srv/tftp"});
+    EXPECT_EQ(r.out, "1");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(ArrayAt(f, "ProgramArguments"),
+              (std::vector<std::string>{"/usr/libexec/tftpd", "-i", "/srv/tftp"}));
+    EXPECT_EQ(ReadFile(f).rfind("<?xml", 0), 0u);  // written back as XML
+
+    // The same value again, or a key that is missing or holds a number: 0 and no write.
+    ino_t before = Inode(f);
+    for (std::vector<std::string> args : {std::vector<std::string>{"ProgramArguments", "/srv/tftp"},
+                                          {"Label", "com.apple.tftpd"},
+                                          {"Nothing", "x"},
+                                          {"Port", "70"}}) {
+      args.insert(args.begin(), f);
+      EXPECT_EQ(Tool(args).out, "0") << args[1];
+    }
+    EXPECT_EQ(Inode(f), before);
+
+    EXPECT_EQ(Tool({f, "Label", "org.example.tftpd"}).out, "1");
+    std::string err;
+    std::optional<platform::Value> root = platform::ReadPlistFile(f, &err);
+    ASSERT_TRUE(root) << err;
+    EXPECT_EQ(root->dictionary().Find("Label")->string(), "org.example.tftpd");
+    EXPECT_EQ(root->dictionary().entries()[0].first, f == xml_ ? "Disabled" : "Label");
+  }
+
+  // An empty array, or one that does not end in a string, is left alone.
+  for (const std::string& args : {std::string(), Strings({"a"}) + "\t\t<integer>1</integer>\n"}) {
+    const std::string text = Plist(args);
+    WriteFile(xml_, text);
+    EXPECT_EQ(Tool({xml_, "ProgramArguments", "/srv/tftp"}).out, "0");
+    EXPECT_EQ(ReadFile(xml_), text);
+  }
+}
+
+TEST_F(ConfigtoolPlist, FixInsecureModeReplacesTheFlag) {
+  for (const std::string& f : {xml_, binary_}) {
+    RunResult r = Tool({f, "ProgramArguments"});
+    EXPECT_EQ(r.out, "Fixed tftpd insecure mode");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(ArrayAt(f, "ProgramArguments"),
+              (std::vector<std::string>{"/usr/libexec/tftpd", "-s", "/private/tftpboot"}));
+    // Already secure, or not an array: nothing printed, nothing written.
+    ino_t before = Inode(f);
+    for (const char* key : {"ProgramArguments", "Label", "Missing"}) {
+      r = Tool({f, key});
+      EXPECT_EQ(r.out, "");
+      EXPECT_EQ(r.status, 0);
+    }
+    EXPECT_EQ(Inode(f), before);
+  }
+  // Twice "-i": one "-s" where the first was.
+  WriteFile(xml_, Plist(Strings({"tftpd", "-i", "-l", "-i", "/dir"})));
+  EXPECT_EQ(Tool({xml_, "ProgramArguments"}).out, "Fixed tftpd insecure mode");
+  EXPECT_EQ(ArrayAt(xml_, "ProgramArguments"),
+            (std::vector<std::string>{"tftpd", "-s", "-l", "/dir"}));
+}
+
+TEST_F(ConfigtoolPlist, UnusablePropertyListsAreLeftAlone) {
+  for (const std::string& text :
+       {std::string("<plist><dict><key>ProgramArguments</key><array>"),
+        std::string("not a property list at all\n"),
+        std::string("<?xml version=\"1.0\"?><plist version=\"1.0\"><array><string>-i</string>"
+                    "</array></plist>")}) {
+    WriteFile(xml_, text);
+    ExpectLeftAlone(Tool({xml_, "ProgramArguments", "/srv"}), "0", xml_, text);
+    ExpectLeftAlone(Tool({xml_, "ProgramArguments"}), "", xml_, text);
+  }
+}
+
+TEST(ConfigtoolSafety, ModeOwnerAndSymbolicLinkSurvive) {
+  TempDir dir;
+  const std::string target = dir.File("real.conf");
+  const std::string link = dir.File("link.conf");
+  WriteFile(target, kService);
+  ASSERT_EQ(chmod(target.c_str(), 0640), 0);
+  const bool root = test_support::IsRoot();
+  if (root) ASSERT_EQ(chown(target.c_str(), 4321, 4322), 0);
+  ASSERT_EQ(symlink("real.conf", link.c_str()), 0);
+
+  EXPECT_EQ(Tool({link, "disable", "no", "yes"}).out, "1");
+  struct stat st {};
+  ASSERT_EQ(lstat(link.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  ASSERT_EQ(stat(target.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  if (root) {
+    EXPECT_EQ(st.st_uid, 4321u);
+    EXPECT_EQ(st.st_gid, 4322u);
+  }
+  EXPECT_NE(ReadFile(target).find("disable\t\t= no"), std::string::npos);
+
+  WriteFile(target, kDaemonPlist);
+  EXPECT_EQ(Tool({link, "ProgramArguments"}).out, "Fixed tftpd insecure mode");
+  ASSERT_EQ(lstat(link.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  ASSERT_EQ(stat(target.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  if (root) EXPECT_EQ(st.st_uid, 4321u);
+}
+
+TEST(ConfigtoolSafety, ConcurrentRunsLoseNoEdit) {
+  TempDir dir;
+  const std::string f = dir.File("conf");
+  constexpr int kRuns = 16;
+  std::string line = "tokens =", want = "tokens =";
+  char token[8];
+  for (int i = 0; i < kRuns; ++i) {
+    std::snprintf(token, sizeof token, " t%02d", i);
+    line += token;
+    std::snprintf(token, sizeof token, " u%02d", i);
+    want += token;
+  }
+  WriteFile(f, "# header\n" + line + "\nother = t00\n");
+  std::vector<RunResult> results(kRuns);
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kRuns; ++i) {
+    threads.emplace_back([&, i] {
+      char from[8], to[8];
+      std::snprintf(from, sizeof from, "t%02d", i);
+      std::snprintf(to, sizeof to, "u%02d", i);
+      results[i] = Tool({f, "tokens", to, from});
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  for (const RunResult& r : results) EXPECT_EQ(r.out + r.err, "1");
+  EXPECT_EQ(ReadFile(f), "# header\n" + want + "\nother = t00\n");
+}
+
+TEST(ConfigtoolSafety, AKilledRunLeavesTheOldFileOrTheNewOne) {
+  TempDir dir;
+  const std::string f = dir.File("big.conf");
+  std::string old_text = "first = old\n";
+  for (int i = 0; old_text.size() < (32u << 20); ++i)
+    old_text += "filler line " + std::to_string(i) + "\n";
+  std::string new_text = old_text;
+  new_text.replace(8, 3, "new");
+
+  auto start = [&] {
+    pid_t pid = fork();
+    if (pid == 0) {
+      int null = open("/dev/null", O_WRONLY);
+      dup2(null, 1);
+      dup2(null, 2);
+      execl(kTool.c_str(), kTool.c_str(), f.c_str(), "first", "new", "old", nullptr);
+      _exit(127);
+    }
+    return pid;
+  };
+  WriteFile(f, old_text);
+  auto t0 = std::chrono::steady_clock::now();
+  int status = 0;
+  waitpid(start(), &status, 0);
+  const auto full = std::chrono::steady_clock::now() - t0;
+  ASSERT_EQ(ReadFile(f), new_text);
+
+  int olds = 0, news = 0;
+  for (int i = 0; i <= 24; ++i) {
+    WriteFile(f, old_text);
+    pid_t pid = start();
+    std::this_thread::sleep_for(full * i / 20);
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+    std::string now = ReadFile(f);
+    if (now == old_text) {
+      ++olds;
+    } else {
+      ++news;
+      ASSERT_EQ(now, new_text) << "killed after " << i << "/20 of a run";
+    }
+  }
+  EXPECT_GT(olds, 0);
+  EXPECT_GT(news, 0);
+}
+
+// Runs configtool in a private mount namespace in which `dir` has been made read-only (or a
+// small full tmpfs) and reports (status, out, err, file unchanged, other files left).
+struct Sandboxed {
+  RunResult run;
+  bool unchanged = false;
+  int files = 0;
+};
+Sandboxed RunWhereWritesFail(const std::string& dir, bool full_disk,
+                             const std::vector<std::string>& args, const std::string& contents) {
+  int report[2];
+  if (pipe2(report, O_CLOEXEC) != 0) return {};
+  pid_t pid = fork();
+  if (pid == 0) {
+    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr))
+      _exit(2);
+    const std::string file = dir + "/conf";
+    if (full_disk) {
+      if (mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=64k") != 0) _exit(3);
+      WriteFile(file, contents);
+    } else {
+      WriteFile(file, contents);
+      if (mount(dir.c_str(), dir.c_str(), nullptr, MS_BIND, nullptr) != 0 ||
+          mount(nullptr, dir.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0)
+        _exit(3);
+    }
+    std::vector<std::string> argv = {kTool, file};
+    argv.insert(argv.end(), args.begin(), args.end());
+    RunResult r = test_support::Run(argv);
+    int files = 0;
+    for (auto& entry : std::filesystem::directory_iterator(dir)) files += entry.exists();
+    std::string text = std::to_string(r.status) + '\0' + (ReadFile(file) == contents ? "1" : "0") +
+                       '\0' + std::to_string(files) + '\0' + r.out + '\0' + r.err;
+    ssize_t written = write(report[1], text.data(), text.size());
+    _exit(written == static_cast<ssize_t>(text.size()) ? 0 : 4);
+  }
+  close(report[1]);
+  std::string text;
+  char buf[4096];
+  for (ssize_t n; (n = read(report[0], buf, sizeof buf)) > 0;) text.append(buf, n);
+  close(report[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  std::vector<std::string> parts(1);
+  for (char c : text) {
+    if (c == '\0') {
+      parts.emplace_back();
+    } else {
+      parts.back().push_back(c);
+    }
+  }
+  Sandboxed s;
+  if (parts.size() != 5) return s;
+  s.run.status = std::stoi(parts[0]);
+  s.unchanged = parts[1] == "1";
+  s.files = std::stoi(parts[2]);
+  s.run.out = parts[3];
+  s.run.err = parts[4];
+  return s;
+}
+
+TEST(ConfigtoolSafety, AFailedWriteIsReportedAndLeavesTheFileWhole) {
+  if (!test_support::IsRoot()) GTEST_SKIP() << "needs root for a private mount namespace";
+  TempDir dir;
+  const std::string big_service = kService + std::string(40 << 10, '#') + "\n";
+  struct Case {
+    bool full_disk;
+    std::vector<std::string> args;
+    std::string contents;
+  } cases[] = {
+      {false, {"disable", "no", "yes"}, kService},
+      {false, {"ProgramArguments", "/srv/tftp"}, kDaemonPlist},
+      {false, {"ProgramArguments"}, kDaemonPlist},
+      {true, {"disable", "no", "yes"}, big_service},
+  };
+  for (const Case& c : cases) {
+    Sandboxed s = RunWhereWritesFail(dir.path(), c.full_disk, c.args, c.contents);
+    EXPECT_EQ(s.run.status, 1) << c.args[0] << " " << s.run.err;
+    EXPECT_EQ(s.run.out, "");
+    EXPECT_NE(s.run.err.find(dir.path() + "/conf"), std::string::npos) << s.run.err;
+    EXPECT_TRUE(s.unchanged);
+    EXPECT_EQ(s.files, 1) << "a temporary file was left behind";
+  }
+}
+
+}  // namespace
