@@ -3,6 +3,7 @@
 // is installed; otherwise refused.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
@@ -10,7 +11,11 @@ using OSStatus = std::int32_t;
 using AuthorizationFlags = std::uint32_t;
 
 inline constexpr OSStatus errAuthorizationSuccess = 0;
+inline constexpr OSStatus errAuthorizationInvalidRef = -60002;
+inline constexpr OSStatus errAuthorizationInvalidPointer = -60004;
 inline constexpr OSStatus errAuthorizationDenied = -60005;
+inline constexpr OSStatus errAuthorizationInteractionNotAllowed = -60007;
+inline constexpr OSStatus errAuthorizationInternal = -60008;
 inline constexpr OSStatus errAuthorizationToolExecuteFailure = -60031;
 
 inline constexpr AuthorizationFlags kAuthorizationFlagDefaults = 0;
@@ -39,16 +44,35 @@ struct AuthorizationRights {
 OSStatus AuthorizationCreate(const AuthorizationRights* rights, const void* environment,
                              AuthorizationFlags flags, AuthorizationRef* authorization);
 
+// Grants "system.privilege.admin" (any other right is denied) when the effective user is root,
+// when this reference holds it already, or, with kAuthorizationFlagExtendRights and
+// kAuthorizationFlagInteractionAllowed, when pkexec is installed: its authentication dialog is
+// then shown when the tool is started. Without interaction allowed the answer comes at once.
 OSStatus AuthorizationCopyRights(AuthorizationRef authorization, const AuthorizationRights* rights,
                                  const void* environment, AuthorizationFlags flags,
                                  AuthorizationRights** authorizedRights);
 
-// Starts the tool as root. Its standard input and output are one socket pair, handed back in
-// *communicationsPipe (may be null: the child's input and output are /dev/null). The child is
-// reaped when the stream is closed with AuthorizationCloseStream.
+// Starts the tool as root: directly when the effective user is root, else through
+// "/usr/bin/pkexec" (an absolute tool path is then required), else errAuthorizationDenied. The
+// path is executed as given, with no search of PATH. Its standard input and output are one
+// socket pair (AF_UNIX, SOCK_STREAM), our end handed back in *communicationsPipe; standard
+// error is inherited. Close that stream with AuthorizationCloseStream, never fclose: it also
+// reaps the child. With communicationsPipe null the child's input and output are /dev/null and
+// the call waits for it to end. errAuthorizationToolExecuteFailure when the tool cannot be
+// started (no such file, not executable).
 OSStatus AuthorizationExecuteWithPrivileges(AuthorizationRef authorization, const char* pathToTool,
                                             AuthorizationFlags options, char* const* arguments,
                                             FILE** communicationsPipe);
 
+// Closes a stream from AuthorizationExecuteWithPrivileges and waits for its child to end.
+// *childStatus (when not null) receives the child's wait status as waitpid(2) gives it.
+// errAuthorizationInvalidPointer for a stream that did not come from there (left untouched).
+OSStatus AuthorizationCloseStream(FILE* communicationsPipe, int* childStatus = nullptr);
+
 OSStatus AuthorizationFree(AuthorizationRef authorization, AuthorizationFlags flags);
 
+namespace platform {
+// Tests only: the program that asks for administrator rights when we are not root, in place of
+// "/usr/bin/pkexec" (null restores it). It is started as `helper tool args...`.
+void SetPrivilegeHelperForTesting(const char* path);
+}  // namespace platform

@@ -2,6 +2,7 @@
 // dictionary: "cmdOutput", "cmdError" and "cmdResult".
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,12 +25,19 @@ class QRBShellCommand {
   QRBShellCommand(const QRBShellCommand&) = delete;
   QRBShellCommand& operator=(const QRBShellCommand&) = delete;
 
-  // As the calling user. Input, when given, is written to the child's standard input, which is
-  // then closed (at once when there is none).
+  // As the calling user, `path` executed as given (no search of PATH, no shell). Input, when
+  // given, is written to the child's standard input while its output and error are read; the
+  // input is then closed (at once when there is none) and the child is reaped. "cmdOutput" and
+  // "cmdError" hold the child's bytes exactly; "cmdResult" is 0 whatever the child's exit status,
+  // or -1 when the program cannot be started ("cmdError" then names the path and the reason).
   platform::Dictionary launch(const std::string& path, const std::vector<std::string>& args = {},
                               const std::optional<std::string>& stdInput = std::nullopt);
 
-  // With administrator rights, through the authorization calls.
+  // With administrator rights, through the authorization calls: silently when this runner holds
+  // the right already, else asking the user. The child's standard input and output are one
+  // stream: the input is written, then ended, and everything is read to the end of the stream;
+  // the child is reaped. "cmdResult" 0 ("cmdOutput" the bytes read), -1 when the program cannot
+  // be started, -2 when the right is refused (messages in "cmdOutput", no "cmdError").
   platform::Dictionary launchAsRoot(const std::string& path,
                                     const std::vector<std::string>& args = {},
                                     const std::optional<std::string>& stdInput = std::nullopt);

@@ -1,0 +1,230 @@
+#include "utility/qrb_shell_command.h"
+
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <string>
+
+namespace {
+
+const std::string& Text(const platform::Dictionary& result, const char* key) {
+  static const std::string missing = "<missing>";
+  const platform::Value* value = result.Find(key);
+  return value && value->IsString() ? value->string() : missing;
+}
+
+std::int64_t Code(const platform::Dictionary& result) {
+  const platform::Value* value = result.Find(commandResultKey);
+  return value && value->kind() == platform::Value::Kind::kInteger ? value->integer().value : 999;
+}
+
+// Runs `body` in a forked child that has become the unprivileged user "nobody"; its return
+// value is the child's exit status. Failures are described on standard error by the body.
+int AsNobody(const std::function<int()>& body) {
+  pid_t pid = fork();
+  if (pid == 0) {
+    if (setgroups(0, nullptr) != 0 || setresgid(65534, 65534, 65534) != 0 ||
+        setresuid(65534, 65534, 65534) != 0)
+      _exit(100);
+    _exit(body());
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+class ShellCommandTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    runner_ = QRBShellCommand::Create();
+    ASSERT_NE(runner_, nullptr);
+  }
+  void TearDown() override {
+    runner_.reset();
+    platform::SetPrivilegeHelperForTesting(nullptr);
+    // Every child was reaped.
+    errno = 0;
+    EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);
+    EXPECT_EQ(errno, ECHILD);
+  }
+  std::unique_ptr<QRBShellCommand> runner_;
+};
+
+TEST_F(ShellCommandTest, QuietProgramGivesEmptyTextsAndExitStatusIsNotReported) {
+  for (const char* program : {"/bin/true", "/bin/false"}) {
+    platform::Dictionary result = runner_->launch(program);
+    EXPECT_EQ(Text(result, commandOutputKey), "") << program;
+    EXPECT_EQ(Text(result, commandErrorKey), "") << program;
+    EXPECT_EQ(Code(result), 0) << program;
+    EXPECT_EQ(result.size(), 3u);
+  }
+}
+
+TEST_F(ShellCommandTest, OutputAndErrorKeepTheChildsBytes) {
+  platform::Dictionary result = runner_->launch(
+      "/bin/sh", {"-c", "printf '\\377\\000\\200caf\\303\\251'; printf 'e\\001' >&2"});
+  EXPECT_EQ(Text(result, commandOutputKey), std::string("\xff\0\x80"
+                                                        "caf\xc3\xa9",
+                                                        8));
+  EXPECT_EQ(Text(result, commandErrorKey), std::string("e\x01"));
+  // Arguments reach the program as given, without a shell between.
+  result = runner_->launch("/bin/echo", {"$HOME", "a b", "*"});
+  EXPECT_EQ(Text(result, commandOutputKey), "$HOME a b *\n");
+}
+
+TEST_F(ShellCommandTest, LargeInputAndBothOutputsFlowAtOnce) {
+  constexpr std::size_t kSize = 64u << 20;
+  std::string input(kSize, '\0');
+  for (std::size_t i = 0; i < kSize; ++i) input[i] = static_cast<char>(i * 7 + i / 4096);
+  platform::Dictionary result = runner_->launch(
+      "/bin/sh", {"-c", "head -c 67108864 /dev/zero | tr '\\000' e >&2 & cat; wait"}, input);
+  EXPECT_EQ(Code(result), 0);
+  EXPECT_TRUE(Text(result, commandOutputKey) == input);
+  EXPECT_EQ(Text(result, commandErrorKey), std::string(kSize, 'e'));
+}
+
+TEST_F(ShellCommandTest, InputIsEndedSoAReadingChildFinishes) {
+  platform::Dictionary result = runner_->launch("/bin/cat");
+  EXPECT_EQ(Text(result, commandOutputKey), "");
+  result = runner_->launch("/bin/cat", {}, std::string(""));
+  EXPECT_EQ(Text(result, commandOutputKey), "");
+  result = runner_->launch("/bin/cat", {"-"}, std::string("line\n"));
+  EXPECT_EQ(Text(result, commandOutputKey), "line\n");
+}
+
+TEST_F(ShellCommandTest, ChildThatIgnoresItsInputDoesNotRaiseSigpipeHere) {
+  struct sigaction before {};
+  sigaction(SIGPIPE, nullptr, &before);
+  platform::Dictionary result =
+      runner_->launch("/bin/sh", {"-c", "exec 0<&-; echo gone"}, std::string(8u << 20, 'x'));
+  EXPECT_EQ(Code(result), 0);
+  EXPECT_EQ(Text(result, commandOutputKey), "gone\n");
+  // Nothing pending, nothing left blocked, the disposition untouched.
+  sigset_t pending, mask;
+  sigpending(&pending);
+  pthread_sigmask(SIG_SETMASK, nullptr, &mask);
+  EXPECT_FALSE(sigismember(&pending, SIGPIPE));
+  EXPECT_FALSE(sigismember(&mask, SIGPIPE));
+  struct sigaction after {};
+  sigaction(SIGPIPE, nullptr, &after);
+  EXPECT_EQ(before.sa_handler, after.sa_handler);
+}
+
+TEST_F(ShellCommandTest, ProgramThatCannotStartIsReportedWithReason) {
+  char folder[] = "/tmp/runner-test-XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  std::string plain = std::string(folder) + "/not-executable";
+  FILE* file = std::fopen(plain.c_str(), "w");
+  ASSERT_NE(file, nullptr);
+  std::fputs("#!/bin/sh\necho ran\n", file);
+  std::fclose(file);
+  chmod(plain.c_str(), 0644);
+  const std::string missing = std::string(folder) + "/missing";
+
+  struct Case {
+    std::string path;
+    const char* reason;
+  } cases[] = {{missing, "No such file or directory"},
+               {plain, "Permission denied"},
+               {"true", "No such file or directory"}};  // no search of PATH
+  for (const Case& c : cases) {
+    platform::Dictionary result = runner_->launch(c.path, {"x"}, std::string("in"));
+    EXPECT_EQ(Code(result), -1) << c.path;
+    EXPECT_EQ(Text(result, commandOutputKey), "") << c.path;
+    EXPECT_EQ(Text(result, commandErrorKey), c.path + ": " + c.reason);
+  }
+  EXPECT_EQ(Code(runner_->launch(std::string("/bin/true\0x", 11))), -1);
+  unlink(plain.c_str());
+  rmdir(folder);
+}
+
+TEST_F(ShellCommandTest, PrivilegedLaunchUsesOneStreamBothWays) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root";
+  // More input than the socket holds, echoed while it is written.
+  std::string input(16u << 20, '\0');
+  for (std::size_t i = 0; i < input.size(); ++i) input[i] = static_cast<char>(i % 251);
+  platform::Dictionary result = runner_->launchAsRoot("/bin/cat", {}, input);
+  EXPECT_EQ(Code(result), 0);
+  EXPECT_TRUE(Text(result, commandOutputKey) == input);
+  EXPECT_EQ(result.Find(commandErrorKey), nullptr);
+
+  // Output of whole 512-byte blocks is read to its end.
+  for (const char* count : {"512", "4096", "1048576"}) {
+    result = runner_->launchAsRoot("/usr/bin/head", {"-c", count, "/dev/zero"});
+    EXPECT_EQ(Text(result, commandOutputKey), std::string(std::atoi(count), '\0')) << count;
+  }
+  // No input: the stream is ended at once, so cat finishes.
+  result = runner_->launchAsRoot("/bin/cat");
+  EXPECT_EQ(Text(result, commandOutputKey), "");
+  EXPECT_EQ(Code(result), 0);
+  // A child that leaves without reading still has its output read.
+  result = runner_->launchAsRoot("/bin/echo", {"done"}, std::string(4u << 20, 'x'));
+  EXPECT_EQ(Text(result, commandOutputKey), "done\n");
+  result = runner_->launchAsRoot("/no/such/program", {"a"});
+  EXPECT_EQ(Text(result, commandOutputKey),
+            "Unable to launch /no/such/program with superuser privileges");
+  EXPECT_EQ(Code(result), -1);
+}
+
+TEST_F(ShellCommandTest, OrdinaryUserWithoutPkexecIsRefused) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to become another user";
+  auto refused = [](const char* helper) {
+    return [helper] {
+      platform::SetPrivilegeHelperForTesting(helper);
+      std::unique_ptr<QRBShellCommand> runner = QRBShellCommand::Create();
+      if (!runner) return 1;
+      if (runner->authAgent("/bin/true", 1) || runner->authAgent("/bin/true", 2)) return 2;
+      platform::Dictionary result = runner->launchAsRoot("/bin/true", {"-x"}, std::string("in"));
+      if (Code(result) != -2) return 3;
+      if (Text(result, commandOutputKey) != "Authentication failed for command /bin/true") {
+        std::fprintf(stderr, "got: %s\n", Text(result, commandOutputKey).c_str());
+        return 4;
+      }
+      if (result.Find(commandErrorKey) || result.size() != 2) return 5;
+      return 0;
+    };
+  };
+  EXPECT_EQ(AsNobody(refused("/nonexistent/pkexec")), 0);
+  // The real helper only where it is absent: a present one would show its dialog.
+  if (access("/usr/bin/pkexec", F_OK) != 0) {
+    EXPECT_EQ(AsNobody(refused(nullptr)), 0);
+  }
+}
+
+TEST_F(ShellCommandTest, OrdinaryUserIsAskedOnceThenRunsThroughTheHelper) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to become another user";
+  // /usr/bin/env stands in for pkexec: it runs "tool args..." as given.
+  EXPECT_EQ(AsNobody([] {
+              platform::SetPrivilegeHelperForTesting("/usr/bin/env");
+              std::unique_ptr<QRBShellCommand> runner = QRBShellCommand::Create();
+              if (!runner) return 1;
+              if (runner->authAgent("/bin/cat", 3)) return 2;  // silent: not granted yet
+              platform::Dictionary result = runner->launchAsRoot("/bin/cat", {}, std::string("hi"));
+              if (Code(result) != 0 || Text(result, commandOutputKey) != "hi") return 3;
+              if (!runner->authAgent("/bin/cat", 3)) return 4;  // the right stays with it
+              if (QRBShellCommand::Create()->authAgent("/bin/cat", 3)) return 5;
+              // pkexec would look a relative name up in PATH.
+              if (Code(runner->launchAsRoot("cat")) != -1) return 6;
+              errno = 0;
+              if (waitpid(-1, nullptr, WNOHANG) != -1 || errno != ECHILD) return 7;
+              return 0;
+            }),
+            0);
+}
+
+TEST(SharedShellCommandTest, IsOneInstance) {
+  QRBShellCommand* shared = QRBShellCommand::sharedShellCommand();
+  ASSERT_NE(shared, nullptr);
+  EXPECT_EQ(shared, QRBShellCommand::sharedShellCommand());
+  EXPECT_EQ(Text(shared->launch("/bin/echo", {"x"}), commandOutputKey), "x\n");
+}
+
+}  // namespace
