@@ -7,11 +7,12 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdint>
 #include <cstring>
 #include <exception>
 #include <memory>
 #include <utility>
+
+#include "platform/utf8_text.h"
 
 namespace platform {
 
@@ -59,49 +60,6 @@ class Fd {
   }
   int fd_;
 };
-
-// Where a byte sequence stops being UTF-8 (overlong forms, surrogates and code points past
-// U+10FFFF are refused), or npos when it is valid throughout.
-std::size_t FindInvalidUtf8(std::string_view s) {
-  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
-  const std::size_t n = s.size();
-  std::size_t i = 0;
-  while (i < n) {
-    // ASCII runs eight bytes at a time.
-    while (i + 8 <= n) {
-      std::uint64_t word;
-      std::memcpy(&word, p + i, 8);
-      if (word & 0x8080808080808080ULL) break;
-      i += 8;
-    }
-    if (i >= n) break;
-    unsigned char c = p[i];
-    if (c < 0x80) {
-      ++i;
-      continue;
-    }
-    std::size_t len;
-    unsigned char lo = 0x80, hi = 0xBF;  // allowed range of the second byte
-    if (c >= 0xC2 && c <= 0xDF) {
-      len = 2;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      len = 3;
-      if (c == 0xE0) lo = 0xA0;  // overlong
-      if (c == 0xED) hi = 0x9F;  // surrogates
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      len = 4;
-      if (c == 0xF0) lo = 0x90;  // overlong
-      if (c == 0xF4) hi = 0x8F;  // past U+10FFFF
-    } else {
-      return i;
-    }
-    if (n - i < len || p[i + 1] < lo || p[i + 1] > hi) return i;
-    for (std::size_t k = 2; k < len; ++k)
-      if ((p[i + k] & 0xC0) != 0x80) return i;
-    i += len;
-  }
-  return std::string_view::npos;
-}
 
 // The folder part and the last component of a path ("a/b" -> "a", "b"; "b" -> ".", "b").
 std::pair<std::string, std::string> SplitPath(const std::string& path) {
@@ -185,7 +143,8 @@ std::string TempName(const std::string& name) {
     got += static_cast<std::size_t>(n);
   }
   static const char kHex[] = "0123456789abcdef";
-  std::string out = "." + name.substr(0, 200) + ".tmp";
+  std::string out(".");
+  out.append(name, 0, 200).append(".tmp");
   for (unsigned char c : rnd) {
     out += kHex[c >> 4];
     out += kHex[c & 15];
@@ -315,8 +274,8 @@ std::optional<std::string> ReadWholeFile(const std::string& path, std::string* e
 std::optional<std::string> ReadTextFile(const std::string& path, std::string* err) {
   std::optional<std::string> bytes = ReadWholeFile(path, err);
   if (!bytes) return std::nullopt;
-  if (std::size_t bad = FindInvalidUtf8(*bytes); bad != std::string_view::npos) {
-    Fail(err, path + ": not UTF-8 text (invalid byte at offset " + std::to_string(bad) + ")");
+  if (!IsValidUtf8(*bytes)) {
+    Fail(err, path + ": not UTF-8 text");
     return std::nullopt;
   }
   return bytes;
