@@ -1,0 +1,144 @@
+#include "platform/authorization.h"
+
+#include <fcntl.h>
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <functional>
+#include <string>
+
+namespace {
+
+OSStatus AskAdmin(AuthorizationRef ref, AuthorizationFlags flags, const char* right) {
+  const char* tool = "/bin/true";
+  AuthorizationItem item = {right, std::strlen(tool), const_cast<char*>(tool), 0};
+  AuthorizationRights rights = {1, &item};
+  return AuthorizationCopyRights(ref, &rights, nullptr, flags, nullptr);
+}
+
+// Runs `body` in a forked child that has become the user "nobody"; its result is the exit status.
+int AsNobody(const std::function<int()>& body) {
+  pid_t pid = fork();
+  if (pid == 0) {
+    if (setgroups(0, nullptr) != 0 || setresgid(65534, 65534, 65534) != 0 ||
+        setresuid(65534, 65534, 65534) != 0)
+      _exit(100);
+    _exit(body());
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+class AuthorizationTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root";
+    ASSERT_EQ(AuthorizationCreate(nullptr, nullptr, kAuthorizationFlagDefaults, &ref_),
+              errAuthorizationSuccess);
+  }
+  void TearDown() override {
+    if (ref_) {
+      EXPECT_EQ(AuthorizationFree(ref_, kAuthorizationFlagDestroyRights), 0);
+    }
+    platform::SetPrivilegeHelperForTesting(nullptr);
+    errno = 0;
+    EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);
+    EXPECT_EQ(errno, ECHILD);
+  }
+  AuthorizationRef ref_ = nullptr;
+};
+
+TEST_F(AuthorizationTest, RootHoldsTheAdminRightOnly) {
+  EXPECT_EQ(AskAdmin(ref_, kAuthorizationFlagDefaults, kAuthorizationRightExecute), 0);
+  EXPECT_EQ(AskAdmin(ref_, kAuthorizationFlagDefaults, "system.other"), errAuthorizationDenied);
+  EXPECT_EQ(AskAdmin(nullptr, kAuthorizationFlagExtendRights, kAuthorizationRightExecute),
+            errAuthorizationInvalidRef);
+}
+
+TEST_F(AuthorizationTest, StreamCarriesInputAndOutputAndCloseReaps) {
+  char script[] = "read line; echo \"got $line\"; exit 3";
+  char* args[] = {const_cast<char*>("-c"), script, nullptr};
+  FILE* stream = nullptr;
+  ASSERT_EQ(AuthorizationExecuteWithPrivileges(ref_, "/bin/sh", kAuthorizationFlagDefaults, args,
+                                               &stream),
+            errAuthorizationSuccess);
+  ASSERT_NE(stream, nullptr);
+  int fd = fileno(stream);
+  EXPECT_EQ(fcntl(fd, F_GETFD) & FD_CLOEXEC, FD_CLOEXEC);
+  ASSERT_EQ(write(fd, "hello\n", 6), 6);
+  shutdown(fd, SHUT_WR);
+  char buffer[64];
+  std::string got;
+  for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) got.append(buffer, n);
+  EXPECT_EQ(got, "got hello\n");
+  int status = -1;
+  EXPECT_EQ(AuthorizationCloseStream(stream, &status), errAuthorizationSuccess);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 3);
+}
+
+TEST_F(AuthorizationTest, WithoutStreamTheCallWaitsForTheTool) {
+  char folder[] = "/tmp/auth-test-XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  std::string mark = std::string(folder) + "/mark";
+  std::string script = "read x; sleep 0.2; echo ${x:-empty} > " + mark;
+  char* args[] = {const_cast<char*>("-c"), script.data(), nullptr};
+  EXPECT_EQ(AuthorizationExecuteWithPrivileges(ref_, "/bin/sh", 0, args, nullptr), 0);
+  struct stat info;
+  EXPECT_EQ(stat(mark.c_str(), &info), 0);  // done, reading /dev/null as its input
+  EXPECT_EQ(info.st_size, 6);
+  unlink(mark.c_str());
+  rmdir(folder);
+}
+
+TEST_F(AuthorizationTest, FailuresToStartAndForeignStreams) {
+  FILE* stream = reinterpret_cast<FILE*>(1);
+  EXPECT_EQ(AuthorizationExecuteWithPrivileges(ref_, "/no/such/tool", 0, nullptr, &stream),
+            errAuthorizationToolExecuteFailure);
+  EXPECT_EQ(stream, nullptr);
+  EXPECT_EQ(AuthorizationExecuteWithPrivileges(ref_, "/etc/passwd", 0, nullptr, nullptr),
+            errAuthorizationToolExecuteFailure);
+  FILE* foreign = tmpfile();
+  ASSERT_NE(foreign, nullptr);
+  EXPECT_EQ(AuthorizationCloseStream(foreign), errAuthorizationInvalidPointer);
+  EXPECT_EQ(std::fputs("still open", foreign) >= 0, true);
+  std::fclose(foreign);
+}
+
+TEST_F(AuthorizationTest, OrdinaryUserNeedsTheHelperAndInteraction) {
+  EXPECT_EQ(
+      AsNobody([] {
+        platform::SetPrivilegeHelperForTesting("/nonexistent/pkexec");
+        AuthorizationRef ref = nullptr;
+        if (AuthorizationCreate(nullptr, nullptr, 0, &ref) != 0) return 1;
+        const AuthorizationFlags interactive =
+            kAuthorizationFlagInteractionAllowed | kAuthorizationFlagExtendRights;
+        if (AskAdmin(ref, interactive, kAuthorizationRightExecute) != errAuthorizationDenied)
+          return 2;
+        if (AuthorizationExecuteWithPrivileges(ref, "/bin/true", 0, nullptr, nullptr) !=
+            errAuthorizationDenied)
+          return 3;
+
+        platform::SetPrivilegeHelperForTesting("/usr/bin/env");
+        if (AskAdmin(ref, kAuthorizationFlagExtendRights, kAuthorizationRightExecute) == 0)
+          return 4;  // without interaction nobody is asked
+        if (AskAdmin(ref, kAuthorizationFlagInteractionAllowed, kAuthorizationRightExecute) == 0)
+          return 5;  // without extending, only what is held counts
+        if (AskAdmin(ref, interactive | kAuthorizationFlagPreAuthorize,
+                     kAuthorizationRightExecute) != 0)
+          return 6;
+        if (AskAdmin(ref, kAuthorizationFlagDefaults, kAuthorizationRightExecute) != 0)
+          return 7;  // held from now on
+        AuthorizationFree(ref, kAuthorizationFlagDestroyRights);
+        return 0;
+      }),
+      0);
+}
+
+}  // namespace
