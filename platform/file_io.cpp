@@ -95,6 +95,7 @@ std::string ResolveTarget(const std::string& path, Target* t) {
   std::string shown = path;    // the same place, for messages
   int base = AT_FDCWD;
   Fd base_holder;
+  if (path.empty()) return ErrnoText(ENOENT);
   for (int hops = 0;; ++hops) {
     auto [dir, name] = SplitPath(current);
     if (name.empty() || name == "." || name == "..") return shown + ": " + ErrnoText(EISDIR);

@@ -213,6 +213,8 @@ TEST(ReplaceFile, RefusesWhatIsNotARegularFile) {
   }
   EXPECT_TRUE(S_ISFIFO(Stat(dir.File("fifo")).st_mode));
   EXPECT_EQ(dir.Names(), (std::set<std::string>{"d", "fifo"}));
+  EXPECT_FALSE(ReplaceFileAtomically("", "x", &err));
+  EXPECT_EQ(err, "cannot replace : No such file or directory");
   EXPECT_FALSE(ReplaceFileAtomically(dir.File("nowhere/f"), "x", &err));
   EXPECT_EQ(err, "cannot replace " + dir.File("nowhere/f") + ": " + dir.File("nowhere") +
                      ": No such file or directory");
