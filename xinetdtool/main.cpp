@@ -7,8 +7,10 @@
 
 namespace {
 
+// Without a program name (no arguments at all, or an empty first one) the usage names the tool.
 int Usage(const char* program) {
-  std::fprintf(stderr, "Usage: %s --[start|restart|stop]\n", program ? program : "xinetdtool");
+  if (program == nullptr || *program == '\0') program = "xinetdtool";
+  std::fprintf(stderr, "Usage: %s --[start|restart|stop]\n", program);
   return 1;
 }
 

@@ -58,6 +58,16 @@ std::optional<std::string> ReadSmallRegularFile(const std::string& path, std::si
   return std::nullopt;
 }
 
+// The value of a "Key:\tvalue" line of a /proc status file, without its leading tabs.
+std::optional<std::string> StatusField(const std::string& status, const std::string& key) {
+  std::size_t at = status.starts_with(key + ":") ? 0 : status.find("\n" + key + ":");
+  if (at == std::string::npos) return std::nullopt;
+  at = status.find(':', at) + 1;
+  while (at < status.size() && status[at] == '\t') ++at;
+  std::size_t end = status.find('\n', at);
+  return status.substr(at, end == std::string::npos ? std::string::npos : end - at);
+}
+
 bool IsSpace(char c) {
   return c == ' ' || (c >= '\t' && c <= '\r');
 }
@@ -92,16 +102,15 @@ bool IsSuperServer(pid_t pid, const char* procRoot) {
   const std::string dir = std::string(procRoot) + "/" + std::to_string(pid);
   std::optional<std::string> comm = ReadSmallRegularFile(dir + "/comm", 64);
   if (!comm || (*comm != "xinetd\n" && *comm != "xinetd")) return false;
-  // The super-server runs as root; a process of another user that merely bears the name is
-  // not one to signal.
   std::optional<std::string> status = ReadSmallRegularFile(dir + "/status", 64 * 1024);
   if (!status) return false;
-  const std::string key = "\nUid:";
-  std::size_t at = status->find(key);
-  if (at == std::string::npos) return false;
-  at += key.size();
-  while (at < status->size() && (*status)[at] == '\t') ++at;
-  return status->compare(at, 2, "0\t") == 0;
+  // A zombie has stopped serving; it only waits to be reaped.
+  std::optional<std::string> state = StatusField(*status, "State");
+  if (!state || state->empty() || (*state)[0] == 'Z' || (*state)[0] == 'X') return false;
+  // The super-server runs as root; a process of another user that merely bears the name is
+  // not one to signal. The first of the ids is the real user id.
+  std::optional<std::string> uids = StatusField(*status, "Uid");
+  return uids && uids->starts_with("0\t");
 }
 
 }  // namespace xinetdtool

@@ -27,8 +27,8 @@ std::optional<pid_t> PidFromText(std::string_view text);
 // larger than a pid file can be, or holds no pid. Never blocks (a FIFO is not read).
 std::optional<pid_t> ReadPidFile(const char* path);
 
-// True when a process `pid` runs under `procRoot` (normally "/proc"), is named "xinetd" and
-// runs with the real user id of root.
+// True when a process `pid` runs under `procRoot` (normally "/proc"): it exists and is no
+// zombie, is named "xinetd" and has the real user id of root.
 bool IsSuperServer(pid_t pid, const char* procRoot = "/proc");
 
 }  // namespace xinetdtool

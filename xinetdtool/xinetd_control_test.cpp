@@ -79,10 +79,10 @@ TEST(ReadPidFile, AFileLargerThanAPidFileHoldsNoPid) {
   EXPECT_EQ(ReadPidFile(dir.Write("huge", std::string(1 << 20, '7')).c_str()), std::nullopt);
 }
 
-std::string Status(int uid) {
+std::string Status(int uid, const char* state = "S (sleeping)") {
   std::string u = std::to_string(uid);
-  return "Name:\txinetd\nUmask:\t0022\nState:\tS (sleeping)\nTgid:\t77\nUid:\t" + u + "\t" + u +
-         "\t" + u + "\t" + u + "\nGid:\t0\t0\t0\t0\n";
+  return "Name:\txinetd\nUmask:\t0022\nState:\t" + std::string(state) + "\nTgid:\t77\nUid:\t" + u +
+         "\t" + u + "\t" + u + "\t" + u + "\nGid:\t0\t0\t0\t0\n";
 }
 
 TEST(IsSuperServer, WantsTheNameXinetdAndRoot) {
@@ -97,9 +97,11 @@ TEST(IsSuperServer, WantsTheNameXinetdAndRoot) {
   proc.Write("80/status", Status(0));
   proc.Write("81/comm", "xinetd\n");
   proc.Write("81/status", "Name:\txinetd\n");
+  proc.Write("82/comm", "xinetd\n");
+  proc.Write("82/status", Status(0, "Z (zombie)"));
   std::string r = proc.Path("");
   EXPECT_TRUE(IsSuperServer(77, r.c_str()));
-  for (pid_t pid : {78, 79, 80, 81, 82, 0, -1}) {
+  for (pid_t pid : {78, 79, 80, 81, 82, 83, 0, -1}) {
     EXPECT_FALSE(IsSuperServer(pid, r.c_str())) << pid;
   }
 }
@@ -123,6 +125,9 @@ TEST(IsSuperServer, LooksAtTheLiveProcess) {
   close(ready[0]);
   EXPECT_EQ(IsSuperServer(child), getuid() == 0);
   kill(child, SIGKILL);
+  siginfo_t info;
+  ASSERT_EQ(waitid(P_PID, child, &info, WEXITED | WNOWAIT), 0);
+  EXPECT_FALSE(IsSuperServer(child));  // a zombie, not yet reaped
   waitpid(child, nullptr, 0);
   EXPECT_FALSE(IsSuperServer(child));  // gone
 }

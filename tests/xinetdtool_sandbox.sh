@@ -1,0 +1,81 @@
+#!/bin/sh
+# Runs one scenario of xinetdtool's tests as root inside private mount and pid namespaces:
+#
+#   unshare -m -p -f --mount-proc /bin/sh xinetdtool_sandbox.sh WORK TOOL STANDIN
+#
+# A tmpfs lies over /run (and /var/run), so the machine's pid file is never read or written;
+# the stand-in (xinetd_standin.sh) lies over /usr/sbin/xinetd; every process started here
+# dies with this shell, the namespace's first process. Then WORK/scenario.sh runs with the
+# helpers below; what it produces lands in WORK: NAME.out, NAME.err, NAME.status per run,
+# and "record", the stand-in's record. Exit status 97: the sandbox could not be made.
+set -u
+work=$1
+tool=$2
+standin=$3
+
+fail() {
+  echo "sandbox: $*" >&2
+  exit 97
+}
+
+# Signals sent from here must not reach any process outside: refuse to run anywhere but as
+# the first process of a pid namespace of our own.
+[ "$$" -eq 1 ] || fail "not the first process of a new pid namespace"
+[ "$(id -u)" -eq 0 ] || fail "needs root"
+mount --make-rprivate / || fail "cannot make the mounts private"
+mount -t tmpfs -o mode=0755 sandbox /run || fail "cannot mount a tmpfs over /run"
+if [ ! -L /var/run ]; then
+  mount -t tmpfs -o mode=0755 sandbox /var/run || fail "cannot mount a tmpfs over /var/run"
+fi
+[ ! -e /var/run/xinetd.pid ] || fail "/var/run is not the private tmpfs"
+mkdir -m 1777 /run/sandbox || fail "no /run/sandbox"
+: >/run/sandbox/record && chmod 666 /run/sandbox/record || fail "no record"
+trap 'cp /run/sandbox/record "$work/record"' EXIT
+cp "$standin" /run/sandbox/xinetd && cp "$standin" /run/sandbox/other &&
+  chmod 755 /run/sandbox/xinetd /run/sandbox/other || fail "cannot copy the stand-in"
+# A copy any user can run, wherever the build lies.
+cp "$tool" /run/sandbox/xinetdtool && chmod 755 /run/sandbox/xinetdtool || fail "no xinetdtool"
+mount --bind /run/sandbox/xinetd /usr/sbin/xinetd || fail "cannot lay the stand-in over xinetd"
+cmp -s /usr/sbin/xinetd "$standin" || fail "/usr/sbin/xinetd is not the stand-in"
+cd /run/sandbox || fail "no /run/sandbox"
+
+# run NAME ARG...: xinetdtool as root.
+run() {
+  name=$1
+  shift
+  timeout -k 5 30 /run/sandbox/xinetdtool "$@" >"$work/$name.out" 2>"$work/$name.err"
+  echo $? >"$work/$name.status"
+}
+
+# run_as_nobody NAME ARG...: xinetdtool as an ordinary user without groups.
+run_as_nobody() {
+  name=$1
+  shift
+  timeout -k 5 30 setpriv --reuid=65534 --regid=65534 --clear-groups \
+    /run/sandbox/xinetdtool "$@" >"$work/$name.out" 2>"$work/$name.err"
+  echo $? >"$work/$name.status"
+}
+
+# settle CONDITION: waits up to 10 seconds until the shell condition holds.
+settle() {
+  i=0
+  until eval "$1"; do
+    i=$((i + 1))
+    [ "$i" -lt 200 ] || return 1
+    sleep 0.05
+  done
+}
+
+# serve: a live stand-in server named in the pid file; the record starts empty after it.
+serve() {
+  /usr/sbin/xinetd -pidfile /run/xinetd.pid >/dev/null
+  : >/run/sandbox/record
+}
+
+# alive PID: the process runs (a zombie does not).
+alive() {
+  [ -r "/proc/$1/stat" ] && ! grep -q '^[0-9]* ([^)]*) [ZX]' "/proc/$1/stat"
+}
+
+. "$work/scenario.sh"
+exit 0

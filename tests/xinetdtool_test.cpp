@@ -1,0 +1,262 @@
+// xinetdtool run as the controlling application runs it. Each scenario runs as root inside
+// private mount and pid namespaces (xinetdtool_sandbox.sh) with a recording stand-in laid over
+// /usr/sbin/xinetd and a tmpfs over /run: the machine's pid file and processes stay untouched.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "tests/test_support.h"
+
+namespace {
+
+using test_support::ReadFile;
+using test_support::RunResult;
+using test_support::TempDir;
+
+const std::string kSandbox = std::string(TESTS_SOURCE_DIR) + "/xinetdtool_sandbox.sh";
+const std::string kStandin = std::string(TESTS_SOURCE_DIR) + "/xinetd_standin.sh";
+const std::string kUsage = "Usage: /run/sandbox/xinetdtool --[start|restart|stop]\n";
+const std::string kStarted = "xinetd start uid=0 euid=0 [-pidfile] [/var/run/xinetd.pid]\n";
+const std::string kLaunching = "Launching xinetd (Morvane) ... xinetd stand-in started";
+
+bool CanMakeSandbox() {
+  static const bool can = [] {
+    if (!test_support::IsRoot()) return false;
+    for (const char* tool : {"/usr/bin/unshare", "/usr/bin/setpriv", "/usr/bin/timeout"})
+      if (access(tool, X_OK) != 0) return false;
+    return test_support::Run({"/usr/bin/unshare", "-m", "-p", "-f", "--mount-proc", "/bin/true"})
+               .status == 0;
+  }();
+  return can;
+}
+
+#define REQUIRE_SANDBOX()                                                            \
+  if (!CanMakeSandbox())                                                             \
+  GTEST_SKIP() << "needs root, unshare, setpriv and timeout (private mount and pid " \
+                  "namespaces)"
+
+// One scenario (shell text run with the sandbox's helpers) and what it left behind.
+class Scenario {
+ public:
+  explicit Scenario(const std::string& script) {
+    test_support::WriteFile(dir_.File("scenario.sh"), script);
+    sandbox_ = test_support::Run({"/usr/bin/timeout", "-k", "5", "180", "/usr/bin/unshare", "-m",
+                                  "-p", "-f", "--mount-proc", "/bin/sh", kSandbox, dir_.path(),
+                                  XINETDTOOL_PATH, kStandin});
+  }
+  bool ran() const { return sandbox_.status == 0; }
+  std::string Report() const {
+    return "sandbox status " + std::to_string(sandbox_.status) + ": " + sandbox_.err;
+  }
+  std::string Out(const std::string& run) const { return ReadFile(dir_.File(run + ".out")); }
+  std::string Err(const std::string& run) const { return ReadFile(dir_.File(run + ".err")); }
+  int Status(const std::string& run) const {
+    std::string s = ReadFile(dir_.File(run + ".status"));
+    return s.empty() ? -1 : std::stoi(s);
+  }
+  std::string File(const std::string& name) const { return ReadFile(dir_.File(name)); }
+  std::string Record() const { return File("record"); }
+
+ private:
+  TempDir dir_;
+  RunResult sandbox_;
+};
+
+// `err` is exactly one log line: "YYYY-MM-DD HH:MM:SS.mmm xinetdtool[pid:tid] " + message.
+testing::AssertionResult IsLogLine(const std::string& err, const std::string& message) {
+  static const std::regex stamp(
+      R"re(^\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3} xinetdtool\[\d+:\d+\] )re");
+  std::smatch m;
+  if (!std::regex_search(err, m, stamp))
+    return testing::AssertionFailure() << "no log line in \"" << err << '"';
+  if (err.substr(m.length()) != message + "\n")
+    return testing::AssertionFailure()
+           << "log line \"" << err << "\" does not say \"" << message << '"';
+  return testing::AssertionSuccess();
+}
+
+// A run that ran an operation: status 0, nothing on standard output, and on standard error
+// the log line `message`, or nothing when `message` is empty.
+void ExpectRan(const Scenario& s, const std::string& run, const std::string& message) {
+  SCOPED_TRACE(run);
+  EXPECT_EQ(s.Status(run), 0);
+  EXPECT_EQ(s.Out(run), "");
+  if (message.empty())
+    EXPECT_EQ(s.Err(run), "");
+  else
+    EXPECT_TRUE(IsLogLine(s.Err(run), message));
+}
+
+TEST(XinetdtoolUsage, AnythingButOneExactOptionIsAUsageError) {
+  REQUIRE_SANDBOX();
+  // A live server: an option taken for another would start, signal or stop it.
+  Scenario s(R"sh(serve
+run trailing_space '--start '
+run other_case --Start
+run cut_short --st
+run cut_restart --restar
+run no_dashes stop
+run longer --stopped
+run newline '--stop
+'
+run empty ''
+run none
+run two --start --start
+run two_kinds --stop --restart
+sleep 0.3
+)sh");
+  ASSERT_TRUE(s.ran()) << s.Report();
+  for (const char* run : {"trailing_space", "other_case", "cut_short", "cut_restart", "no_dashes",
+                          "longer", "newline", "empty", "none", "two", "two_kinds"}) {
+    SCOPED_TRACE(run);
+    EXPECT_EQ(s.Status(run), 1);
+    EXPECT_EQ(s.Out(run), "");
+    EXPECT_EQ(s.Err(run), kUsage);
+  }
+  EXPECT_EQ(s.Record(), "") << "launched or signalled the server";
+}
+
+TEST(XinetdtoolUsage, WithoutAProgramNameTheUsageNamesXinetdtool) {
+  // No arguments at all, not even the program's name (some kernels then hand it one empty
+  // argument). A usage error launches nothing, so this runs outside the sandbox.
+  int err[2];
+  ASSERT_EQ(pipe2(err, O_CLOEXEC), 0);
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    dup2(err[1], 2);
+    char* none[] = {nullptr};
+    execve(XINETDTOOL_PATH, none, none);
+    _exit(127);
+  }
+  close(err[1]);
+  std::string text;
+  char buf[4096];
+  for (ssize_t n; (n = read(err[0], buf, sizeof buf)) > 0;) text.append(buf, n);
+  close(err[0]);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+  EXPECT_EQ(text, "Usage: xinetdtool --[start|restart|stop]\n");
+}
+
+TEST(Xinetdtool, StartsRestartsAndStopsTheServer) {
+  REQUIRE_SANDBOX();
+  Scenario s(R"sh(run start --start
+pid=$(cat /run/xinetd.pid)
+run start_again --start
+run restart --restart
+settle 'grep -q "xinetd HUP" /run/sandbox/record'
+run stop --stop
+settle '! alive $pid'
+run stop_again --stop
+run restart_after_stop --restart
+)sh");
+  ASSERT_TRUE(s.ran()) << s.Report();
+  // Started as root with exactly the pid file argument, its output in the log line.
+  ExpectRan(s, "start", kLaunching);
+  ExpectRan(s, "start_again", "");
+  ExpectRan(s, "restart", "Restarting xinetd (Morvane) ... ");
+  ExpectRan(s, "stop", "Stopping xinetd (Morvane) ... ");
+  // The pid file outlives the server: its number no longer counts.
+  ExpectRan(s, "stop_again", "");
+  ExpectRan(s, "restart_after_stop", kLaunching);
+  EXPECT_EQ(s.Record(), kStarted + "xinetd HUP\nxinetd TERM\n" + kStarted);
+}
+
+TEST(Xinetdtool, ReadsTheLeadingNumberOfThePidFile) {
+  REQUIRE_SANDBOX();
+  Scenario s(R"sh(serve
+printf '\t +%s\n\nmore text\n' "$(cat /run/xinetd.pid)" >/run/xinetd.pid.new
+mv /run/xinetd.pid.new /run/xinetd.pid
+run restart --restart
+settle 'grep -q "xinetd HUP" /run/sandbox/record'
+run stop --stop
+settle 'grep -q "xinetd TERM" /run/sandbox/record'
+)sh");
+  ASSERT_TRUE(s.ran()) << s.Report();
+  ExpectRan(s, "restart", "Restarting xinetd (Morvane) ... ");
+  ExpectRan(s, "stop", "Stopping xinetd (Morvane) ... ");
+  EXPECT_EQ(s.Record(), "xinetd HUP\nxinetd TERM\n");
+}
+
+struct NoServerCase {
+  const char* name;
+  const char* setup;  // leaves a pid file that names no running super-server
+};
+
+// With such a pid file stop does nothing, restart starts the server, and then start finds it.
+// No process receives a signal; a process named in `keep` still runs afterwards.
+TEST(Xinetdtool, APidFileNamingNoServerCountsAsNone) {
+  REQUIRE_SANDBOX();
+  const NoServerCase cases[] = {
+      {"no pid file", ""},
+      {"empty", ": >/run/xinetd.pid"},
+      {"not a number", "echo 'xinetd runs' >/run/xinetd.pid"},
+      {"zero", "echo 0 >/run/xinetd.pid"},
+      {"minus one", "echo -1 >/run/xinetd.pid"},
+      // Cut to 32 bits, the number would name the live server.
+      {"beyond any pid",
+       "serve; keep=$(cat /run/xinetd.pid)\n"
+       "echo $((4294967296 + keep)) >/run/xinetd.pid"},
+      {"far beyond any pid", "echo 99999999999999999999999999 >/run/xinetd.pid"},
+      {"no such process", "echo 32000 >/run/xinetd.pid"},
+      {"a stopped server's zombie",
+       "serve; pid=$(cat /run/xinetd.pid); kill $pid\n"
+       "settle '! alive $pid'"},
+      {"another program", "keep=$(/run/sandbox/other); echo $keep >/run/xinetd.pid"},
+      {"an xinetd of another user",
+       "keep=$(setpriv --reuid=65534 --regid=65534 --clear-groups /usr/sbin/xinetd)\n"
+       "echo $keep >/run/xinetd.pid"},
+      {"a FIFO", "mkfifo /run/xinetd.pid"},
+  };
+  for (const NoServerCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    Scenario s(std::string("keep=\n") + c.setup + R"sh(
+: >/run/sandbox/record
+run stop --stop
+run restart --restart
+run start --start
+sleep 0.3
+if [ -n "$keep" ]; then alive $keep && echo kept >"$work/kept"; fi
+)sh");
+    ASSERT_TRUE(s.ran()) << s.Report();
+    ExpectRan(s, "stop", "");
+    ExpectRan(s, "restart", kLaunching);
+    ExpectRan(s, "start", "");
+    EXPECT_EQ(s.Record(), kStarted);
+    if (std::string(c.setup).find("keep=") != std::string::npos)
+      EXPECT_EQ(s.File("kept"), "kept\n");
+  }
+}
+
+TEST(Xinetdtool, AnOrdinaryUserIsRefused) {
+  REQUIRE_SANDBOX();
+  if (access("/usr/bin/pkexec", X_OK) == 0) GTEST_SKIP() << "pkexec would ask for a password";
+  Scenario s(R"sh(run_as_nobody start --start
+cp /run/sandbox/record "$work/start.record"
+serve
+pid=$(cat /run/xinetd.pid)
+run_as_nobody restart --restart
+run_as_nobody stop --stop
+sleep 0.3
+alive $pid && echo kept >"$work/kept"
+)sh");
+  ASSERT_TRUE(s.ran()) << s.Report();
+  ExpectRan(s, "start",
+            "Launching xinetd (Morvane) ... Authentication failed for command /usr/sbin/xinetd");
+  EXPECT_EQ(s.File("start.record"), "") << "started the server";
+  ExpectRan(s, "restart",
+            "Restarting xinetd (Morvane) ... Authentication failed for command /bin/kill");
+  ExpectRan(s, "stop", "Stopping xinetd (Morvane) ... Authentication failed for command /bin/kill");
+  EXPECT_EQ(s.Record(), "") << "signalled the server";
+  EXPECT_EQ(s.File("kept"), "kept\n");
+}
+
+}  // namespace
