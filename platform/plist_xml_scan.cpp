@@ -1,0 +1,336 @@
+// The scan of an XML property list: one pass over the text, no recursion.
+#include <algorithm>
+#include <cstring>
+
+#include "platform/plist_file.h"
+#include "platform/plist_scalar_text.h"
+#include "platform/plist_scan.h"
+
+namespace platform::plist_scan {
+
+namespace {
+
+bool IsSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+bool IsNameChar(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
+         c == ':' || c == '.' || c == '-';
+}
+
+class XmlScanner {
+ public:
+  XmlScanner(std::string_view in, Scan* scan, std::string* err) : in_(in), scan_(scan), err_(err) {}
+
+  bool Run() {
+    if (in_.find('\0') != std::string_view::npos) return Fail("a zero byte", in_.find('\0'));
+    scan_->xml_for_reader.reserve(in_.size() + 64);
+    for (std::size_t lt; (lt = in_.find('<', pos_)) != std::string_view::npos;) {
+      pos_ = lt;
+      if (!Markup()) return false;
+    }
+    if (!stack_.empty())
+      return Fail("the file ends inside <" + std::string(Name(stack_.back().element)) + ">",
+                  in_.size());
+    if (!have_root_) return Fail("no property list in the file", in_.size());
+    scan_->xml_for_reader.append(in_.substr(copied_));
+    return true;
+  }
+
+ private:
+  enum class Element { kPlist, kArray, kDict };
+  struct Open {
+    Element element;
+    std::size_t token;      // the container's token (not for kPlist)
+    std::uint64_t entries;  // values so far (kPlist, kArray) or keys so far (kDict)
+    bool awaiting_value;    // kDict: a key was read, its value not yet
+  };
+
+  static std::string_view Name(Element e) {
+    return e == Element::kPlist ? "plist" : e == Element::kArray ? "array" : "dict";
+  }
+
+  bool Fail(const std::string& what, std::size_t at) {
+    *err_ = what + " (line " +
+            std::to_string(
+                1 + std::count(in_.begin(),
+                               in_.begin() + static_cast<std::ptrdiff_t>(std::min(at, in_.size())),
+                               '\n')) +
+            ")";
+    return false;
+  }
+  bool StartsWith(std::size_t at, std::string_view s) const {
+    return in_.substr(at, s.size()) == s;
+  }
+
+  // Skips to just past `end`, searched from `from`.
+  bool SkipPast(std::size_t from, std::string_view end, const char* what) {
+    std::size_t e = in_.find(end, from);
+    if (e == std::string_view::npos) return Fail(std::string("unterminated ") + what, pos_);
+    pos_ = e + end.size();
+    return true;
+  }
+
+  // Replaces in the reader's copy the text from `from` up to pos_ by `with`.
+  void Rewrite(std::size_t from, std::string_view with) {
+    scan_->xml_for_reader.append(in_.substr(copied_, from - copied_)).append(with);
+    copied_ = pos_;
+  }
+
+  bool Markup() {
+    if (StartsWith(pos_, "<!--")) return SkipPast(pos_ + 4, "-->", "comment");
+    if (StartsWith(pos_, "<![CDATA[")) return SkipPast(pos_ + 9, "]]>", "CDATA section");
+    if (StartsWith(pos_, "<?")) return Declaration();
+    if (StartsWith(pos_, "<!")) return DocumentType();
+    if (StartsWith(pos_, "</")) return EndTag();
+    return StartTag();
+  }
+
+  bool Declaration() {
+    std::size_t start = pos_;
+    if (!SkipPast(pos_ + 2, "?>", "processing instruction")) return false;
+    std::string_view pi = in_.substr(start, pos_ - start);
+    if (!pi.starts_with("<?xml") || pi.size() < 6 || IsNameChar(pi[5])) return true;
+    std::size_t enc = pi.find("encoding");
+    if (enc == std::string_view::npos) return true;
+    std::size_t q = pi.find_first_of("\"'", enc);
+    std::size_t q2 = q == std::string_view::npos ? q : pi.find(pi[q], q + 1);
+    if (q2 == std::string_view::npos) return Fail("malformed XML declaration", start);
+    std::string name(pi.substr(q + 1, q2 - q - 1));
+    for (char& c : name) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+    if (name != "UTF-8" && name != "UTF8")
+      return Fail("the encoding " + std::string(pi.substr(q + 1, q2 - q - 1)) +
+                      " is not supported (UTF-8 only)",
+                  start);
+    return true;
+  }
+
+  // <!DOCTYPE ...>, with an internal subset in brackets and quoted literals.
+  bool DocumentType() {
+    int brackets = 0;
+    char quote = 0;
+    for (std::size_t i = pos_ + 2; i < in_.size(); ++i) {
+      char c = in_[i];
+      if (quote != 0) {
+        if (c == quote) quote = 0;
+      } else if (c == '"' || c == '\'') {
+        quote = c;
+      } else if (c == '[') {
+        ++brackets;
+      } else if (c == ']') {
+        --brackets;
+      } else if (c == '>' && brackets <= 0) {
+        pos_ = i + 1;
+        return true;
+      }
+    }
+    return Fail("unterminated declaration", pos_);
+  }
+
+  // Reads a tag's name at pos_ + skip and what follows it up to '>'. Attributes are allowed on
+  // <plist> only.
+  bool Tag(std::size_t skip, std::string_view* name, bool* self_closing) {
+    std::size_t start = pos_, i = pos_ + skip, n = i;
+    while (n < in_.size() && IsNameChar(in_[n])) ++n;
+    *name = in_.substr(i, n - i);
+    if (name->empty()) return Fail("malformed tag", start);
+    bool attributes = false;
+    for (i = n;;) {
+      while (i < in_.size() && IsSpace(in_[i])) ++i;
+      if (i >= in_.size()) return Fail("unterminated tag", start);
+      if (in_[i] == '>' || (skip == 1 && StartsWith(i, "/>"))) {
+        *self_closing = in_[i] == '/';
+        pos_ = i + (*self_closing ? 2 : 1);
+        break;
+      }
+      std::size_t a = i;
+      while (i < in_.size() && IsNameChar(in_[i])) ++i;
+      while (i < in_.size() && IsSpace(in_[i])) ++i;
+      if (skip != 1 || a == i || i >= in_.size() || in_[i] != '=')
+        return Fail("malformed tag", start);
+      ++i;
+      while (i < in_.size() && IsSpace(in_[i])) ++i;
+      if (i >= in_.size() || (in_[i] != '"' && in_[i] != '\'')) return Fail("malformed tag", start);
+      std::size_t close = in_.find(in_[i], i + 1);
+      if (close == std::string_view::npos) return Fail("unterminated tag", start);
+      i = close + 1;
+      attributes = true;
+    }
+    if (attributes && *name != "plist")
+      return Fail("attributes on <" + std::string(*name) + ">", start);
+    return true;
+  }
+
+  bool EndTag() {
+    std::size_t start = pos_;
+    std::string_view name;
+    bool unused;
+    if (!Tag(2, &name, &unused)) return false;
+    if (stack_.empty() || name != Name(stack_.back().element))
+      return Fail("unexpected </" + std::string(name) + ">", start);
+    return Close(start);
+  }
+
+  bool Close(std::size_t tag_start) {
+    Open& open = stack_.back();
+    if (open.element == Element::kDict) {
+      if (open.awaiting_value) return Fail("a key without a value", tag_start);
+      Rewrite(tag_start, "</array>");
+    }
+    if (open.element == Element::kPlist && open.entries == 0)
+      return Fail("an empty <plist>", tag_start);
+    if (open.element != Element::kPlist) {
+      scan_->tokens[open.token].size = open.entries;
+      --depth_;
+    }
+    stack_.pop_back();
+    return true;
+  }
+
+  // Checks that a value may stand here and counts it.
+  bool PlaceValue(std::size_t at) {
+    if (stack_.empty()) {
+      if (have_root_) return Fail("more than one value at the top level", at);
+    } else if (Open& open = stack_.back(); open.element == Element::kDict) {
+      if (!open.awaiting_value) return Fail("a value without a key", at);
+      open.awaiting_value = false;
+    } else {
+      if (open.element == Element::kPlist && open.entries != 0)
+        return Fail("more than one value in <plist>", at);
+      ++open.entries;
+    }
+    have_root_ = true;
+    return true;
+  }
+
+  Token& Add(Value::Kind kind) {
+    scan_->tokens.emplace_back();
+    scan_->tokens.back().kind = kind;
+    return scan_->tokens.back();
+  }
+
+  bool StartTag();
+  bool Content(std::string_view name, std::size_t* content_end, bool allow_cdata);
+  bool Scalar(std::string_view name, std::size_t at, bool self_closing);
+
+  std::string_view in_;
+  Scan* scan_;
+  std::string* err_;
+  std::size_t pos_ = 0;
+  std::size_t copied_ = 0;
+  std::vector<Open> stack_;
+  int depth_ = 0;
+  bool have_root_ = false;
+};
+
+bool XmlScanner::StartTag() {
+  std::size_t start = pos_;
+  std::string_view name;
+  bool self_closing = false;
+  if (!Tag(1, &name, &self_closing)) return false;
+  if (name == "plist") {
+    if (!stack_.empty() || have_root_) return Fail("unexpected <plist>", start);
+    if (self_closing) return Fail("an empty <plist>", start);
+    stack_.push_back({Element::kPlist, 0, 0, false});
+    return true;
+  }
+  if (name == "key") {
+    if (stack_.empty() || stack_.back().element != Element::kDict || stack_.back().awaiting_value)
+      return Fail("a <key> where a value belongs", start);
+    stack_.back().awaiting_value = true;
+    ++stack_.back().entries;
+    if (self_closing) return Rewrite(start, "<string/>"), true;
+    Rewrite(start, "<string>");
+    std::size_t end_tag;
+    if (!Content(name, &end_tag, true)) return false;
+    Rewrite(end_tag, "</string>");
+    return true;
+  }
+  if (!PlaceValue(start)) return false;
+  if (name == "array" || name == "dict") {
+    bool dict = name == "dict";
+    Add(dict ? Value::Kind::kDictionary : Value::Kind::kArray).size = 0;
+    if (dict) Rewrite(start, self_closing ? "<array/>" : "<array>");
+    // An empty container counts as a level too, as it does in a binary file.
+    if (depth_ + 1 > kMaxPlistDepth)
+      return Fail(
+          "arrays and dictionaries nest deeper than " + std::to_string(kMaxPlistDepth) + " levels",
+          start);
+    if (self_closing) return true;
+    ++depth_;
+    stack_.push_back({dict ? Element::kDict : Element::kArray, scan_->tokens.size() - 1, 0, false});
+    return true;
+  }
+  return Scalar(name, start, self_closing);
+}
+
+// Finds the end tag of a leaf element whose content starts at pos_; CDATA sections are skipped
+// when allowed. Leaves pos_ after the end tag and *content_end at its '<'.
+bool XmlScanner::Content(std::string_view name, std::size_t* content_end, bool allow_cdata) {
+  std::size_t start = pos_;
+  for (;;) {
+    std::size_t lt = in_.find('<', pos_);
+    if (lt == std::string_view::npos)
+      return Fail("unterminated <" + std::string(name) + ">", start);
+    pos_ = lt;
+    if (allow_cdata && StartsWith(lt, "<![CDATA[")) {
+      if (!SkipPast(lt + 9, "]]>", "CDATA section")) return false;
+      continue;
+    }
+    std::string_view end;
+    bool unused;
+    if (!StartsWith(lt, "</") || !Tag(2, &end, &unused) || end != name)
+      return Fail("unexpected markup inside <" + std::string(name) + ">", lt);
+    *content_end = lt;
+    return true;
+  }
+}
+
+bool XmlScanner::Scalar(std::string_view name, std::size_t at, bool self_closing) {
+  const bool text = name == "string";
+  if (name == "true" || name == "false") {
+    Add(Value::Kind::kBoolean).boolean = name == "true";
+    std::size_t end;
+    return self_closing || Content(name, &end, false);
+  }
+  const char* kinds[] = {"string", "integer", "real", "date", "data"};
+  if (std::find(std::begin(kinds), std::end(kinds), name) == std::end(kinds))
+    return Fail("unknown element <" + std::string(name) + ">", at);
+  std::string_view body;
+  if (!self_closing) {
+    std::size_t start = pos_, end;
+    if (!Content(name, &end, text)) return false;
+    body = in_.substr(start, end - start);
+    if (!text && body.find('&') != std::string_view::npos)
+      return Fail("an entity inside <" + std::string(name) + ">", at);
+  }
+  if (text) return Add(Value::Kind::kString), true;
+  if (name == "data") {
+    auto size = plist_text::Base64DecodedSize(body);
+    if (!size) return Fail("malformed base64 in <data>", at);
+    Add(Value::Kind::kData).size = *size;
+  } else if (name == "integer") {
+    auto i = plist_text::ParseInteger(body);
+    if (!i) return Fail("an integer that is malformed or outside -2^63..2^64-1", at);
+    Token& t = Add(Value::Kind::kInteger);
+    t.integer_bits = i->value;
+    t.boolean = i->is_big_unsigned;
+  } else if (name == "real") {
+    auto d = plist_text::ParseReal(body);
+    if (!d) return Fail("a malformed real", at);
+    Add(Value::Kind::kReal).real = *d;
+  } else {
+    auto d = plist_text::ParseDate(body);
+    if (!d) return Fail("a malformed date", at);
+    Add(Value::Kind::kDate).real = *d;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ScanXml(std::string_view bytes, Scan* scan, std::string* err) {
+  return XmlScanner(bytes, scan, err).Run();
+}
+
+}  // namespace platform::plist_scan
