@@ -6,7 +6,8 @@
 // the environment, the search path, the signal dispositions, the umask, nor the file named.
 //
 // Exit status: launchctl's own; 1 when the identity could not be changed, on a usage error, a
-// missing or refused file, or when launchctl could not be run or was killed by a signal.
+// missing or refused file, when launchctl could not be run or was killed by a signal, or when its
+// output could not be written.
 #include <fcntl.h>
 #include <grp.h>
 #include <signal.h>
@@ -15,7 +16,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
