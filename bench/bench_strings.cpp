@@ -65,8 +65,9 @@ void BM_LineSplit(benchmark::State& state) {
   state.SetComplexityN(state.range(0));
 }
 BENCHMARK(BM_LineSplit)
-    ->RangeMultiplier(8)
-    ->Range(kMiB, 64 * kMiB)
+    ->Arg(kMiB)
+    ->Arg(8 * kMiB)
+    ->Arg(64 * kMiB)
     ->Unit(benchmark::kMillisecond)
     ->Complexity(benchmark::oN);
 
@@ -84,8 +85,9 @@ void BM_Md5Hash(benchmark::State& state) {
   state.SetComplexityN(state.range(0));
 }
 BENCHMARK(BM_Md5Hash)
-    ->RangeMultiplier(8)
-    ->Range(kMiB, 64 * kMiB)
+    ->Arg(kMiB)
+    ->Arg(8 * kMiB)
+    ->Arg(64 * kMiB)
     ->Unit(benchmark::kMillisecond)
     ->Complexity(benchmark::oN);
 
