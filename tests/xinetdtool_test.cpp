@@ -30,7 +30,8 @@ bool CanMakeSandbox() {
     if (!test_support::IsRoot()) return false;
     for (const char* tool : {"/usr/bin/unshare", "/usr/bin/setpriv", "/usr/bin/timeout"})
       if (access(tool, X_OK) != 0) return false;
-    return test_support::Run({"/usr/bin/unshare", "-m", "-p", "-f", "--mount-proc", "/bin/true"})
+    return test_support::Run(
+               {"/usr/bin/unshare", "--kill-child", "-m", "-p", "-f", "--mount-proc", "/bin/true"})
                .status == 0;
   }();
   return can;
@@ -46,9 +47,9 @@ class Scenario {
  public:
   explicit Scenario(const std::string& script) {
     test_support::WriteFile(dir_.File("scenario.sh"), script);
-    sandbox_ = test_support::Run({"/usr/bin/timeout", "-k", "5", "180", "/usr/bin/unshare", "-m",
-                                  "-p", "-f", "--mount-proc", "/bin/sh", kSandbox, dir_.path(),
-                                  XINETDTOOL_PATH, kStandin});
+    sandbox_ = test_support::Run({"/usr/bin/timeout", "-k", "5", "180", "/usr/bin/unshare",
+                                  "--kill-child", "-m", "-p", "-f", "--mount-proc", "/bin/sh",
+                                  kSandbox, dir_.path(), XINETDTOOL_PATH, kStandin});
   }
   bool ran() const { return sandbox_.status == 0; }
   std::string Report() const {
@@ -87,10 +88,11 @@ void ExpectRan(const Scenario& s, const std::string& run, const std::string& mes
   SCOPED_TRACE(run);
   EXPECT_EQ(s.Status(run), 0);
   EXPECT_EQ(s.Out(run), "");
-  if (message.empty())
+  if (message.empty()) {
     EXPECT_EQ(s.Err(run), "");
-  else
+  } else {
     EXPECT_TRUE(IsLogLine(s.Err(run), message));
+  }
 }
 
 TEST(XinetdtoolUsage, AnythingButOneExactOptionIsAUsageError) {
@@ -231,8 +233,9 @@ if [ -n "$keep" ]; then alive $keep && echo kept >"$work/kept"; fi
     ExpectRan(s, "restart", kLaunching);
     ExpectRan(s, "start", "");
     EXPECT_EQ(s.Record(), kStarted);
-    if (std::string(c.setup).find("keep=") != std::string::npos)
+    if (std::string(c.setup).find("keep=") != std::string::npos) {
       EXPECT_EQ(s.File("kept"), "kept\n");
+    }
   }
 }
 
