@@ -111,11 +111,10 @@ EditResult ChangeTextFile() {
   std::optional<std::string> text = platform::ReadTextFile(configFile, &err);
   if (!text) return LeftAlone("0", err);
 
-  configtool::TextEdit edit = configtool::EditParameterLine(*text, paramName, oldValue, newValue);
+  configtool::TextEdit edit = configtool::EditParameterLine(&*text, paramName, oldValue, newValue);
   if (!edit.found) return {"0", "", 0};
-  text.reset();
   // The line was found: the file is written back even when nothing on it was replaced.
-  if (!platform::ReplaceFileAtomically(configFile, edit.text, &err)) return Failed(err);
+  if (!platform::ReplaceFileAtomically(configFile, *text, &err)) return Failed(err);
   return {std::to_string(edit.count), "", 0};
 }
 

@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include <cstring>
+
 namespace configtool {
 namespace {
 
@@ -77,36 +79,63 @@ std::size_t Find(std::string_view hay, std::string_view needle, std::size_t from
   return static_cast<const char*>(hit) - hay.data();
 }
 
-}  // namespace
-
-void LineBounds(std::string_view text, std::size_t begin, std::size_t end, std::size_t* start,
-                std::size_t* stop) {
-  *start = LineStartOf(text, begin);
-  *stop = LineEndOf(text, end > begin ? end - 1 : begin);
+// Replaces the occurrences in [from, to) in place, moving the rest of the text up behind them.
+// Only for a new value no longer than the old one: what is written never overtakes what is
+// still to be read.
+std::size_t ReplaceShrinking(std::string* text, std::size_t from, std::size_t to,
+                             std::string_view old_value, std::string_view new_value) {
+  char* data = text->data();
+  std::size_t read = from, write = from, count = 0;
+  for (;;) {
+    std::size_t hit = Find(*text, old_value, read, to);
+    if (hit == std::string_view::npos) break;
+    if (write != read) std::memmove(data + write, data + read, hit - read);
+    write += hit - read;
+    std::memcpy(data + write, new_value.data(), new_value.size());
+    write += new_value.size();
+    read = hit + old_value.size();
+    ++count;
+  }
+  if (write != read) {
+    std::memmove(data + write, data + read, text->size() - read);
+    text->resize(write + (text->size() - read));
+  }
+  return count;
 }
 
-TextEdit EditParameterLine(std::string_view text, std::string_view param,
+// Builds the edited lines apart and puts them in place of the old ones.
+std::size_t ReplaceGrowing(std::string* text, std::size_t from, std::size_t to,
                            std::string_view old_value, std::string_view new_value) {
+  std::string lines;
+  std::size_t copied = from, count = 0;
+  for (;;) {
+    std::size_t hit = Find(*text, old_value, copied, to);
+    if (hit == std::string_view::npos) break;
+    lines.append(*text, copied, hit - copied);
+    lines.append(new_value);
+    copied = hit + old_value.size();
+    ++count;
+  }
+  if (count == 0) return 0;
+  lines.append(*text, copied, to - copied);
+  text->replace(from, to - from, lines);
+  return count;
+}
+
+}  // namespace
+
+TextEdit EditParameterLine(std::string* text, std::string_view param, std::string_view old_value,
+                           std::string_view new_value) {
   TextEdit edit;
-  std::size_t at = Find(text, param, 0, text.size());
+  std::size_t at = Find(*text, param, 0, text->size());
   if (at == std::string_view::npos) return edit;
   edit.found = true;
-  LineBounds(text, at, at + param.size(), &edit.line_start, &edit.line_end);
-
-  // One pass: copy the text up to each occurrence, then the new value in its place.
-  std::string& out = edit.text;
-  out.reserve(text.size() + (new_value.size() > old_value.size() ? text.size() / 8 : 0));
-  std::size_t copied = 0;
-  std::size_t from = edit.line_start;
-  for (;;) {
-    std::size_t hit = Find(text, old_value, from, edit.line_end);
-    if (hit == std::string_view::npos) break;
-    out.append(text.data() + copied, hit - copied);
-    out.append(new_value);
-    copied = from = hit + old_value.size();
-    ++edit.count;
-  }
-  out.append(text.data() + copied, text.size() - copied);
+  edit.line_start = LineStartOf(*text, at);
+  edit.line_end = LineEndOf(*text, at + param.size() - 1);
+  // In place where the text does not grow: a large file is neither copied nor reallocated.
+  edit.count = new_value.size() <= old_value.size()
+                   ? ReplaceShrinking(text, edit.line_start, edit.line_end, old_value, new_value)
+                   : ReplaceGrowing(text, edit.line_start, edit.line_end, old_value, new_value);
   return edit;
 }
 

@@ -11,23 +11,18 @@ namespace configtool {
 
 struct TextEdit {
   bool found = false;          // the parameter name occurs in the text
-  std::size_t line_start = 0;  // the lines holding its first occurrence, terminator included
-  std::size_t line_end = 0;
-  std::size_t count = 0;  // occurrences of the old value replaced within those lines
-  std::string text;       // the edited text; empty unless found
+  std::size_t line_start = 0;  // the lines holding its first occurrence, terminator included,
+  std::size_t line_end = 0;    // as offsets into the text before the edit
+  std::size_t count = 0;       // occurrences of the old value replaced within those lines
 };
 
-// The lines that the byte range [begin, end) touches: from the start of the line holding
-// `begin` to the end of the line holding `end - 1`, including that line's terminator (LF, CR,
-// CR LF, U+0085, U+2028, U+2029; CR LF counts as one). An empty range gives the line holding
-// `begin`. Requires begin <= end <= text.size().
-void LineBounds(std::string_view text, std::size_t begin, std::size_t end, std::size_t* start,
-                std::size_t* stop);
-
-// Finds the first occurrence of `param`; within the lines holding it replaces every
-// non-overlapping occurrence of `old_value` by `new_value`, left to right. An empty `param`
-// finds nothing and an empty `old_value` replaces nothing. Linear in the text's size.
-TextEdit EditParameterLine(std::string_view text, std::string_view param,
-                           std::string_view old_value, std::string_view new_value);
+// Finds the first occurrence of `param` in `*text` and takes the lines it touches: from the
+// start of the line holding its first byte to the end of the line holding its last, including
+// that line's terminator (LF, CR, CR LF, U+0085, U+2028 or U+2029; CR LF counts as one). Within
+// those lines replaces every non-overlapping occurrence of `old_value` by `new_value`, left to
+// right, in place; every other byte stays. An empty `param` finds nothing and an empty
+// `old_value` replaces nothing. Linear in the text's size.
+TextEdit EditParameterLine(std::string* text, std::string_view param, std::string_view old_value,
+                           std::string_view new_value);
 
 }  // namespace configtool

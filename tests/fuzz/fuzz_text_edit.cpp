@@ -43,11 +43,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view text = parts[0], param = parts[1], old_value = parts[2],
                          new_value = parts[3];
 
-  configtool::TextEdit edit = configtool::EditParameterLine(text, param, old_value, new_value);
+  std::string edited(text);
+  configtool::TextEdit edit = configtool::EditParameterLine(&edited, param, old_value, new_value);
   const std::size_t at = param.empty() ? std::string_view::npos : text.find(param);
   Check(edit.found == (at != std::string_view::npos));
   if (!edit.found) {
-    Check(edit.count == 0 && edit.text.empty());
+    Check(edit.count == 0 && edited == text);
     return 0;
   }
   const std::size_t start = edit.line_start, end = edit.line_end;
@@ -64,10 +65,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
   Check(edit.count == count);
-  Check(edit.text.size() == text.size() - count * old_value.size() + count * new_value.size());
-  Check(std::string_view(edit.text).substr(0, start) == text.substr(0, start));
-  Check(std::string_view(edit.text).substr(start, model.size()) == model);
-  Check(std::string_view(edit.text).substr(start + model.size()) == text.substr(end));
+  Check(edited.size() == text.size() - count * old_value.size() + count * new_value.size());
+  Check(std::string_view(edited).substr(0, start) == text.substr(0, start));
+  Check(std::string_view(edited).substr(start, model.size()) == model);
+  Check(std::string_view(edited).substr(start + model.size()) == text.substr(end));
 
   // On well-formed text the range is exactly the whole lines the name touches.
   if (platform::IsValidUtf8(text) && platform::IsValidUtf8(param)) {
