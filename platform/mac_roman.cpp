@@ -33,6 +33,10 @@ constexpr std::array<char16_t, 128> kUpperHalf = {
     0x00AF, 0x02D8, 0x02D9, 0x02DA, 0x00B8, 0x02DD, 0x02DB, 0x02C7,  // 0xF8
 };
 
+// No character of the table decomposes into more than a letter and one mark, so a letter with
+// more marks than this cannot convert; the cap also keeps the reordering of marks short.
+constexpr int kMaxMarks = 4;
+
 using Entry = std::pair<char32_t, unsigned char>;
 
 // The upper half ordered by character, for the way back.
@@ -101,10 +105,12 @@ std::optional<std::string> Utf8ToMacRoman(std::string_view utf8) {
     std::size_t start = pos;
     char32_t c = NextUtf8(utf8, &pos);
     std::size_t end = pos;
+    int marks = 0;
     // Take in the combining marks that follow (none is ASCII).
     while (end < utf8.size() && static_cast<unsigned char>(utf8[end]) >= 0x80) {
       std::size_t next = end;
       if (!IsCombiningMark(NextUtf8(utf8, &next))) break;
+      if (++marks > kMaxMarks) return std::nullopt;
       end = next;
     }
     if (end == pos) {

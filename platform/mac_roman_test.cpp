@@ -40,6 +40,10 @@ TEST(MacRoman, CombiningSequencesAreComposed) {
   EXPECT_EQ(Utf8ToMacRoman("a\xCC\x88o\xCC\x88"), "\x8A\x9A");  // äö
   EXPECT_EQ(Utf8ToMacRoman("a\xCC\xA3"), std::nullopt);         // a + dot below: no such letter
   EXPECT_EQ(Utf8ToMacRoman("\xCC\x81"), std::nullopt);          // a mark with no letter
+  // A letter under a long pile of marks fails at once (reordering them would be quadratic).
+  std::string pile = "e";
+  for (int i = 0; i < 200000; ++i) pile += i % 2 ? "\xCC\x81" : "\xCC\xA3";
+  EXPECT_EQ(Utf8ToMacRoman(pile), std::nullopt);
 }
 
 TEST(Utf8Text, RejectsMalformedSequences) {
