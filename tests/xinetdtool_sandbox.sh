@@ -8,6 +8,7 @@
 # dies with this shell, the namespace's first process. Then WORK/scenario.sh runs with the
 # helpers below; what it produces lands in WORK: NAME.out, NAME.err, NAME.status per run,
 # and "record", the stand-in's record. Exit status 97: the sandbox could not be made.
+# shellcheck disable=SC2015,SC2317  # "a && b || fail" is meant; the helpers are used by the scenario
 set -u
 work=$1
 tool=$2

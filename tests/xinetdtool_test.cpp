@@ -28,7 +28,9 @@ const std::string kLaunching = "Launching xinetd (Morvane) ... xinetd stand-in s
 bool CanMakeSandbox() {
   static const bool can = [] {
     if (!test_support::IsRoot()) return false;
-    for (const char* tool : {"/usr/bin/unshare", "/usr/bin/setpriv", "/usr/bin/timeout"})
+    // The stand-in is laid over an installed xinetd; the signals go through /bin/kill.
+    for (const char* tool : {"/usr/bin/unshare", "/usr/bin/setpriv", "/usr/bin/timeout",
+                             "/usr/sbin/xinetd", "/bin/kill"})
       if (access(tool, X_OK) != 0) return false;
     return test_support::Run(
                {"/usr/bin/unshare", "--kill-child", "-m", "-p", "-f", "--mount-proc", "/bin/true"})
@@ -37,10 +39,10 @@ bool CanMakeSandbox() {
   return can;
 }
 
-#define REQUIRE_SANDBOX()                                                            \
-  if (!CanMakeSandbox())                                                             \
-  GTEST_SKIP() << "needs root, unshare, setpriv and timeout (private mount and pid " \
-                  "namespaces)"
+#define REQUIRE_SANDBOX()                                                             \
+  if (!CanMakeSandbox())                                                              \
+  GTEST_SKIP() << "needs root, private mount and pid namespaces (unshare), setpriv, " \
+                  "timeout, /bin/kill and an installed /usr/sbin/xinetd"
 
 // One scenario (shell text run with the sandbox's helpers) and what it left behind.
 class Scenario {
