@@ -1,5 +1,6 @@
 #include "utility/qrb_shell_command.h"
 
+#include <fcntl.h>
 #include <stdio.h>
 #include <sys/socket.h>
 
@@ -13,6 +14,8 @@ const char* const commandErrorKey = "cmdError";
 const char* const commandResultKey = "cmdResult";
 
 namespace {
+
+constexpr int kPipeSize = 1 << 20;
 
 platform::Value Number(int value) {
   return platform::Integer::FromSigned(value);
@@ -34,6 +37,9 @@ bool RunWithPipes(const std::string& path, const std::vector<std::string>& argv,
     *why = path + ": " + *why;
     return false;
   }
+  // Larger pipes mean fewer turns between a chatty child and us (best effort).
+  fcntl(out_read.get(), F_SETPIPE_SZ, kPipeSize);
+  fcntl(err_read.get(), F_SETPIPE_SZ, kPipeSize);
   std::optional<platform::ChildProcess> child =
       platform::Spawn(path, argv, in_read.get(), out_write.get(), err_write.get(), why);
   if (!child) return false;
