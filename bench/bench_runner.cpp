@@ -19,9 +19,10 @@ namespace {
 
 constexpr std::size_t kFileSize = 256u << 20;
 
-// A 256 MiB file made once for the run, removed at exit.
+// A 256 MiB file made once for the run, removed at exit. Kept on the heap so that it outlives
+// the exit handler that removes it.
 const std::string& BigFile() {
-  static const std::string path = [] {
+  static const std::string* path = [] {
     char name[] = "/tmp/bench-runner-XXXXXX";
     int fd = mkstemp(name);
     if (fd < 0) std::abort();
@@ -31,10 +32,11 @@ const std::string& BigFile() {
       if (write(fd, block.data(), block.size()) != static_cast<ssize_t>(block.size())) std::abort();
     }
     close(fd);
-    std::atexit([] { unlink(BigFile().c_str()); });
-    return std::string(name);
+    return new std::string(name);
   }();
-  return path;
+  static const bool removed_at_exit = std::atexit([] { unlink(path->c_str()); }) == 0;
+  (void)removed_at_exit;
+  return *path;
 }
 
 // posix_spawn of argv with its standard output on a pipe that is drained and thrown away.
