@@ -183,6 +183,7 @@ bool Converter::Dict(plist_t node, const Token& t, Value* out, int depth) {
   if (from_xml_) {
     if (plist_get_node_type(node) != PLIST_ARRAY || plist_array_get_size(node) != 2 * t.size)
       return Mismatch();
+    dict.Reserve(t.size);
     for (std::uint32_t i = 0; i < 2 * t.size; i += 2) {
       std::string key;
       if (!Text(plist_array_get_item(node, i), plist_scan::kUnknownSize, &key) ||
@@ -192,6 +193,7 @@ bool Converter::Dict(plist_t node, const Token& t, Value* out, int depth) {
   } else {
     if (plist_get_node_type(node) != PLIST_DICT || plist_dict_get_size(node) != t.size)
       return Mismatch();
+    dict.Reserve(t.size);
     std::unique_ptr<void, decltype(&std::free)> iter(nullptr, &std::free);
     plist_dict_iter raw = nullptr;
     plist_dict_new_iter(node, &raw);
@@ -233,12 +235,15 @@ std::optional<Value> Parse(std::string_view bytes, std::string* err) {
     plist_from_xml(text.data(), static_cast<std::uint32_t>(text.size()), &raw);
   if (raw == nullptr) return *err = "not a valid property list", std::nullopt;
   Tree tree(raw);
+  std::string().swap(scan.xml_for_reader);
 
   Converter converter(scan.tokens, !binary, &why);
   Value root;
   if (!converter.Convert(raw, &root, 1) || !converter.AllUsed())
     return *err = "not a valid property list: " + why, std::nullopt;
   tree.get_deleter().checked = true;
+  std::vector<Token>().swap(scan.tokens);  // large blocks first, then libplist's many small ones
+  tree.reset();
   return root;
 }
 

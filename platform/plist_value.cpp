@@ -113,7 +113,10 @@ int CompareWith(const Value& a, const Value& b, bool fold_case) {
 
 }  // namespace
 
+// Small dictionaries, the most common by far, are searched in order; a hash index is built
+// once a dictionary grows past kIndexFrom keys.
 struct Dictionary::Impl {
+  static constexpr std::size_t kIndexFrom = 16;
   std::vector<std::pair<std::string, Value>> entries;
   std::unordered_map<std::string, std::size_t, StringHash, std::equal_to<>> index;
 
@@ -142,6 +145,11 @@ Dictionary::~Dictionary() = default;
 
 const Value* Dictionary::Find(std::string_view key) const {
   if (!impl_) return nullptr;
+  if (impl_->entries.size() <= Impl::kIndexFrom) {
+    for (const auto& [k, v] : impl_->entries)
+      if (k == key) return &v;
+    return nullptr;
+  }
   auto it = impl_->index.find(key);
   return it == impl_->index.end() ? nullptr : &impl_->entries[it->second].second;
 }
@@ -157,7 +165,15 @@ void Dictionary::Set(std::string key, Value value) {
     return;
   }
   impl_->entries.emplace_back(std::move(key), std::move(value));
-  impl_->index.emplace(impl_->entries.back().first, impl_->entries.size() - 1);
+  if (impl_->entries.size() == Impl::kIndexFrom + 1)
+    impl_->Reindex();
+  else if (impl_->entries.size() > Impl::kIndexFrom + 1)
+    impl_->index.emplace(impl_->entries.back().first, impl_->entries.size() - 1);
+}
+
+void Dictionary::Reserve(std::size_t n) {
+  if (!impl_) impl_ = std::make_unique<Impl>();
+  impl_->entries.reserve(n);
 }
 
 std::size_t Dictionary::size() const { return impl_ ? impl_->entries.size() : 0; }

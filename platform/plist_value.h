@@ -52,6 +52,8 @@ class Dictionary {
   Value* Find(std::string_view key);
   // Replaces the value of an existing key in place, or appends a new key.
   void Set(std::string key, Value value);
+  // Makes room for n keys in all.
+  void Reserve(std::size_t n);
   std::size_t size() const;
   bool empty() const { return size() == 0; }
   // Entries in insertion order.

@@ -102,6 +102,21 @@ TEST(PlistValue, DictionariesKeepInsertionOrderAndCompareRegardlessOfIt) {
   EXPECT_EQ(*other.Find("b"), Int(9));
 }
 
+TEST(PlistValue, LargeDictionariesFindEveryKeyInOrder) {
+  Dictionary d;
+  for (int i = 0; i < 40; ++i) d.Set("k" + std::to_string(39 - i), Int(i));
+  for (int i = 0; i < 40; i += 3) d.Set("k" + std::to_string(i), Value("again"));
+  Dictionary copy = d;
+  ASSERT_EQ(copy.size(), 40u);
+  for (int i = 0; i < 40; ++i) {
+    EXPECT_EQ(copy.entries()[static_cast<std::size_t>(i)].first, "k" + std::to_string(39 - i));
+    const Value* v = copy.Find("k" + std::to_string(i));
+    ASSERT_NE(v, nullptr);
+    EXPECT_EQ(*v, i % 3 == 0 ? Value("again") : Int(39 - i));
+  }
+  EXPECT_EQ(copy.Find("k40"), nullptr);
+}
+
 TEST(PlistValue, NestedContainersCompareElementwise) {
   Dictionary inner;
   inner.Set("k", Array{Int(1), Value("two")});

@@ -28,7 +28,7 @@ class XmlWriter {
         Begin(top.value->array()[top.next++], indent);
       } else if (top.value->IsDictionary() && top.next < top.value->dictionary().size()) {
         const auto& [key, value] = top.value->dictionary().entries()[top.next++];
-        Element(indent, "key", key, true);
+        Element(indent, "<key>", key, true);
         Begin(value, indent);
       } else {
         Indent(indent - 1);
@@ -58,27 +58,29 @@ class XmlWriter {
     out_->append(s.substr(run));
   }
 
-  void Element(std::size_t indent, std::string_view name, std::string_view text, bool escape) {
+  // `tag` is the element's name in angle brackets, as in "<key>".
+  void Element(std::size_t indent, std::string_view tag, std::string_view text, bool escape) {
     Indent(indent);
-    out_->append("<").append(name).append(">");
+    out_->append(tag);
     if (escape)
       AppendEscaped(text);
     else
       out_->append(text);
-    out_->append("</").append(name).append(">\n");
+    out_->append("</", 2).append(tag.substr(1)).push_back('\n');
   }
 
   // Writes a scalar or an empty container whole, or the opening tag of a container.
   void Begin(const Value& v, std::size_t indent) {
     switch (v.kind()) {
       case Value::Kind::kString:
-        return Element(indent, "string", v.string(), true);
+        return Element(indent, "<string>", v.string(), true);
       case Value::Kind::kInteger:
-        return Element(indent, "integer", plist_text::FormatInteger(v.integer()), false);
+        return Element(indent, "<integer>", plist_text::FormatInteger(v.integer()), false);
       case Value::Kind::kReal:
-        return Element(indent, "real", plist_text::FormatReal(v.real()), false);
+        return Element(indent, "<real>", plist_text::FormatReal(v.real()), false);
       case Value::Kind::kDate:
-        return Element(indent, "date", plist_text::FormatDate(v.date().seconds_since_2001), false);
+        return Element(indent, "<date>", plist_text::FormatDate(v.date().seconds_since_2001),
+                       false);
       case Value::Kind::kBoolean:
         Indent(indent);
         out_->append(v.boolean() ? "<true/>\n" : "<false/>\n");
