@@ -62,30 +62,34 @@ bool IsRegularFile(const std::string& path, std::string* err) {
   return true;
 }
 
-// The property list's root dictionary, locked against other runs for as long as `lock` lives.
-// On failure `result` holds what to report.
-std::optional<Value> ReadDictionary(const char* unchanged_out,
-                                    std::optional<platform::FileLock>* lock, EditResult* result) {
+// The property list's root dictionary, locked against other runs for as long as `lock` lives;
+// null on failure, with `result` holding what to report. The tree is kept until the process
+// ends, on purpose: the run is over right after the edit, and taking a large property list
+// apart value by value would cost more than the edit itself. A later call frees the earlier one.
+Value* ReadDictionary(const char* unchanged_out, std::optional<platform::FileLock>* lock,
+                      EditResult* result) {
+  static auto* loaded = new std::optional<Value>();
+  loaded->reset();
   std::string err;
   if (!IsRegularFile(configFile, &err)) {
     *result = LeftAlone(unchanged_out, err);
-    return std::nullopt;
+    return nullptr;
   }
   *lock = platform::FileLock::Acquire(configFile, &err);
   if (!*lock) {
     *result = Failed(err);
-    return std::nullopt;
+    return nullptr;
   }
-  std::optional<Value> root = platform::ReadPlistFile(configFile, &err);
-  if (!root) {
+  *loaded = platform::ReadPlistFile(configFile, &err);
+  if (!*loaded) {
     *result = LeftAlone(unchanged_out, err);
-    return std::nullopt;
+    return nullptr;
   }
-  if (!root->IsDictionary()) {
+  if (!(*loaded)->IsDictionary()) {
     *result = LeftAlone(unchanged_out, configFile + ": the property list is not a dictionary");
-    return std::nullopt;
+    return nullptr;
   }
-  return root;
+  return &**loaded;
 }
 
 // The property list is written as XML 1.0, which has no form for most control characters nor
@@ -123,8 +127,8 @@ EditResult ChangeDictFile() {
     return Failed("newValue holds a character that a property list cannot carry");
   EditResult result;
   std::optional<platform::FileLock> lock;
-  std::optional<Value> root = ReadDictionary("0", &lock, &result);
-  if (!root) return result;
+  Value* root = ReadDictionary("0", &lock, &result);
+  if (root == nullptr) return result;
 
   bool changed = false;
   Value* value = root->dictionary().Find(paramName);
@@ -157,8 +161,8 @@ EditResult ChangeDictFile() {
 EditResult FixInsecureMode() {
   EditResult result;
   std::optional<platform::FileLock> lock;
-  std::optional<Value> root = ReadDictionary("", &lock, &result);
-  if (!root) return result;
+  Value* root = ReadDictionary("", &lock, &result);
+  if (root == nullptr) return result;
 
   Value* value = root->dictionary().Find(paramName);
   if (value == nullptr || !value->IsArray()) return {"", "", 0};
