@@ -1,5 +1,6 @@
 #include "platform/plist_scalar_text.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -71,6 +72,15 @@ bool Expect(std::string_view* s, char c) {
   if (s->empty() || s->front() != c) return false;
   s->remove_prefix(1);
   return true;
+}
+
+// The digits of 1 - 0.digits, as many as given: "25" -> "75", "05" -> "95". The digits are not
+// all zeros.
+std::string TenComplement(std::string digits) {
+  std::size_t last = digits.find_last_not_of('0');
+  for (std::size_t i = 0; i < last; ++i) digits[i] = static_cast<char>('9' - digits[i] + '0');
+  digits[last] = static_cast<char>('9' + 1 - digits[last] + '0');
+  return digits;
 }
 
 int Base64Index(char c) {
@@ -157,13 +167,12 @@ std::optional<double> ParseDate(std::string_view text) {
       !Digits(&s, 2, &day) || !Expect(&s, 'T') || !Digits(&s, 2, &hour) || !Expect(&s, ':') ||
       !Digits(&s, 2, &minute) || !Expect(&s, ':') || !Digits(&s, 2, &second))
     return std::nullopt;
-  double fraction = 0;
+  std::string fraction;
   if (!s.empty() && s.front() == '.') {
     std::size_t n = 1;
     while (n < s.size() && s[n] >= '0' && s[n] <= '9') ++n;
     if (n == 1) return std::nullopt;
-    std::string digits = "0" + std::string(s.substr(0, n));
-    fraction = std::strtod(digits.c_str(), nullptr);
+    fraction = s.substr(1, n - 1);
     s.remove_prefix(n);
   }
   if (s != "Z" || month < 1 || month > 12 || hour > 23 || minute > 59 || second > 59)
@@ -174,18 +183,39 @@ std::optional<double> ParseDate(std::string_view text) {
     return std::nullopt;
   std::int64_t days = DaysFromCivil(year, month, day) - kDaysTo2001;
   std::int64_t whole = days * 86400 + hour * 3600 + minute * 60 + second;
-  // Exact: `whole` is far below 2^53, and a fraction written by FormatDate adds back to the
-  // very double it came from.
-  return static_cast<double>(whole) + fraction;
+  if (fraction.find_first_not_of('0') == std::string::npos) return static_cast<double>(whole);
+  // whole + 0.fraction as one decimal number, rounded once: before 2001 that is
+  // -((-whole - 1) + (1 - 0.fraction)).
+  std::string number = whole >= 0
+                           ? std::to_string(whole) + "." + fraction
+                           : "-" + std::to_string(-whole - 1) + "." + TenComplement(fraction);
+  double d = 0;
+  std::from_chars(number.data(), number.data() + number.size(), d);
+  return d;
 }
 
 std::string FormatDate(double seconds) {
   if (std::isnan(seconds)) seconds = 0;
   if (seconds < kEarliestDate) seconds = kEarliestDate;
   if (seconds >= kLatestDate) seconds = std::nextafter(kLatestDate, 0.0);
-  const double floor = std::floor(seconds);
-  const double fraction = seconds - floor;  // exact
-  const auto whole = static_cast<std::int64_t>(floor);
+  // The shortest decimal that reads back as `seconds`, split into whole seconds (rounded down)
+  // and the digits of the fraction, which ParseDate puts together again.
+  char number[1100];
+  auto [end, ec] = std::to_chars(number, number + sizeof number, seconds, std::chars_format::fixed);
+  std::string_view text(number, ec == std::errc() ? static_cast<std::size_t>(end - number) : 0);
+  const bool negative = text.starts_with('-');
+  if (negative) text.remove_prefix(1);
+  std::size_t point = std::min(text.find('.'), text.size());
+  std::int64_t whole = 0;
+  std::from_chars(text.data(), text.data() + point, whole);
+  std::string fraction(text.substr(std::min(point + 1, text.size())));
+  if (negative) {
+    whole = -whole;
+    if (!fraction.empty()) {
+      whole -= 1;
+      fraction = TenComplement(fraction);
+    }
+  }
   std::int64_t days = whole >= 0 ? whole / 86400 : -((-whole + 86399) / 86400);
   std::int64_t in_day = whole - days * 86400;
   std::int64_t y;
@@ -196,11 +226,7 @@ std::string FormatDate(double seconds) {
   std::snprintf(buf, sizeof buf, "%04u-%02u-%02uT%02u:%02u:%02u", static_cast<unsigned>(y) % 10000u,
                 m % 100u, d % 100u, sec / 3600, sec / 60 % 60, sec % 60);
   std::string out = buf;
-  if (fraction > 0) {
-    char frac[1100];
-    auto [end, ec] = std::to_chars(frac, frac + sizeof frac, fraction, std::chars_format::fixed);
-    if (ec == std::errc()) out.append(frac + 1, end);  // ".5" from "0.5"
-  }
+  if (!fraction.empty()) out.append(".").append(fraction);
   out += 'Z';
   return out;
 }
