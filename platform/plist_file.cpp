@@ -258,6 +258,10 @@ std::optional<Value> ParsePlist(std::string_view bytes, std::string* err) {
   }
 }
 
+bool IsPlistString(std::string_view s) {
+  return s.find('\0') == std::string_view::npos && IsValidUtf8(s);
+}
+
 std::optional<Value> ReadPlistFile(const std::string& path, std::string* err) {
   struct stat st;
   if (stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&

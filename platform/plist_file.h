@@ -20,6 +20,10 @@ std::optional<Value> ParsePlist(std::string_view bytes, std::string* err);
 // Reads and parses a property-list file; a file of 4 GiB or more is refused.
 std::optional<Value> ReadPlistFile(const std::string& path, std::string* err);
 
+// True when a string can stand in a property list that PlistToXml writes and ParsePlist reads
+// back: valid UTF-8 without a zero byte. Check new values (from arguments, say) before storing.
+bool IsPlistString(std::string_view s);
+
 // The XML form of a property list, in the usual layout (tab indentation, the Apple DOCTYPE),
 // keys in their order.
 std::string PlistToXml(const Value& root);

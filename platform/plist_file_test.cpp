@@ -383,6 +383,13 @@ TEST(PlistFile, MalformedXmlIsRefused) {
   Refused("hello");
 }
 
+TEST(PlistFile, IsPlistStringTellsWhatSurvivesAWrite) {
+  EXPECT_TRUE(IsPlistString("caf\xC3\xA9 \x01 <&>"));
+  EXPECT_FALSE(IsPlistString(std::string("a\0b", 3)));
+  EXPECT_FALSE(IsPlistString("\xC3"));
+  EXPECT_FALSE(IsPlistString("\xED\xA0\x80"));  // a surrogate
+}
+
 TEST(PlistFile, RootNeedNotBeADictionary) {
   EXPECT_EQ(Parsed(Xml("<string>x</string>")), Value("x"));
   EXPECT_EQ(Parsed("<plist><array/></plist>"), Value(Array{}));

@@ -61,11 +61,10 @@ int KindRank(const Value& v) {
 
 std::string CaseFolded(const std::string& s) {
   utf8proc_uint8_t* folded = nullptr;
-  utf8proc_ssize_t n = utf8proc_map(reinterpret_cast<const utf8proc_uint8_t*>(s.data()),
-                                    static_cast<utf8proc_ssize_t>(s.size()), &folded,
-                                    static_cast<utf8proc_option_t>(UTF8PROC_CASEFOLD |
-                                                                   UTF8PROC_COMPOSE |
-                                                                   UTF8PROC_STABLE));
+  utf8proc_ssize_t n = utf8proc_map(
+      reinterpret_cast<const utf8proc_uint8_t*>(s.data()), static_cast<utf8proc_ssize_t>(s.size()),
+      &folded,
+      static_cast<utf8proc_option_t>(UTF8PROC_CASEFOLD | UTF8PROC_COMPOSE | UTF8PROC_STABLE));
   if (n < 0) return s;  // not valid UTF-8: compare the bytes as they are
   std::string out(reinterpret_cast<char*>(folded), static_cast<std::size_t>(n));
   std::free(folded);
@@ -176,7 +175,9 @@ void Dictionary::Reserve(std::size_t n) {
   impl_->entries.reserve(n);
 }
 
-std::size_t Dictionary::size() const { return impl_ ? impl_->entries.size() : 0; }
+std::size_t Dictionary::size() const {
+  return impl_ ? impl_->entries.size() : 0;
+}
 
 const std::vector<std::pair<std::string, Value>>& Dictionary::entries() const {
   static const std::vector<std::pair<std::string, Value>> kEmpty;
@@ -211,7 +212,11 @@ bool operator==(const Value& a, const Value& b) {
   }
 }
 
-int Compare(const Value& a, const Value& b) { return CompareWith(a, b, false); }
-int CaseInsensitiveCompare(const Value& a, const Value& b) { return CompareWith(a, b, true); }
+int Compare(const Value& a, const Value& b) {
+  return CompareWith(a, b, false);
+}
+int CaseInsensitiveCompare(const Value& a, const Value& b) {
+  return CompareWith(a, b, true);
+}
 
 }  // namespace platform

@@ -19,7 +19,7 @@ using Array = std::vector<Value>;
 
 // An integer of a property list: any value from -2^63 to 2^64-1.
 struct Integer {
-  std::int64_t value = 0;    // the value when !is_big_unsigned
+  std::int64_t value = 0;        // the value when !is_big_unsigned
   bool is_big_unsigned = false;  // true: the value is static_cast<uint64_t>(value) > INT64_MAX
   static Integer FromSigned(std::int64_t v) { return {v, false}; }
   static Integer FromUnsigned(std::uint64_t v) {
