@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include <cstdint>
 #include <cstring>
 
 namespace configtool {
@@ -48,12 +49,30 @@ std::size_t TerminatorAt(std::string_view text, std::size_t i) {
   }
 }
 
+// True when one of the eight bytes at `p` is LF, CR or not ASCII, so may belong to a line
+// terminator; lets the scans below pass over plain text eight bytes at a time.
+bool MayHoldTerminator(const char* p) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101, kHigh = 0x8080808080808080;
+  std::uint64_t w;
+  std::memcpy(&w, p, sizeof w);
+  auto has_zero_byte = [](std::uint64_t v) { return ((v - kOnes) & ~v & kHigh) != 0; };
+  return (w & kHigh) != 0 || has_zero_byte(w ^ (kOnes * '\n')) || has_zero_byte(w ^ (kOnes * '\r'));
+}
+
 // The start of the line holding the byte at `pos`.
 std::size_t LineStartOf(std::string_view text, std::size_t pos) {
   if (pos >= text.size()) pos = text.size();
   // The LF of a CR LF belongs to the line the CR ends.
   if (pos > 0 && pos < text.size() && text[pos] == '\n' && text[pos - 1] == '\r') --pos;
-  while (pos > 0 && !TerminatorEndsAt(text, pos - 1)) --pos;
+  while (pos > 0) {
+    if (pos >= 8 && !MayHoldTerminator(text.data() + pos - 8)) {
+      pos -= 8;
+    } else if (TerminatorEndsAt(text, pos - 1)) {
+      break;
+    } else {
+      --pos;
+    }
+  }
   return pos;
 }
 
@@ -64,16 +83,48 @@ std::size_t LineEndOf(std::string_view text, std::size_t pos) {
     std::size_t length = TerminatorAt(text, pos - back);
     if (length > back) return pos - back + length;
   }
-  for (; pos < text.size(); ++pos) {
-    if (std::size_t length = TerminatorAt(text, pos)) return pos + length;
+  while (pos < text.size()) {
+    if (text.size() - pos >= 8 && !MayHoldTerminator(text.data() + pos)) {
+      pos += 8;
+    } else if (std::size_t length = TerminatorAt(text, pos)) {
+      return pos + length;
+    } else {
+      ++pos;
+    }
   }
   return text.size();
 }
 
-// The first occurrence of `needle` at or after `from`, or npos. glibc's memmem is linear in
-// the haystack for any needle (two-way search for long needles).
+// Needles up to this long are searched in line: dense occurrences (a value repeated along a
+// line) then cost no library call each, and the work per byte stays below this bound.
+constexpr std::size_t kShortNeedle = 16;
+
+bool SameBytes(const char* a, const char* b, std::size_t n) {
+  for (std::size_t i = 0; i < n; ++i) {
+    if (a[i] != b[i]) return false;
+  }
+  return true;
+}
+
+// The first occurrence of `needle` in [from, to), or npos. Short needles: a look at the
+// first byte, memchr to skip where it is absent, then the rest compared in line. Longer ones:
+// glibc's memmem, linear in the haystack for any needle (two-way search for long needles).
 std::size_t Find(std::string_view hay, std::string_view needle, std::size_t from, std::size_t to) {
   if (needle.empty() || from > to || to - from < needle.size()) return std::string_view::npos;
+  if (needle.size() <= kShortNeedle) {
+    const char first = needle[0];
+    const char* p = hay.data() + from;
+    const char* const last = hay.data() + to - needle.size();
+    while (p <= last) {
+      if (*p != first) {
+        p = static_cast<const char*>(std::memchr(p + 1, first, last - p));
+        if (p == nullptr) break;
+      }
+      if (SameBytes(p + 1, needle.data() + 1, needle.size() - 1)) return p - hay.data();
+      ++p;
+    }
+    return std::string_view::npos;
+  }
   const void* hit = memmem(hay.data() + from, to - from, needle.data(), needle.size());
   if (hit == nullptr) return std::string_view::npos;
   return static_cast<const char*>(hit) - hay.data();
@@ -91,8 +142,12 @@ std::size_t ReplaceShrinking(std::string* text, std::size_t from, std::size_t to
     if (hit == std::string_view::npos) break;
     if (write != read) std::memmove(data + write, data + read, hit - read);
     write += hit - read;
-    std::memcpy(data + write, new_value.data(), new_value.size());
-    write += new_value.size();
+    if (new_value.size() <= kShortNeedle) {
+      for (char c : new_value) data[write++] = c;
+    } else {
+      std::memcpy(data + write, new_value.data(), new_value.size());
+      write += new_value.size();
+    }
     read = hit + old_value.size();
     ++count;
   }
