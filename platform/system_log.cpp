@@ -55,7 +55,8 @@ void NSLog(std::string_view message) {
   std::string line(stamp, length);
   line.append(millis).append(program_invocation_short_name).append(ids);
   line.append(message);
-  line.push_back('\n');
+  // A message that already ends its line (a command's output usually does) gets no second end.
+  if (message.empty() || message.back() != '\n') line.push_back('\n');
   WriteAll(STDERR_FILENO, line);
 
   int syslog_length = static_cast<int>(std::min<std::size_t>(message.size(), INT_MAX));

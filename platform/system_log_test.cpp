@@ -59,6 +59,14 @@ TEST(SystemLogTest, LineHasTimeProgramIdsAndMessage) {
   EXPECT_TRUE(std::regex_match(text, line)) << text;
 }
 
+TEST(SystemLogTest, MessageEndingItsLineGetsNoSecondNewline) {
+  CapturedStderr captured;
+  NSLog("Stopping xinetd (Morvane) ... done\n");
+  std::string text = captured.Text();
+  EXPECT_TRUE(text.ends_with("... done\n")) << text;
+  EXPECT_FALSE(text.ends_with("\n\n")) << text;
+}
+
 TEST(SystemLogTest, LinesFromManyThreadsStayWhole) {
   constexpr int kThreads = 4, kLines = 100;
   const std::string filler(300, 'z');
