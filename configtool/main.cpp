@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <exception>
 #include <string>
 
 #include "configtool/config_edits.h"
@@ -47,19 +48,24 @@ int main(int argc, char* argv[]) {
     }
   }
 
-  configFile = argv[1];
-  paramName = argv[2];
   configtool::EditResult result;
-  if (argc == 3) {
-    result = FixInsecureMode();
-  } else {
-    newValue = argv[3];
-    if (argc == 4) {
-      result = ChangeDictFile();
+  try {
+    configFile = argv[1];
+    paramName = argv[2];
+    if (argc == 3) {
+      result = FixInsecureMode();
     } else {
-      oldValue = argv[4];
-      result = ChangeTextFile();
+      newValue = argv[3];
+      if (argc == 4) {
+        result = ChangeDictFile();
+      } else {
+        oldValue = argv[4];
+        result = ChangeTextFile();
+      }
     }
+  } catch (const std::exception& e) {
+    // Memory ran out (a huge file, or a value that multiplies it); nothing was written.
+    result = {"", std::string("configtool: ") + e.what() + "; the file is left unchanged\n", 1};
   }
   Print(stdout, result.out);
   Print(stderr, result.err);

@@ -109,7 +109,8 @@ bool SameBytes(const char* a, const char* b, std::size_t n) {
 // The first occurrence of `needle` in [from, to), or npos. Short needles: a look at the
 // first byte, memchr to skip where it is absent, then the rest compared in line. Longer ones:
 // glibc's memmem, linear in the haystack for any needle (two-way search for long needles).
-std::size_t Find(std::string_view hay, std::string_view needle, std::size_t from, std::size_t to) {
+[[gnu::always_inline]] inline std::size_t Find(std::string_view hay, std::string_view needle,
+                                               std::size_t from, std::size_t to) {
   if (needle.empty() || from > to || to - from < needle.size()) return std::string_view::npos;
   if (needle.size() <= kShortNeedle) {
     const char first = needle[0];
@@ -130,24 +131,37 @@ std::size_t Find(std::string_view hay, std::string_view needle, std::size_t from
   return static_cast<const char*>(hit) - hay.data();
 }
 
+// Short runs byte by byte: a library call for each of millions of replacements costs more
+// than the copy itself.
+void MoveBytes(char* to, const char* from, std::size_t n) {
+  if (n > kShortNeedle) {
+    std::memmove(to, from, n);
+    return;
+  }
+  for (std::size_t i = 0; i < n; ++i) to[i] = from[i];
+}
+
 // Replaces the occurrences in [from, to) in place, moving the rest of the text up behind them.
 // Only for a new value no longer than the old one: what is written never overtakes what is
 // still to be read.
 std::size_t ReplaceShrinking(std::string* text, std::size_t from, std::size_t to,
                              std::string_view old_value, std::string_view new_value) {
   char* data = text->data();
-  std::size_t read = from, write = from, count = 0;
-  for (;;) {
-    std::size_t hit = Find(*text, old_value, read, to);
-    if (hit == std::string_view::npos) break;
-    if (write != read) std::memmove(data + write, data + read, hit - read);
-    write += hit - read;
-    if (new_value.size() <= kShortNeedle) {
-      for (char c : new_value) data[write++] = c;
-    } else {
-      std::memcpy(data + write, new_value.data(), new_value.size());
-      write += new_value.size();
+  std::size_t count = 0;
+  if (new_value.size() == old_value.size()) {  // nothing moves
+    for (std::size_t at = from; (at = Find(*text, old_value, at, to)) != std::string_view::npos;
+         at += old_value.size()) {
+      MoveBytes(data + at, new_value.data(), new_value.size());
+      ++count;
     }
+    return count;
+  }
+  std::size_t read = from, write = from;
+  for (std::size_t hit; (hit = Find(*text, old_value, read, to)) != std::string_view::npos;) {
+    MoveBytes(data + write, data + read, hit - read);
+    write += hit - read;
+    MoveBytes(data + write, new_value.data(), new_value.size());
+    write += new_value.size();
     read = hit + old_value.size();
     ++count;
   }
@@ -158,21 +172,28 @@ std::size_t ReplaceShrinking(std::string* text, std::size_t from, std::size_t to
   return count;
 }
 
-// Builds the edited lines apart and puts them in place of the old ones.
+// Counts the occurrences, builds the edited lines apart at their final size and puts them in
+// place of the old ones.
 std::size_t ReplaceGrowing(std::string* text, std::size_t from, std::size_t to,
                            std::string_view old_value, std::string_view new_value) {
-  std::string lines;
-  std::size_t copied = from, count = 0;
-  for (;;) {
-    std::size_t hit = Find(*text, old_value, copied, to);
-    if (hit == std::string_view::npos) break;
-    lines.append(*text, copied, hit - copied);
-    lines.append(new_value);
-    copied = hit + old_value.size();
+  std::size_t count = 0;
+  for (std::size_t at = from; (at = Find(*text, old_value, at, to)) != std::string_view::npos;
+       at += old_value.size()) {
     ++count;
   }
   if (count == 0) return 0;
-  lines.append(*text, copied, to - copied);
+  std::string lines(to - from + count * (new_value.size() - old_value.size()), '\0');
+  char* out = lines.data();
+  std::size_t read = from;
+  for (std::size_t n = 0; n < count; ++n) {
+    std::size_t hit = Find(*text, old_value, read, to);
+    MoveBytes(out, text->data() + read, hit - read);
+    out += hit - read;
+    MoveBytes(out, new_value.data(), new_value.size());
+    out += new_value.size();
+    read = hit + old_value.size();
+  }
+  MoveBytes(out, text->data() + read, to - read);
   text->replace(from, to - from, lines);
   return count;
 }
