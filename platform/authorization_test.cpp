@@ -13,6 +13,8 @@
 #include <functional>
 #include <string>
 
+#include "tests/as_nobody.h"
+
 namespace {
 
 OSStatus AskAdmin(AuthorizationRef ref, AuthorizationFlags flags, const char* right) {
@@ -20,20 +22,6 @@ OSStatus AskAdmin(AuthorizationRef ref, AuthorizationFlags flags, const char* ri
   AuthorizationItem item = {right, std::strlen(tool), const_cast<char*>(tool), 0};
   AuthorizationRights rights = {1, &item};
   return AuthorizationCopyRights(ref, &rights, nullptr, flags, nullptr);
-}
-
-// Runs `body` in a forked child that has become the user "nobody"; its result is the exit status.
-int AsNobody(const std::function<int()>& body) {
-  pid_t pid = fork();
-  if (pid == 0) {
-    if (setgroups(0, nullptr) != 0 || setresgid(65534, 65534, 65534) != 0 ||
-        setresuid(65534, 65534, 65534) != 0)
-      _exit(100);
-    _exit(body());
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 class AuthorizationTest : public ::testing::Test {
@@ -113,7 +101,7 @@ TEST_F(AuthorizationTest, FailuresToStartAndForeignStreams) {
 
 TEST_F(AuthorizationTest, OrdinaryUserNeedsTheHelperAndInteraction) {
   EXPECT_EQ(
-      AsNobody([] {
+      test_support::AsNobody([] {
         platform::SetPrivilegeHelperForTesting("/nonexistent/pkexec");
         AuthorizationRef ref = nullptr;
         if (AuthorizationCreate(nullptr, nullptr, 0, &ref) != 0) return 1;

@@ -112,22 +112,6 @@ bool Append(std::string* sink, const char* data, std::size_t length) {
 
 }  // namespace
 
-OwnedFd& OwnedFd::operator=(OwnedFd&& other) noexcept {
-  if (this != &other) Reset(other.Release());
-  return *this;
-}
-
-int OwnedFd::Release() {
-  int fd = fd_;
-  fd_ = -1;
-  return fd;
-}
-
-void OwnedFd::Reset(int fd) {
-  if (fd_ >= 0) close(fd_);  // on Linux the descriptor is gone even when close reports EINTR
-  fd_ = fd;
-}
-
 bool MakePipe(OwnedFd* read_end, OwnedFd* write_end, std::string* err) {
   int ends[2];
   if (pipe2(ends, O_CLOEXEC) != 0) {

@@ -13,6 +13,8 @@
 #include <functional>
 #include <string>
 
+#include "tests/as_nobody.h"
+
 namespace {
 
 const std::string& Text(const platform::Dictionary& result, const char* key) {
@@ -24,21 +26,6 @@ const std::string& Text(const platform::Dictionary& result, const char* key) {
 std::int64_t Code(const platform::Dictionary& result) {
   const platform::Value* value = result.Find(commandResultKey);
   return value && value->kind() == platform::Value::Kind::kInteger ? value->integer().value : 999;
-}
-
-// Runs `body` in a forked child that has become the unprivileged user "nobody"; its return
-// value is the child's exit status. Failures are described on standard error by the body.
-int AsNobody(const std::function<int()>& body) {
-  pid_t pid = fork();
-  if (pid == 0) {
-    if (setgroups(0, nullptr) != 0 || setresgid(65534, 65534, 65534) != 0 ||
-        setresuid(65534, 65534, 65534) != 0)
-      _exit(100);
-    _exit(body());
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 class ShellCommandTest : public ::testing::Test {
@@ -192,17 +179,17 @@ TEST_F(ShellCommandTest, OrdinaryUserWithoutPkexecIsRefused) {
       return 0;
     };
   };
-  EXPECT_EQ(AsNobody(refused("/nonexistent/pkexec")), 0);
+  EXPECT_EQ(test_support::AsNobody(refused("/nonexistent/pkexec")), 0);
   // The real helper only where it is absent: a present one would show its dialog.
   if (access("/usr/bin/pkexec", F_OK) != 0) {
-    EXPECT_EQ(AsNobody(refused(nullptr)), 0);
+    EXPECT_EQ(test_support::AsNobody(refused(nullptr)), 0);
   }
 }
 
 TEST_F(ShellCommandTest, OrdinaryUserIsAskedOnceThenRunsThroughTheHelper) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to become another user";
   // /usr/bin/env stands in for pkexec: it runs "tool args..." as given.
-  EXPECT_EQ(AsNobody([] {
+  EXPECT_EQ(test_support::AsNobody([] {
               platform::SetPrivilegeHelperForTesting("/usr/bin/env");
               std::unique_ptr<QRBShellCommand> runner = QRBShellCommand::Create();
               if (!runner) return 1;

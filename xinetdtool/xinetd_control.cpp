@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/owned_fd.h"
 #include "platform/system_log.h"
 
 const char* const xinetdExecutable = "/usr/sbin/xinetd";
@@ -22,28 +23,14 @@ namespace {
 // A pid file holds a number and a newline; anything longer is not one.
 constexpr std::size_t kMaxPidFileSize = 4096;
 
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
 // Reads at most `limit` bytes of the regular file at `path`; nullopt when it is missing, not
 // a regular file, unreadable or longer than `limit`. Opening does not block on a FIFO, and
 // nothing but a regular file is read.
 std::optional<std::string> ReadSmallRegularFile(const std::string& path, std::size_t limit) {
   struct stat before;
   if (stat(path.c_str(), &before) != 0 || !S_ISREG(before.st_mode)) return std::nullopt;
-  Fd fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-  if (fd.get() < 0) return std::nullopt;
+  platform::OwnedFd fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  if (!fd.valid()) return std::nullopt;
   struct stat st;
   if (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
   std::string text;
