@@ -97,24 +97,10 @@ TEST(ConfigtoolCommandLine, UsageMissingFileAndBadArguments) {
   }
 
   // No arguments at all, not even a name (the kernel may pass one empty name instead).
-  int err_pipe[2];
-  ASSERT_EQ(pipe2(err_pipe, O_CLOEXEC), 0);
-  pid_t pid = fork();
-  if (pid == 0) {
-    dup2(err_pipe[1], 2);
-    char* none[] = {nullptr};
-    execve(kTool.c_str(), none, environ);
-    _exit(127);
-  }
-  close(err_pipe[1]);
-  std::string err;
-  char buf[512];
-  for (ssize_t n; (n = read(err_pipe[0], buf, sizeof buf)) > 0;) err.append(buf, n);
-  close(err_pipe[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  EXPECT_EQ(err, "Usage: configtool" + kUsage);
-  EXPECT_EQ(WEXITSTATUS(status), 1);
+  RunResult none = test_support::Run({EXEC_HELPER_PATH, "--no-args", kTool});
+  EXPECT_EQ(none.err, "Usage: configtool" + kUsage);
+  EXPECT_EQ(none.out, "");
+  EXPECT_EQ(none.status, 1);
 
   const std::string missing = dir.File("no such file");
   RunResult r = Tool({missing, "disable", "no", "yes"});
