@@ -1,7 +1,6 @@
 #include "platform/file_io.h"
 
 #include <fcntl.h>
-#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,13 +11,14 @@
 #include <memory>
 #include <utility>
 
+#include "platform/temp_file.h"
 #include "platform/utf8_text.h"
 
 namespace platform {
 
 namespace {
 
-// The most one read(2) or write(2) is asked to move; the kernel moves at most ~2 GiB anyway.
+// The most one read(2) is asked to move; the kernel moves at most ~2 GiB anyway.
 constexpr std::size_t kMaxChunk = std::size_t{1} << 30;
 // Symbolic links followed before giving up, as the kernel does.
 constexpr int kMaxSymlinkHops = 40;
@@ -47,11 +47,6 @@ class Fd {
   ~Fd() { Reset(); }
   int get() const { return fd_; }
   explicit operator bool() const { return fd_ >= 0; }
-  // Closes now; false (errno set) when close(2) reports a failure other than an interruption.
-  bool Close() {
-    int fd = std::exchange(fd_, -1);
-    return fd < 0 || close(fd) == 0 || errno == EINTR;
-  }
 
  private:
   void Reset() {
@@ -133,111 +128,39 @@ std::string ResolveTarget(const std::string& path, Target* t) {
   }
 }
 
-// An unpredictable hidden name beside `name`, short enough for any file system.
-std::string TempName(const std::string& name) {
-  unsigned char rnd[8] = {};
-  std::size_t got = 0;
-  while (got < sizeof rnd) {
-    ssize_t n = getrandom(rnd + got, sizeof rnd - got, 0);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;  // O_EXCL still keeps us safe; the name is merely guessable
-    got += static_cast<std::size_t>(n);
-  }
-  static const char kHex[] = "0123456789abcdef";
-  std::string out(".");
-  out.append(name, 0, 200).append(".tmp");
-  for (unsigned char c : rnd) {
-    out += kHex[c >> 4];
-    out += kHex[c & 15];
-  }
-  return out;
+// Writes `contents` through a new file of the given kind and installs it in place of t.name.
+TempFile::Outcome WriteThrough(const Target& t, std::string_view contents, TempFile::Kind kind,
+                               std::string* err) {
+  // A file that exists starts private and takes the old mode once it is complete; a new one
+  // gets 0666 less the umask (and the folder's default ACL) when it is created.
+  std::unique_ptr<TempFile> temp =
+      TempFile::Create(t.dir.get(), t.name, t.exists ? 0600 : 0666, kind);
+  if (!temp)
+    return Fail(err, "creating a temporary file: " + ErrnoText(errno)), TempFile::Outcome::kFailed;
+  if (!temp->Fill(contents, t.exists ? &t.st : nullptr, err)) return TempFile::Outcome::kFailed;
+  return temp->Install(err);
 }
 
-// A temporary file that is removed unless it was renamed into place.
-class TempFile {
- public:
-  TempFile(int dirfd, std::string name, Fd fd)
-      : dirfd_(dirfd), name_(std::move(name)), fd_(std::move(fd)) {}
-  TempFile(const TempFile&) = delete;
-  TempFile& operator=(const TempFile&) = delete;
-  ~TempFile() {
-    fd_.Close();
-    if (!committed_) unlinkat(dirfd_, name_.c_str(), 0);
-  }
-  Fd& fd() { return fd_; }
-  const std::string& name() const { return name_; }
-  void Commit() { committed_ = true; }
-
- private:
-  int dirfd_;
-  std::string name_;
-  Fd fd_;
-  bool committed_ = false;
-};
-
-bool WriteAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    ssize_t n = write(fd, bytes.data(), std::min(bytes.size(), kMaxChunk));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (n == 0) {  // no progress: the device takes no more
-      errno = ENOSPC;
-      return false;
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
-}
-
-bool Replace(const std::string& path, std::string_view contents, std::string* err) {
+bool Replace(const std::string& path, std::string_view contents, TempFile::Kind kind,
+             std::string* err) try {
   Target t;
   if (std::string why = ResolveTarget(path, &t); !why.empty())
     return Fail(err, "cannot replace " + path + ": " + why);
   const std::string what =
       "cannot replace " + (t.shown == path ? path : path + " (" + t.shown + ")") + ": ";
-
-  // A file that exists starts private and takes the old mode once it is complete; a new one
-  // gets 0666 less the umask (and the folder's default ACL) from open(2) itself.
-  std::unique_ptr<TempFile> temp;
-  for (int attempt = 0; !temp; ++attempt) {
-    std::string name = TempName(t.name);
-    Fd fd(openat(t.dir.get(), name.c_str(),
-                 O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY,
-                 t.exists ? 0600 : 0666));
-    if (fd) {
-      temp = std::make_unique<TempFile>(t.dir.get(), name, std::move(fd));
-    } else if (errno != EEXIST || attempt >= 100) {
-      return Fail(err, what + "creating a temporary file: " + ErrnoText(errno));
-    }
-  }
-  const int fd = temp->fd().get();
-  if (!WriteAll(fd, contents)) return Fail(err, what + "writing: " + ErrnoText(errno));
-  struct stat mine;
-  if (fstat(fd, &mine) != 0) return Fail(err, what + ErrnoText(errno));
-  if (t.exists) {
-    // Owner first: a change of owner clears the set-user-ID and set-group-ID bits.
-    if ((mine.st_uid != t.st.st_uid || mine.st_gid != t.st.st_gid) &&
-        fchown(fd, t.st.st_uid, t.st.st_gid) != 0)
-      return Fail(err, what + "keeping the owner: " + ErrnoText(errno));
-    if (fchmod(fd, t.st.st_mode & 07777) != 0)
-      return Fail(err, what + "keeping the mode: " + ErrnoText(errno));
-  }
-  if (fsync(fd) != 0) return Fail(err, what + "syncing: " + ErrnoText(errno));
-  if (!temp->fd().Close()) return Fail(err, what + "closing: " + ErrnoText(errno));
-  // Rename only the file we wrote, never whatever else may have taken its name.
-  struct stat now;
-  if (fstatat(t.dir.get(), temp->name().c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 ||
-      now.st_dev != mine.st_dev || now.st_ino != mine.st_ino)
-    return Fail(err, what + "the temporary file was replaced");
-  if (renameat(t.dir.get(), temp->name().c_str(), t.dir.get(), t.name.c_str()) != 0)
-    return Fail(err, what + "renaming: " + ErrnoText(errno));
-  temp->Commit();
+  std::string why;
+  TempFile::Outcome done = WriteThrough(t, contents, kind, &why);
+  // Rare: an unnamed file that cannot be named here (neither /proc nor the right to link the
+  // descriptor itself). The contents are written again, into a file named from the start.
+  if (done == TempFile::Outcome::kNotNameable)
+    done = WriteThrough(t, contents, TempFile::Kind::kNamed, &why);
+  if (done != TempFile::Outcome::kInstalled) return Fail(err, what + why);
   if (fsync(t.dir.get()) != 0 && errno != EINVAL)
     return Fail(err, what + "the new contents are in place, but syncing the folder failed: " +
                          ErrnoText(errno));
   return true;
+} catch (const std::exception&) {
+  return Fail(err, "cannot replace " + path + ": " + ErrnoText(ENOMEM));
 }
 
 }  // namespace
@@ -283,11 +206,12 @@ std::optional<std::string> ReadTextFile(const std::string& path, std::string* er
 }
 
 bool ReplaceFileAtomically(const std::string& path, std::string_view contents, std::string* err) {
-  try {
-    return Replace(path, contents, err);
-  } catch (const std::exception&) {
-    return Fail(err, "cannot replace " + path + ": " + ErrnoText(ENOMEM));
-  }
+  return Replace(path, contents, TempFile::Kind::kUnnamed, err);
+}
+
+bool ReplaceFileThroughNamedTemp(const std::string& path, std::string_view contents,
+                                 std::string* err) {
+  return Replace(path, contents, TempFile::Kind::kNamed, err);
 }
 
 }  // namespace platform

@@ -13,10 +13,17 @@ std::optional<std::string> ReadWholeFile(const std::string& path, std::string* e
 // Reads a text file: nullopt (with a reason) when it cannot be read or is not valid UTF-8.
 std::optional<std::string> ReadTextFile(const std::string& path, std::string* err);
 
-// Replaces the file at `path` with `contents`, atomically: a temporary file in the same folder,
-// every byte written, fsync, the replaced file's mode and owner kept, rename over it, fsync of
-// the folder. A symbolic link's target is replaced and the link stays. On any failure the
-// original is untouched, the temporary file is gone, and *err names the file and the reason.
+// Replaces the file at `path` with `contents`, atomically: a new file in the same folder, every
+// byte written, fsync, the replaced file's mode and owner kept, rename over it, fsync of the
+// folder. The new file has no name while it is written (O_TMPFILE, where the file system has
+// it), so a process killed meanwhile leaves nothing behind. A symbolic link's target is replaced
+// and the link stays. On any failure the original is untouched, the new file is gone, and *err
+// names the file and the reason.
 bool ReplaceFileAtomically(const std::string& path, std::string_view contents, std::string* err);
+
+// The same with a temporary file named from the start, as on file systems without unnamed
+// files. For tests of that path.
+bool ReplaceFileThroughNamedTemp(const std::string& path, std::string_view contents,
+                                 std::string* err);
 
 }  // namespace platform

@@ -1,0 +1,155 @@
+#include "platform/temp_file.h"
+
+#include <fcntl.h>
+#include <sys/random.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+namespace platform {
+
+namespace {
+
+// The most one write(2) is asked to move; the kernel moves at most ~2 GiB anyway.
+constexpr std::size_t kMaxChunk = std::size_t{1} << 30;
+// Names tried before giving up when each one chosen is already taken.
+constexpr int kMaxNameAttempts = 100;
+
+std::string ErrnoText(int e) {
+  char buf[256];
+  return strerror_r(e, buf, sizeof buf);  // the GNU variant returns the text
+}
+
+// An unpredictable hidden name beside `name`, short enough for any file system.
+std::string TempName(const std::string& name) {
+  unsigned char rnd[8] = {};
+  std::size_t got = 0;
+  while (got < sizeof rnd) {
+    ssize_t n = getrandom(rnd + got, sizeof rnd - got, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;  // creation still refuses a name in use; it is merely guessable
+    got += static_cast<std::size_t>(n);
+  }
+  static const char kHex[] = "0123456789abcdef";
+  std::string out(".");
+  out.append(name, 0, 200).append(".tmp");
+  for (unsigned char c : rnd) {
+    out += kHex[c >> 4];
+    out += kHex[c & 15];
+  }
+  return out;
+}
+
+bool WriteAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    ssize_t n = write(fd, bytes.data(), std::min(bytes.size(), kMaxChunk));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (n == 0) {  // no progress: the device takes no more
+      errno = ENOSPC;
+      return false;
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+bool Fail(std::string* err, const std::string& text) {
+  if (err != nullptr) *err = text;
+  return false;
+}
+
+}  // namespace
+
+std::unique_ptr<TempFile> TempFile::Create(int dirfd, const std::string& name, mode_t mode,
+                                           Kind kind) {
+  std::unique_ptr<TempFile> t(new TempFile(dirfd, name, kind));
+  if (kind == Kind::kUnnamed) {
+    t->fd_ = openat(dirfd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+    if (t->fd_ >= 0) return t;
+    // No unnamed files on this file system (EOPNOTSUPP), or a kernel that predates them and
+    // takes the flags for opening the folder itself (EISDIR) or refuses them (EINVAL).
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return nullptr;
+    t->kind_ = Kind::kNamed;
+  }
+  for (int attempt = 1;; ++attempt) {
+    std::string temp = TempName(name);
+    t->fd_ = openat(dirfd, temp.c_str(),
+                    O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, mode);
+    if (t->fd_ >= 0) {
+      t->temp_name_ = std::move(temp);
+      return t;
+    }
+    if (errno != EEXIST || attempt >= kMaxNameAttempts) return nullptr;
+  }
+}
+
+TempFile::~TempFile() {
+  const int saved = errno;  // a caller may still be reading the reason of a failure
+  if (fd_ >= 0) close(fd_);
+  if (!temp_name_.empty()) unlinkat(dirfd_, temp_name_.c_str(), 0);
+  errno = saved;
+}
+
+bool TempFile::Fill(std::string_view contents, const struct stat* like, std::string* err) {
+  if (!WriteAll(fd_, contents)) return Fail(err, "writing: " + ErrnoText(errno));
+  if (like != nullptr) {
+    struct stat mine;
+    if (fstat(fd_, &mine) != 0) return Fail(err, ErrnoText(errno));
+    // Owner first: a change of owner clears the set-user-ID and set-group-ID bits.
+    if ((mine.st_uid != like->st_uid || mine.st_gid != like->st_gid) &&
+        fchown(fd_, like->st_uid, like->st_gid) != 0)
+      return Fail(err, "keeping the owner: " + ErrnoText(errno));
+    if (fchmod(fd_, like->st_mode & 07777) != 0)
+      return Fail(err, "keeping the mode: " + ErrnoText(errno));
+  }
+  if (fsync(fd_) != 0) return Fail(err, "syncing: " + ErrnoText(errno));
+  return true;
+}
+
+TempFile::Outcome TempFile::GiveName(std::string* err) {
+  const std::string by_proc = "/proc/self/fd/" + std::to_string(fd_);
+  for (int attempt = 1;; ++attempt) {
+    std::string temp = TempName(name_);
+    // Linking the descriptor itself needs no /proc, but older kernels allow it only to holders
+    // of CAP_DAC_READ_SEARCH (ENOENT otherwise); the /proc link serves everyone else.
+    if (linkat(fd_, "", dirfd_, temp.c_str(), AT_EMPTY_PATH) == 0 ||
+        ((errno == ENOENT || errno == EPERM) &&
+         linkat(AT_FDCWD, by_proc.c_str(), dirfd_, temp.c_str(), AT_SYMLINK_FOLLOW) == 0)) {
+      temp_name_ = std::move(temp);
+      return Outcome::kInstalled;
+    }
+    const int e = errno;
+    if (e == EEXIST && attempt < kMaxNameAttempts) continue;
+    Fail(err, "naming the temporary file: " + ErrnoText(e));
+    // No /proc here, or a hard link refused to us (protected_hardlinks).
+    return e == ENOENT || e == EPERM ? Outcome::kNotNameable : Outcome::kFailed;
+  }
+}
+
+TempFile::Outcome TempFile::Install(std::string* err) {
+  struct stat mine;
+  if (fstat(fd_, &mine) != 0) return Fail(err, ErrnoText(errno)), Outcome::kFailed;
+  if (temp_name_.empty()) {
+    if (Outcome named = GiveName(err); named != Outcome::kInstalled) return named;
+  }
+  // A failed close can report a write that did not reach the disk (NFS).
+  if (close(std::exchange(fd_, -1)) != 0 && errno != EINTR)
+    return Fail(err, "closing: " + ErrnoText(errno)), Outcome::kFailed;
+  // Rename only the file we wrote, never whatever else may have taken its name.
+  struct stat now;
+  if (fstatat(dirfd_, temp_name_.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 ||
+      now.st_dev != mine.st_dev || now.st_ino != mine.st_ino)
+    return Fail(err, "the temporary file was replaced"), Outcome::kFailed;
+  if (renameat(dirfd_, temp_name_.c_str(), dirfd_, name_.c_str()) != 0)
+    return Fail(err, "renaming: " + ErrnoText(errno)), Outcome::kFailed;
+  temp_name_.clear();  // the name is the replaced file's now
+  return Outcome::kInstalled;
+}
+
+}  // namespace platform

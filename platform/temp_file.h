@@ -1,0 +1,62 @@
+// The new file that takes another's place in a folder, given a name only once it is complete.
+#pragma once
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+
+namespace platform {
+
+// A file written beside the one it is to replace. An unnamed file (O_TMPFILE) gets a name only
+// in Install, just before it is renamed over the old one, so a process killed while writing it
+// leaves nothing behind. Where the file system has no unnamed files it is named from the start.
+// Either way it is removed again unless installed. Its temporary name is ".NAME.tmp" and 16 hex
+// digits: hidden, and with a dot, which programs that read a whole folder of configuration
+// files (xinetd's includedir) skip.
+class TempFile {
+ public:
+  enum class Kind { kUnnamed, kNamed };
+  enum class Outcome {
+    kInstalled,
+    kFailed,
+    kNotNameable,  // an unnamed file that could not be named here: write a named one instead
+  };
+
+  // Creates the file in the open folder `dirfd`, which must stay open while the file lives, to
+  // take the place of `name` there. `mode` as for open(2); the umask applies. kUnnamed becomes
+  // kNamed where the file system has no unnamed files. nullptr with errno set on failure.
+  static std::unique_ptr<TempFile> Create(int dirfd, const std::string& name, mode_t mode,
+                                          Kind kind);
+
+  TempFile(const TempFile&) = delete;
+  TempFile& operator=(const TempFile&) = delete;
+  ~TempFile();  // closes the file and removes it unless it was installed
+
+  int fd() const { return fd_; }
+  Kind kind() const { return kind_; }
+
+  // Writes every byte, gives the file the owner and mode of `like` (when not null) and syncs it.
+  // false with a reason in *err.
+  bool Fill(std::string_view contents, const struct stat* like, std::string* err);
+
+  // Closes the file, names it if it has no name yet, and renames it over `name`. On failure
+  // *err holds a reason, `name` is untouched and the new file is gone.
+  Outcome Install(std::string* err);
+
+ private:
+  TempFile(int dirfd, std::string name, Kind kind)
+      : dirfd_(dirfd), name_(std::move(name)), kind_(kind) {}
+  Outcome GiveName(std::string* err);
+
+  int dirfd_;
+  std::string name_;       // the file to replace
+  std::string temp_name_;  // our name in the folder while we have one
+  Kind kind_;
+  int fd_ = -1;
+};
+
+}  // namespace platform
