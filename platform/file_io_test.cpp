@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sched.h>
+#include <signal.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -14,6 +15,8 @@
 #include <fstream>
 #include <functional>
 #include <set>
+#include <string_view>
+#include <vector>
 
 namespace platform {
 namespace {
@@ -129,12 +132,29 @@ TEST(ReadFile, TextMustBeUtf8AndIsKeptByteForByte) {
   }
 }
 
-TEST(ReplaceFile, KeepsModeAndOwner) {
+// Every guarantee holds for both ways of writing the new file: unnamed until complete, and the
+// named temporary file that file systems without unnamed files get.
+using Replacer = bool (*)(const std::string&, std::string_view, std::string*);
+
+class ReplaceFile : public ::testing::TestWithParam<Replacer> {
+ protected:
+  bool Replace(const std::string& path, std::string_view contents, std::string* err) {
+    return GetParam()(path, contents, err);
+  }
+};
+
+INSTANTIATE_TEST_SUITE_P(Both, ReplaceFile,
+                         ::testing::Values(&ReplaceFileAtomically, &ReplaceFileThroughNamedTemp),
+                         [](const auto& info) {
+                           return info.param == &ReplaceFileAtomically ? "Unnamed" : "Named";
+                         });
+
+TEST_P(ReplaceFile, KeepsModeAndOwner) {
   Folder dir;
   std::string err, f = dir.File("conf");
   Write(f, "old");
   ASSERT_EQ(chmod(f.c_str(), 0640), 0);
-  ASSERT_TRUE(ReplaceFileAtomically(f, "new contents\n", &err)) << err;
+  ASSERT_TRUE(Replace(f, "new contents\n", &err)) << err;
   EXPECT_EQ(Read(f), "new contents\n");
   EXPECT_EQ(Stat(f).st_mode & 07777, 0640u);
   EXPECT_EQ(dir.Names(), std::set<std::string>{"conf"});
@@ -143,32 +163,32 @@ TEST(ReplaceFile, KeepsModeAndOwner) {
   // A private file of another user stays theirs and private; set-ID bits survive the chown.
   ASSERT_EQ(chown(f.c_str(), 4321, 8765), 0);
   ASSERT_EQ(chmod(f.c_str(), 0600), 0);
-  ASSERT_TRUE(ReplaceFileAtomically(f, "secret", &err)) << err;
+  ASSERT_TRUE(Replace(f, "secret", &err)) << err;
   struct stat st = Stat(f);
   EXPECT_EQ(st.st_uid, 4321u);
   EXPECT_EQ(st.st_gid, 8765u);
   EXPECT_EQ(st.st_mode & 07777, 0600u);
   ASSERT_EQ(chmod(f.c_str(), 06755), 0);
-  ASSERT_TRUE(ReplaceFileAtomically(f, "program", &err)) << err;
+  ASSERT_TRUE(Replace(f, "program", &err)) << err;
   EXPECT_EQ(Stat(f).st_mode & 07777, 06755u);
   EXPECT_EQ(Read(f), "program");
 }
 
-TEST(ReplaceFile, NewFileTakesTheUmask) {
+TEST_P(ReplaceFile, NewFileTakesTheUmask) {
   Folder dir;
   std::string err;
   mode_t old = umask(027);
-  bool ok = ReplaceFileAtomically(dir.File("fresh"), "x", &err);
+  bool ok = Replace(dir.File("fresh"), "x", &err);
   umask(old);
   ASSERT_TRUE(ok) << err;
   EXPECT_EQ(Stat(dir.File("fresh")).st_mode & 07777, 0640u);
   EXPECT_EQ(Read(dir.File("fresh")), "x");
   // An empty replacement is still a replacement.
-  ASSERT_TRUE(ReplaceFileAtomically(dir.File("fresh"), "", &err)) << err;
+  ASSERT_TRUE(Replace(dir.File("fresh"), "", &err)) << err;
   EXPECT_EQ(Read(dir.File("fresh")), "");
 }
 
-TEST(ReplaceFile, SymbolicLinksStayAndTheirTargetIsReplaced) {
+TEST_P(ReplaceFile, SymbolicLinksStayAndTheirTargetIsReplaced) {
   Folder dir;
   std::string err;
   ASSERT_EQ(mkdir(dir.File("sub").c_str(), 0755), 0);
@@ -177,7 +197,7 @@ TEST(ReplaceFile, SymbolicLinksStayAndTheirTargetIsReplaced) {
   // A chain of relative links: link -> sub/inner -> ../target.
   ASSERT_EQ(symlink("../target", dir.File("sub/inner").c_str()), 0);
   ASSERT_EQ(symlink("sub/inner", dir.File("link").c_str()), 0);
-  ASSERT_TRUE(ReplaceFileAtomically(dir.File("link"), "new", &err)) << err;
+  ASSERT_TRUE(Replace(dir.File("link"), "new", &err)) << err;
   EXPECT_TRUE(S_ISLNK(Stat(dir.File("link")).st_mode));
   EXPECT_TRUE(S_ISLNK(Stat(dir.File("sub/inner")).st_mode));
   EXPECT_EQ(Read(dir.File("target")), "new");
@@ -187,40 +207,40 @@ TEST(ReplaceFile, SymbolicLinksStayAndTheirTargetIsReplaced) {
 
   // An absolute link, and a dangling one whose target comes into being.
   ASSERT_EQ(symlink(dir.File("target").c_str(), dir.File("abs").c_str()), 0);
-  ASSERT_TRUE(ReplaceFileAtomically(dir.File("abs"), "via absolute", &err)) << err;
+  ASSERT_TRUE(Replace(dir.File("abs"), "via absolute", &err)) << err;
   EXPECT_EQ(Read(dir.File("target")), "via absolute");
   ASSERT_EQ(symlink("sub/later", dir.File("dangling").c_str()), 0);
-  ASSERT_TRUE(ReplaceFileAtomically(dir.File("dangling"), "born", &err)) << err;
+  ASSERT_TRUE(Replace(dir.File("dangling"), "born", &err)) << err;
   EXPECT_EQ(Read(dir.File("sub/later")), "born");
   EXPECT_TRUE(S_ISLNK(Stat(dir.File("dangling")).st_mode));
 
   // A loop of links fails and leaves the links alone.
   ASSERT_EQ(symlink("loop2", dir.File("loop1").c_str()), 0);
   ASSERT_EQ(symlink("loop1", dir.File("loop2").c_str()), 0);
-  EXPECT_FALSE(ReplaceFileAtomically(dir.File("loop1"), "x", &err));
+  EXPECT_FALSE(Replace(dir.File("loop1"), "x", &err));
   EXPECT_NE(err.find("Too many levels of symbolic links"), std::string::npos) << err;
   EXPECT_TRUE(S_ISLNK(Stat(dir.File("loop1")).st_mode));
 }
 
-TEST(ReplaceFile, RefusesWhatIsNotARegularFile) {
+TEST_P(ReplaceFile, RefusesWhatIsNotARegularFile) {
   Folder dir;
   std::string err;
   ASSERT_EQ(mkdir(dir.File("d").c_str(), 0755), 0);
   ASSERT_EQ(mkfifo(dir.File("fifo").c_str(), 0600), 0);
   for (const char* name : {"d", "d/", "fifo", "d/.."}) {
-    EXPECT_FALSE(ReplaceFileAtomically(dir.File(name), "x", &err)) << name;
+    EXPECT_FALSE(Replace(dir.File(name), "x", &err)) << name;
     EXPECT_NE(err.find(dir.File(name)), std::string::npos) << err;
   }
   EXPECT_TRUE(S_ISFIFO(Stat(dir.File("fifo")).st_mode));
   EXPECT_EQ(dir.Names(), (std::set<std::string>{"d", "fifo"}));
-  EXPECT_FALSE(ReplaceFileAtomically("", "x", &err));
+  EXPECT_FALSE(Replace("", "x", &err));
   EXPECT_EQ(err, "cannot replace : No such file or directory");
-  EXPECT_FALSE(ReplaceFileAtomically(dir.File("nowhere/f"), "x", &err));
+  EXPECT_FALSE(Replace(dir.File("nowhere/f"), "x", &err));
   EXPECT_EQ(err, "cannot replace " + dir.File("nowhere/f") + ": " + dir.File("nowhere") +
                      ": No such file or directory");
 }
 
-TEST(ReplaceFile, ReadOnlyFolderLeavesTheOriginal) {
+TEST_P(ReplaceFile, ReadOnlyFolderLeavesTheOriginal) {
   Folder dir;
   ASSERT_EQ(mkdir(dir.File("ro").c_str(), 0755), 0);
   const std::string f = dir.File("ro/conf");
@@ -231,7 +251,7 @@ TEST(ReplaceFile, ReadOnlyFolderLeavesTheOriginal) {
   int status = InChild([&] {
     if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) return 2;
     std::string err;
-    if (ReplaceFileAtomically(f, "replacement", &err)) return 3;
+    if (Replace(f, "replacement", &err)) return 3;
     if (err != "cannot replace " + f + ": creating a temporary file: Permission denied") return 4;
     return 0;
   });
@@ -241,7 +261,7 @@ TEST(ReplaceFile, ReadOnlyFolderLeavesTheOriginal) {
   chmod(dir.File("ro").c_str(), 0755);
 }
 
-TEST(ReplaceFile, FullFileSystemLeavesTheOriginal) {
+TEST_P(ReplaceFile, FullFileSystemLeavesTheOriginal) {
   if (geteuid() != 0) GTEST_SKIP() << "mounting needs root";
   Folder dir;
   const std::string mnt = dir.File("small");
@@ -255,7 +275,7 @@ TEST(ReplaceFile, FullFileSystemLeavesTheOriginal) {
     const std::string original(10000, 'o');
     Write(f, original);
     std::string err;
-    if (ReplaceFileAtomically(f, std::string(256 << 10, 'n'), &err)) return 11;
+    if (Replace(f, std::string(256 << 10, 'n'), &err)) return 11;
     if (err != "cannot replace " + f + ": writing: No space left on device") return 12;
     std::string err2;
     auto now = ReadWholeFile(f, &err2);
@@ -266,11 +286,116 @@ TEST(ReplaceFile, FullFileSystemLeavesTheOriginal) {
     closedir(d);
     if (entries != 1) return 14;  // a temporary file was left behind
     // Once there is room the same call succeeds.
-    if (!ReplaceFileAtomically(f, std::string(20000, 'n'), &err)) return 15;
+    if (!Replace(f, std::string(20000, 'n'), &err)) return 15;
     return 0;
   });
   if (status == kSkip) GTEST_SKIP() << "no mount namespace here";
   EXPECT_EQ(status, 0);
+}
+
+TEST_P(ReplaceFile, LeavesNoOtherEntryInTheFolder) {
+  Folder dir;
+  std::string err;
+  // New and existing files, empty contents, through a link, and a name as long as names get:
+  // each replacement leaves the folder exactly as many entries as before.
+  const std::string longest(255, 'n');
+  ASSERT_TRUE(Replace(dir.File("conf"), "first", &err)) << err;
+  ASSERT_TRUE(Replace(dir.File("conf"), "second", &err)) << err;
+  ASSERT_TRUE(Replace(dir.File("conf"), "", &err)) << err;
+  ASSERT_EQ(symlink("conf", dir.File("link").c_str()), 0);
+  ASSERT_TRUE(Replace(dir.File("link"), "third", &err)) << err;
+  ASSERT_TRUE(Replace(dir.File(longest), "long", &err)) << err;
+  ASSERT_TRUE(Replace(dir.File(longest), "longer", &err)) << err;
+  EXPECT_EQ(dir.Names(), (std::set<std::string>{"conf", "link", longest}));
+  EXPECT_EQ(Read(dir.File("conf")), "third");
+  EXPECT_EQ(Read(dir.File(longest)), "longer");
+}
+
+// The sizes of the files that process `pid` has open in `folder`.
+std::vector<off_t> FilesOpenIn(pid_t pid, const std::string& folder) {
+  std::vector<off_t> out;
+  std::error_code ec;
+  const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
+  for (const auto& e : std::filesystem::directory_iterator(fds, ec)) {
+    struct stat st;
+    const std::string target = std::filesystem::read_symlink(e.path(), ec);
+    if (!ec && target.starts_with(folder + "/") && stat(e.path().c_str(), &st) == 0 &&
+        S_ISREG(st.st_mode))
+      out.push_back(st.st_size);
+  }
+  return out;
+}
+
+TEST(ReplaceFileKilled, LeavesTheOldFileOrTheWholeNewOneAndNothingPartial) {
+  Folder dir;
+  const std::string f = dir.File("tftp");
+  const std::string big(200 << 20, 'x');
+  const auto full = static_cast<off_t>(big.size());
+  // The writer is killed while the new file is partly written, and again once it is whole
+  // (while it is synced, named or renamed).
+  for (bool whole : {false, true}) {
+    int caught = 0;
+    for (int attempt = 0; attempt < 10 && caught < 3; ++attempt) {
+      Write(f, "original");
+      pid_t pid = fork();
+      if (pid == 0) {
+        std::string err;
+        _exit(ReplaceFileAtomically(f, big, &err) ? 0 : 1);
+      }
+      ASSERT_GT(pid, 0);
+      bool there = false;
+      for (int i = 0; i < 20000 && !there; ++i) {
+        for (off_t size : FilesOpenIn(pid, dir.path()))
+          there |= whole ? size == full : size > 0 && size < full;
+        if (!there) usleep(100);
+      }
+      kill(pid, SIGKILL);
+      int status = 0;
+      ASSERT_EQ(waitpid(pid, &status, 0), pid);
+      caught += there && WIFSIGNALED(status);
+      std::set<std::string> names = dir.Names();
+      const std::string now = Read(f);
+      EXPECT_TRUE(now == "original" || now == big) << now.size() << " bytes";
+      if (!whole) {
+        EXPECT_EQ(names, std::set<std::string>{"tftp"}) << "killed mid-write";
+        continue;
+      }
+      // Between naming the new file and renaming it lies a moment in which a kill leaves it
+      // behind, but only whole.
+      names.erase("tftp");
+      for (const std::string& name : names) EXPECT_EQ(Stat(dir.File(name)).st_size, full) << name;
+      EXPECT_LE(names.size(), 1u);
+    }
+    EXPECT_EQ(caught, 3) << (whole ? "never caught once written" : "never caught mid-write");
+  }
+}
+
+TEST(ReplaceFileWithoutProc, ByRootAndByAnOrdinaryUser) {
+  if (geteuid() != 0) GTEST_SKIP() << "mounting needs root";
+  Folder dir;
+  const std::string f = dir.File("conf");
+  Write(f, "old");
+  ASSERT_EQ(chmod(f.c_str(), 0666), 0);
+  ASSERT_EQ(chmod(dir.path().c_str(), 0777), 0);
+  // /proc hidden under an empty file system, in a mount namespace of the child's own. Root
+  // names the new file through its descriptor; an ordinary user may have to fall back to a
+  // named temporary file. Both end with the file replaced and nothing else in the folder.
+  int status = InChild([&] {
+    if (unshare(CLONE_NEWNS) != 0) return kSkip;
+    if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return 10;
+    if (mount("tmpfs", "/proc", "tmpfs", 0, "size=4k") != 0) return kSkip;
+    std::string err;
+    if (!ReplaceFileAtomically(f, "by root", &err)) return 11;
+    if (ReadWholeFile(f, &err) != "by root") return 12;
+    if (chown(f.c_str(), 65534, 65534) != 0 || setgid(65534) != 0 || setuid(65534) != 0) return 13;
+    if (!ReplaceFileAtomically(f, "by nobody", &err)) return 14;
+    if (ReadWholeFile(f, &err) != "by nobody") return 15;
+    return 0;
+  });
+  if (status == kSkip) GTEST_SKIP() << "no mount namespace here";
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(dir.Names(), std::set<std::string>{"conf"});
+  EXPECT_EQ(Stat(f).st_mode & 07777, 0666u);
 }
 
 }  // namespace
