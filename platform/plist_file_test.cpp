@@ -169,6 +169,24 @@ TEST(PlistFile, XmlRoundTripKeepsEveryKindExactly) {
   EXPECT_EQ(Parsed(xml), v);
 }
 
+// XML readers turn a raw CR (and CR LF) into LF; a character reference keeps it. Other control
+// characters have no XML 1.0 form at all: they are written raw, which libplist reads back as they
+// were (stricter XML readers refuse the file).
+TEST(PlistFile, CarriageReturnsAndControlCharactersSurviveAWrite) {
+  Dictionary d;
+  d.Set("key\r\n", Value("line\r\nnext\rlast\r"));
+  d.Set("controls", Value("\x01\x1F\t\n"));
+  const Value v(std::move(d));
+  const std::string xml = PlistToXml(v);
+  EXPECT_EQ(xml.find('\r'), std::string::npos);
+  EXPECT_NE(xml.find("<key>key&#13;\n</key>"), std::string::npos) << xml;
+  EXPECT_NE(xml.find("<string>line&#13;\nnext&#13;last&#13;</string>"), std::string::npos);
+  EXPECT_NE(xml.find("<string>\x01\x1F\t\n</string>"), std::string::npos);
+  EXPECT_EQ(Parsed(xml), v);
+  EXPECT_EQ(At(Parsed(Xml("<dict><key>&#13;</key><string>a&#13;&#xD;</string></dict>")), "\r"),
+            Value("a\r\r"));
+}
+
 TEST(PlistFile, XmlTextFormsReadAsTheyMean) {
   Value v =
       Parsed(Xml("<array><integer>010</integer><integer> 0x1F </integer><integer>+5</integer>"

@@ -46,13 +46,15 @@ class XmlWriter {
 
   void Indent(std::size_t n) { out_->append(n, '\t'); }
 
+  // A carriage return goes as a character reference: XML readers turn a raw one (and CR LF)
+  // into a line feed, so the text would come back changed.
   void AppendEscaped(std::string_view s) {
     std::size_t run = 0;
     for (std::size_t i = 0; i < s.size(); ++i) {
       const char c = s[i];
-      if (c != '&' && c != '<' && c != '>') continue;
+      if (c != '&' && c != '<' && c != '>' && c != '\r') continue;
       out_->append(s.substr(run, i - run));
-      out_->append(c == '&' ? "&amp;" : c == '<' ? "&lt;" : "&gt;");
+      out_->append(c == '&' ? "&amp;" : c == '<' ? "&lt;" : c == '>' ? "&gt;" : "&#13;");
       run = i + 1;
     }
     out_->append(s.substr(run));
