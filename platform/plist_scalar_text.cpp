@@ -120,8 +120,17 @@ std::optional<Integer> ParseInteger(std::string_view text) {
 }
 
 std::string FormatInteger(const Integer& i) {
-  return i.is_big_unsigned ? std::to_string(static_cast<std::uint64_t>(i.value))
-                           : std::to_string(i.value);
+  std::string out;
+  AppendInteger(i, &out);
+  return out;
+}
+
+void AppendInteger(const Integer& i, std::string* out) {
+  char buf[24];
+  auto [end, ec] = i.is_big_unsigned
+                       ? std::to_chars(buf, buf + sizeof buf, static_cast<std::uint64_t>(i.value))
+                       : std::to_chars(buf, buf + sizeof buf, i.value);
+  out->append(buf, ec == std::errc() ? end : buf);
 }
 
 std::optional<double> ParseReal(std::string_view text) {
@@ -153,11 +162,20 @@ std::optional<double> ParseReal(std::string_view text) {
 }
 
 std::string FormatReal(double d) {
-  if (std::isnan(d)) return "nan";
-  if (std::isinf(d)) return d > 0 ? "+infinity" : "-infinity";
+  std::string out;
+  AppendReal(d, &out);
+  return out;
+}
+
+void AppendReal(double d, std::string* out) {
+  if (std::isnan(d)) return out->append("nan"), void();
+  if (std::isinf(d)) return out->append(d > 0 ? "+infinity" : "-infinity"), void();
   char buf[64];
   auto [end, ec] = std::to_chars(buf, buf + sizeof buf, d);
-  return ec == std::errc() ? std::string(buf, end) : std::string("0");
+  if (ec == std::errc())
+    out->append(buf, end);
+  else
+    out->push_back('0');
 }
 
 std::optional<double> ParseDate(std::string_view text) {
@@ -195,6 +213,12 @@ std::optional<double> ParseDate(std::string_view text) {
 }
 
 std::string FormatDate(double seconds) {
+  std::string out;
+  AppendDate(seconds, &out);
+  return out;
+}
+
+void AppendDate(double seconds, std::string* out) {
   if (std::isnan(seconds)) seconds = 0;
   if (seconds < kEarliestDate) seconds = kEarliestDate;
   if (seconds >= kLatestDate) seconds = std::nextafter(kLatestDate, 0.0);
@@ -225,10 +249,9 @@ std::string FormatDate(double seconds) {
   char buf[80];
   std::snprintf(buf, sizeof buf, "%04u-%02u-%02uT%02u:%02u:%02u", static_cast<unsigned>(y) % 10000u,
                 m % 100u, d % 100u, sec / 3600, sec / 60 % 60, sec % 60);
-  std::string out = buf;
-  if (!fraction.empty()) out.append(".").append(fraction);
-  out += 'Z';
-  return out;
+  out->append(buf);
+  if (!fraction.empty()) out->append(".").append(fraction);
+  out->push_back('Z');
 }
 
 std::optional<std::size_t> Base64DecodedSize(std::string_view text) {

@@ -22,18 +22,21 @@ bool DateInRange(double seconds_since_2001);
 // hexadecimal digits after "0x". Leading zeros are decimal. nullopt outside -2^63..2^64-1.
 std::optional<Integer> ParseInteger(std::string_view text);
 std::string FormatInteger(const Integer& i);
+void AppendInteger(const Integer& i, std::string* out);
 
 // "<real>" text: a decimal number, or nan, inf, infinity with an optional sign. Too large a
 // magnitude reads as an infinity, as strtod does.
 std::optional<double> ParseReal(std::string_view text);
 // The shortest text that reads back as the same double; "nan", "+infinity", "-infinity".
 std::string FormatReal(double d);
+void AppendReal(double d, std::string* out);
 
 // "<date>" text: YYYY-MM-DDTHH:MM:SSZ, with an optional fraction of a second after the seconds.
 std::optional<double> ParseDate(std::string_view text);
 // The form above; a fraction only when the date has one, with just the digits needed to read
 // back the same double. Dates out of range are clamped into it (the reader never makes one).
 std::string FormatDate(double seconds_since_2001);
+void AppendDate(double seconds_since_2001, std::string* out);
 
 // Checks "<data>" text (base64 with white space between characters, '=' padding only at the
 // end) and returns the number of bytes it stands for.

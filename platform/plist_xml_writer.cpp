@@ -14,36 +14,91 @@ constexpr std::string_view kHeader =
     "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
     "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
     "<plist version=\"1.0\">\n";
+constexpr std::string_view kFooter = "</plist>\n";
+
+// Walks a tree depth first without recursion: `visit(value, depth)` for every value, `key(text,
+// depth)` before each dictionary value, `close(container, depth)` after a container's last value.
+template <typename Visit, typename Key, typename Close>
+void Walk(const Value& root, Visit visit, Key key, Close close) {
+  struct Open {
+    const Value* value;
+    std::size_t next;
+  };
+  std::vector<Open> stack;
+  auto begin = [&](const Value& v, std::size_t depth) {
+    visit(v, depth);
+    if ((v.IsArray() && !v.array().empty()) || (v.IsDictionary() && !v.dictionary().empty()))
+      stack.push_back({&v, 0});
+  };
+  begin(root, 0);
+  while (!stack.empty()) {
+    Open& top = stack.back();
+    const std::size_t depth = stack.size();
+    if (top.value->IsArray() && top.next < top.value->array().size()) {
+      begin(top.value->array()[top.next++], depth);
+    } else if (top.value->IsDictionary() && top.next < top.value->dictionary().size()) {
+      const auto& [k, v] = top.value->dictionary().entries()[top.next++];
+      key(k, depth);
+      begin(v, depth);
+    } else {
+      const Value* done = top.value;
+      stack.pop_back();
+      close(*done, depth - 1);
+    }
+  }
+}
+
+// The size of the XML form, exact but for escaped characters (counted as one) and long
+// fractions of dates: enough to make room once for almost every file.
+std::size_t EstimatedSize(const Value& root) {
+  std::size_t n = kHeader.size() + kFooter.size();
+  Walk(
+      root,
+      [&](const Value& v, std::size_t depth) {
+        n += depth + 20;  // indentation, tags, line end
+        switch (v.kind()) {
+          case Value::Kind::kString:
+            n += v.string().size();
+            break;
+          case Value::Kind::kData: {
+            std::size_t groups = (v.data().bytes.size() + 2) / 3;
+            n += groups * 4 + (groups / 8 + 2) * (depth + 1) + depth;
+            break;
+          }
+          case Value::Kind::kInteger:
+          case Value::Kind::kReal:
+          case Value::Kind::kDate:
+            n += 24;
+            break;
+          default:
+            break;
+        }
+      },
+      [&](const std::string& k, std::size_t depth) { n += depth + 12 + k.size(); },
+      [&](const Value&, std::size_t depth) { n += depth + 9; });
+  return n;
+}
 
 class XmlWriter {
  public:
   explicit XmlWriter(std::string* out) : out_(out) {}
 
   void Write(const Value& root) {
-    Begin(root, 0);
-    while (!stack_.empty()) {
-      Open& top = stack_.back();
-      const std::size_t indent = stack_.size();
-      if (top.value->IsArray() && top.next < top.value->array().size()) {
-        Begin(top.value->array()[top.next++], indent);
-      } else if (top.value->IsDictionary() && top.next < top.value->dictionary().size()) {
-        const auto& [key, value] = top.value->dictionary().entries()[top.next++];
-        Element(indent, "<key>", key, true);
-        Begin(value, indent);
-      } else {
-        Indent(indent - 1);
-        out_->append(top.value->IsArray() ? "</array>\n" : "</dict>\n");
-        stack_.pop_back();
-      }
-    }
+    Walk(
+        root, [this](const Value& v, std::size_t depth) { Begin(v, depth); },
+        [this](const std::string& key, std::size_t depth) {
+          Indent(depth);
+          out_->append("<key>");
+          AppendEscaped(key);
+          out_->append("</key>\n");
+        },
+        [this](const Value& v, std::size_t depth) {
+          Indent(depth);
+          out_->append(v.IsArray() ? "</array>\n" : "</dict>\n");
+        });
   }
 
  private:
-  struct Open {
-    const Value* value;
-    std::size_t next;
-  };
-
   void Indent(std::size_t n) { out_->append(n, '\t'); }
 
   // A carriage return goes as a character reference: XML readers turn a raw one (and CR LF)
@@ -52,76 +107,74 @@ class XmlWriter {
     std::size_t run = 0;
     for (std::size_t i = 0; i < s.size(); ++i) {
       const char c = s[i];
-      if (c != '&' && c != '<' && c != '>' && c != '\r') continue;
-      out_->append(s.substr(run, i - run));
+      // Every character that needs escaping sorts at or below '>'.
+      if (c > '>' || (c != '&' && c != '<' && c != '>' && c != '\r')) continue;
+      out_->append(s.data() + run, i - run);
       out_->append(c == '&' ? "&amp;" : c == '<' ? "&lt;" : c == '>' ? "&gt;" : "&#13;");
       run = i + 1;
     }
-    out_->append(s.substr(run));
-  }
-
-  // `tag` is the element's name in angle brackets, as in "<key>".
-  void Element(std::size_t indent, std::string_view tag, std::string_view text, bool escape) {
-    Indent(indent);
-    out_->append(tag);
-    if (escape)
-      AppendEscaped(text);
-    else
-      out_->append(text);
-    out_->append("</", 2).append(tag.substr(1)).push_back('\n');
+    out_->append(s.data() + run, s.size() - run);
   }
 
   // Writes a scalar or an empty container whole, or the opening tag of a container.
   void Begin(const Value& v, std::size_t indent) {
+    Indent(indent);
     switch (v.kind()) {
       case Value::Kind::kString:
-        return Element(indent, "<string>", v.string(), true);
+        out_->append("<string>");
+        AppendEscaped(v.string());
+        out_->append("</string>\n");
+        return;
       case Value::Kind::kInteger:
-        return Element(indent, "<integer>", plist_text::FormatInteger(v.integer()), false);
+        out_->append("<integer>");
+        plist_text::AppendInteger(v.integer(), out_);
+        out_->append("</integer>\n");
+        return;
       case Value::Kind::kReal:
-        return Element(indent, "<real>", plist_text::FormatReal(v.real()), false);
+        out_->append("<real>");
+        plist_text::AppendReal(v.real(), out_);
+        out_->append("</real>\n");
+        return;
       case Value::Kind::kDate:
-        return Element(indent, "<date>", plist_text::FormatDate(v.date().seconds_since_2001),
-                       false);
+        out_->append("<date>");
+        plist_text::AppendDate(v.date().seconds_since_2001, out_);
+        out_->append("</date>\n");
+        return;
       case Value::Kind::kBoolean:
-        Indent(indent);
         out_->append(v.boolean() ? "<true/>\n" : "<false/>\n");
         return;
       case Value::Kind::kData: {
-        Indent(indent);
         out_->append("<data>\n");
         // Lines of 76 characters, less 8 for each level of indentation.
         std::size_t line = indent * 8 + 16 < 76 ? (76 - indent * 8) / 4 * 4 : 16;
-        plist_text::AppendBase64Lines(v.data().bytes, line, std::string(indent, '\t'), out_);
+        tabs_.assign(indent, '\t');
+        plist_text::AppendBase64Lines(v.data().bytes, line, tabs_, out_);
         Indent(indent);
         out_->append("</data>\n");
         return;
       }
       case Value::Kind::kArray:
-      case Value::Kind::kDictionary: {
-        const bool array = v.IsArray();
-        Indent(indent);
-        if (array ? v.array().empty() : v.dictionary().empty()) {
-          out_->append(array ? "<array/>\n" : "<dict/>\n");
-          return;
-        }
-        out_->append(array ? "<array>\n" : "<dict>\n");
-        stack_.push_back({&v, 0});
+        out_->append(v.array().empty() ? "<array/>\n" : "<array>\n");
         return;
-      }
+      case Value::Kind::kDictionary:
+        out_->append(v.dictionary().empty() ? "<dict/>\n" : "<dict>\n");
+        return;
     }
   }
 
   std::string* out_;
-  std::vector<Open> stack_;
+  std::string tabs_;
 };
 
 }  // namespace
 
 std::string PlistToXml(const Value& root) {
-  std::string out(kHeader);
+  std::string out;
+  // One allocation for a large file instead of a copy at every doubling.
+  out.reserve(EstimatedSize(root) + 4096);
+  out.append(kHeader);
   XmlWriter(&out).Write(root);
-  out.append("</plist>\n");
+  out.append(kFooter);
   return out;
 }
 
