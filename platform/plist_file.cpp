@@ -72,6 +72,25 @@ struct TreeDeleter {
 };
 using Tree = std::unique_ptr<void, TreeDeleter>;
 
+// The items of an array node in order, each a step from the last (plist_array_get_item walks
+// from the first item of a short array every time). Null past the end.
+class Items {
+ public:
+  explicit Items(plist_t array) : array_(array) { plist_array_new_iter(array, &iter_); }
+  Items(const Items&) = delete;
+  Items& operator=(const Items&) = delete;
+  ~Items() { std::free(iter_); }
+  plist_t Next() {
+    plist_t item = nullptr;
+    if (iter_ != nullptr) plist_array_next_item(array_, iter_, &item);
+    return item;
+  }
+
+ private:
+  plist_t array_;
+  plist_array_iter iter_ = nullptr;
+};
+
 class Converter {
  public:
   Converter(const std::vector<Token>& tokens, bool from_xml, std::string* err)
@@ -166,8 +185,9 @@ bool Converter::Convert(plist_t node, Value* out, int depth) {
     case Value::Kind::kArray: {
       if (type != PLIST_ARRAY || plist_array_get_size(node) != t.size) return Mismatch();
       Array array(t.size);
-      for (std::uint32_t i = 0; i < array.size(); ++i)
-        if (!Convert(plist_array_get_item(node, i), &array[i], depth + 1)) return false;
+      Items items(node);
+      for (Value& v : array)
+        if (!Convert(items.Next(), &v, depth + 1)) return false;
       *out = Value(std::move(array));
       return true;
     }
@@ -184,11 +204,11 @@ bool Converter::Dict(plist_t node, const Token& t, Value* out, int depth) {
     if (plist_get_node_type(node) != PLIST_ARRAY || plist_array_get_size(node) != 2 * t.size)
       return Mismatch();
     dict.Reserve(t.size);
-    for (std::uint32_t i = 0; i < 2 * t.size; i += 2) {
+    Items items(node);
+    for (std::uint64_t i = 0; i < t.size; ++i) {
       std::string key;
-      if (!Text(plist_array_get_item(node, i), plist_scan::kUnknownSize, &key) ||
-          !Entry(&dict, std::move(key), plist_array_get_item(node, i + 1), depth))
-        return false;
+      if (!Text(items.Next(), plist_scan::kUnknownSize, &key)) return false;
+      if (!Entry(&dict, std::move(key), items.Next(), depth)) return false;
     }
   } else {
     if (plist_get_node_type(node) != PLIST_DICT || plist_dict_get_size(node) != t.size)

@@ -5,16 +5,10 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <unordered_map>
 
 namespace platform {
 
 namespace {
-
-struct StringHash {
-  using is_transparent = void;
-  std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
-};
 
 bool IsNumber(const Value& v) {
   return v.kind() == Value::Kind::kInteger || v.kind() == Value::Kind::kReal;
@@ -112,45 +106,62 @@ int CompareWith(const Value& a, const Value& b, bool fold_case) {
 
 }  // namespace
 
-// Small dictionaries, the most common by far, are searched in order; a hash index is built
-// once a dictionary grows past kIndexFrom keys.
-struct Dictionary::Impl {
-  static constexpr std::size_t kIndexFrom = 16;
-  std::vector<std::pair<std::string, Value>> entries;
-  std::unordered_map<std::string, std::size_t, StringHash, std::equal_to<>> index;
+// Small dictionaries, the most common by far, are searched in order. Past kIndexFrom keys an
+// open-addressing table of entry positions (plus one; zero marks a free slot) is kept, at most
+// half full, so that no key is copied for the index.
+namespace {
+constexpr std::size_t kIndexFrom = 16;
+}  // namespace
 
-  void Reindex() {
-    index.clear();
-    index.reserve(entries.size());
-    for (std::size_t i = 0; i < entries.size(); ++i) index.emplace(entries[i].first, i);
+struct Dictionary::Index {
+  std::vector<std::size_t> slots;  // a power of two in size
+
+  std::size_t Home(std::string_view key) const {
+    return std::hash<std::string_view>{}(key) & (slots.size() - 1);
+  }
+  std::size_t Next(std::size_t i) const { return (i + 1) & (slots.size() - 1); }
+  // Position of the key in `entries`, or entries.size().
+  std::size_t Lookup(const std::vector<std::pair<std::string, Value>>& entries,
+                     std::string_view key) const {
+    for (std::size_t i = Home(key); slots[i] != 0; i = Next(i))
+      if (entries[slots[i] - 1].first == key) return slots[i] - 1;
+    return entries.size();
+  }
+  void Place(std::string_view key, std::size_t position) {
+    std::size_t i = Home(key);
+    while (slots[i] != 0) i = Next(i);
+    slots[i] = position + 1;
+  }
+  // Room for `keys` keys at most half full, the entries placed again.
+  void Rebuild(const std::vector<std::pair<std::string, Value>>& entries, std::size_t keys) {
+    std::size_t size = 64;
+    while (size < 2 * keys) size *= 2;
+    slots.assign(size, 0);
+    for (std::size_t p = 0; p < entries.size(); ++p) Place(entries[p].first, p);
   }
 };
 
-Dictionary::Dictionary() : impl_(std::make_unique<Impl>()) {}
-// A moved-from dictionary (impl_ null) copies as an empty one.
+Dictionary::Dictionary() = default;
 Dictionary::Dictionary(const Dictionary& other)
-    : impl_(other.impl_ ? std::make_unique<Impl>(*other.impl_) : std::make_unique<Impl>()) {}
-Dictionary::Dictionary(Dictionary&& other) noexcept : impl_(std::move(other.impl_)) {}
+    : entries_(other.entries_),
+      index_(other.index_ ? std::make_unique<Index>(*other.index_) : nullptr) {}
+// A moved-from dictionary is empty: its entries and index have both gone.
+Dictionary::Dictionary(Dictionary&& other) noexcept = default;
 Dictionary& Dictionary::operator=(const Dictionary& other) {
-  if (this != &other)
-    impl_ = other.impl_ ? std::make_unique<Impl>(*other.impl_) : std::make_unique<Impl>();
+  if (this != &other) *this = Dictionary(other);
   return *this;
 }
-Dictionary& Dictionary::operator=(Dictionary&& other) noexcept {
-  impl_ = std::move(other.impl_);
-  return *this;
-}
+Dictionary& Dictionary::operator=(Dictionary&& other) noexcept = default;
 Dictionary::~Dictionary() = default;
 
 const Value* Dictionary::Find(std::string_view key) const {
-  if (!impl_) return nullptr;
-  if (impl_->entries.size() <= Impl::kIndexFrom) {
-    for (const auto& [k, v] : impl_->entries)
-      if (k == key) return &v;
-    return nullptr;
+  if (index_) {
+    std::size_t p = index_->Lookup(entries_, key);
+    return p == entries_.size() ? nullptr : &entries_[p].second;
   }
-  auto it = impl_->index.find(key);
-  return it == impl_->index.end() ? nullptr : &impl_->entries[it->second].second;
+  for (const auto& [k, v] : entries_)
+    if (k == key) return &v;
+  return nullptr;
 }
 
 Value* Dictionary::Find(std::string_view key) {
@@ -158,30 +169,33 @@ Value* Dictionary::Find(std::string_view key) {
 }
 
 void Dictionary::Set(std::string key, Value value) {
-  if (!impl_) impl_ = std::make_unique<Impl>();
   if (Value* existing = Find(key)) {
     *existing = std::move(value);
     return;
   }
-  impl_->entries.emplace_back(std::move(key), std::move(value));
-  if (impl_->entries.size() == Impl::kIndexFrom + 1)
-    impl_->Reindex();
-  else if (impl_->entries.size() > Impl::kIndexFrom + 1)
-    impl_->index.emplace(impl_->entries.back().first, impl_->entries.size() - 1);
+  entries_.emplace_back(std::move(key), std::move(value));
+  if (index_ && 2 * entries_.size() <= index_->slots.size()) {
+    index_->Place(entries_.back().first, entries_.size() - 1);
+  } else if (index_ || entries_.size() > kIndexFrom) {
+    if (!index_) index_ = std::make_unique<Index>();
+    index_->Rebuild(entries_, 2 * entries_.size());
+  }
 }
 
 void Dictionary::Reserve(std::size_t n) {
-  if (!impl_) impl_ = std::make_unique<Impl>();
-  impl_->entries.reserve(n);
+  entries_.reserve(n);
+  if (n > kIndexFrom && (!index_ || index_->slots.size() < 2 * n)) {
+    if (!index_) index_ = std::make_unique<Index>();
+    index_->Rebuild(entries_, n);
+  }
 }
 
 std::size_t Dictionary::size() const {
-  return impl_ ? impl_->entries.size() : 0;
+  return entries_.size();
 }
 
 const std::vector<std::pair<std::string, Value>>& Dictionary::entries() const {
-  static const std::vector<std::pair<std::string, Value>> kEmpty;
-  return impl_ ? impl_->entries : kEmpty;
+  return entries_;
 }
 
 bool operator==(const Value& a, const Value& b) {

@@ -37,7 +37,8 @@ struct Data {
   std::string bytes;
 };
 
-// A dictionary whose keys keep the order in which they were first set. Lookup is by hash.
+// A dictionary whose keys keep the order in which they were first set. Small dictionaries are
+// searched in order; larger ones through a hash index of entry positions.
 class Dictionary {
  public:
   Dictionary();
@@ -60,8 +61,9 @@ class Dictionary {
   const std::vector<std::pair<std::string, Value>>& entries() const;
 
  private:
-  struct Impl;
-  std::unique_ptr<Impl> impl_;
+  struct Index;
+  std::vector<std::pair<std::string, Value>> entries_;
+  std::unique_ptr<Index> index_;  // null while the dictionary is small
 };
 
 class Value {

@@ -102,19 +102,36 @@ TEST(PlistValue, DictionariesKeepInsertionOrderAndCompareRegardlessOfIt) {
   EXPECT_EQ(*other.Find("b"), Int(9));
 }
 
+// Sizes around the switch to the hash index and through several of its rebuilds, with and
+// without room made beforehand.
 TEST(PlistValue, LargeDictionariesFindEveryKeyInOrder) {
-  Dictionary d;
-  for (int i = 0; i < 40; ++i) d.Set("k" + std::to_string(39 - i), Int(i));
-  for (int i = 0; i < 40; i += 3) d.Set("k" + std::to_string(i), Value("again"));
-  Dictionary copy = d;
-  ASSERT_EQ(copy.size(), 40u);
-  for (int i = 0; i < 40; ++i) {
-    EXPECT_EQ(copy.entries()[static_cast<std::size_t>(i)].first, "k" + std::to_string(39 - i));
-    const Value* v = copy.Find("k" + std::to_string(i));
-    ASSERT_NE(v, nullptr);
-    EXPECT_EQ(*v, i % 3 == 0 ? Value("again") : Int(39 - i));
+  for (int n : {16, 17, 40, 3000}) {
+    for (bool reserve : {false, true}) {
+      Dictionary d;
+      if (reserve) d.Reserve(static_cast<std::size_t>(n));
+      for (int i = 0; i < n; ++i) d.Set("k" + std::to_string(n - 1 - i), Int(i));
+      for (int i = 0; i < n; i += 3) d.Set("k" + std::to_string(i), Value("again"));
+      Dictionary copy;
+      copy = d;
+      d.Set("extra", Int(0));
+      ASSERT_EQ(copy.size(), static_cast<std::size_t>(n));
+      for (int i = 0; i < n; ++i) {
+        EXPECT_EQ(copy.entries()[static_cast<std::size_t>(i)].first,
+                  "k" + std::to_string(n - 1 - i));
+        const Value* v = copy.Find("k" + std::to_string(i));
+        ASSERT_NE(v, nullptr) << n << " " << i;
+        EXPECT_EQ(*v, i % 3 == 0 ? Value("again") : Int(n - 1 - i));
+      }
+      EXPECT_EQ(copy.Find("k" + std::to_string(n)), nullptr);
+      EXPECT_EQ(copy.Find("extra"), nullptr);
+      EXPECT_NE(d.Find("extra"), nullptr);
+      Dictionary moved = std::move(d);
+      EXPECT_EQ(moved.size(), static_cast<std::size_t>(n) + 1);
+      EXPECT_EQ(d.Find("k0"), nullptr);  // NOLINT(bugprone-use-after-move)
+      d.Set("k0", Int(5));
+      EXPECT_EQ(*d.Find("k0"), Int(5));
+    }
   }
-  EXPECT_EQ(copy.Find("k40"), nullptr);
 }
 
 TEST(PlistValue, NestedContainersCompareElementwise) {
