@@ -208,10 +208,14 @@ TEST(PlistFile, KeyOrderByteOrderMarkAndMarkupAroundValues) {
       "<!DOCTYPE plist [ <!ENTITY x \"<array>\"> ]>\n<!-- <array> -->\n"
       "<plist version=\"1.0\"><dict><key>b</key><string><![CDATA[<array>]]></string>"
       "<?pi <dict> ?><key>a</key><array><!-- <array> --></array><key>c</key><integer>1</integer>"
-      "</dict></plist>";
+      "<key/><dict/><key><![CDATA[<k>]]>&amp;</key ><string/></dict></plist>";
   Value v = Parsed(doc);
   const auto& entries = v.dictionary().entries();
-  ASSERT_EQ(entries.size(), 3u);
+  ASSERT_EQ(entries.size(), 5u);
+  EXPECT_EQ(entries[3].first, "");
+  EXPECT_TRUE(entries[3].second.dictionary().empty());
+  EXPECT_EQ(entries[4].first, "<k>&");
+  EXPECT_EQ(entries[4].second, Value(""));
   EXPECT_EQ(entries[0].first, "b");
   EXPECT_EQ(entries[1].first, "a");
   EXPECT_EQ(entries[2].first, "c");

@@ -1,6 +1,7 @@
 #include "platform/plist_scalar_text.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -83,14 +84,21 @@ std::string TenComplement(std::string digits) {
   return digits;
 }
 
-int Base64Index(char c) {
-  if (c >= 'A' && c <= 'Z') return c - 'A';
-  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-  if (c >= '0' && c <= '9') return c - '0' + 52;
-  if (c == '+') return 62;
-  if (c == '/') return 63;
-  return -1;
-}
+// What each byte is in <data> text.
+enum class Base64Class : unsigned char { kOther, kSymbol, kSpace, kPad };
+constexpr auto kBase64Classes = [] {
+  std::array<Base64Class, 256> table{};
+  for (int c = 0; c < 256; ++c) {
+    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
+        c == '/')
+      table[c] = Base64Class::kSymbol;
+    else if (c == ' ' || c == '\t' || c == '\n' || c == '\r')
+      table[c] = Base64Class::kSpace;
+    else if (c == '=')
+      table[c] = Base64Class::kPad;
+  }
+  return table;
+}();
 
 }  // namespace
 
@@ -257,11 +265,17 @@ void AppendDate(double seconds, std::string* out) {
 std::optional<std::size_t> Base64DecodedSize(std::string_view text) {
   std::size_t symbols = 0, padding = 0;
   for (char c : text) {
-    if (IsXmlSpace(c)) continue;
-    if (c == '=') {
-      ++padding;
-    } else if (padding != 0 || Base64Index(c) < 0) {
-      return std::nullopt;
+    switch (kBase64Classes[static_cast<unsigned char>(c)]) {
+      case Base64Class::kSpace:
+        continue;
+      case Base64Class::kPad:
+        ++padding;
+        break;
+      case Base64Class::kSymbol:
+        if (padding != 0) return std::nullopt;
+        break;
+      case Base64Class::kOther:
+        return std::nullopt;
     }
     ++symbols;
   }

@@ -36,9 +36,10 @@ struct Token {
 
 struct Scan {
   std::vector<Token> tokens;
-  // XML only: the text to give libplist. Dictionaries become arrays of alternating keys
-  // (strings) and values, since libplist 2.2 takes time quadratic in a dictionary's size to
-  // build one from XML; the conversion rebuilds them.
+  // XML only: the text to give libplist. Dictionaries become arrays of alternating keys and
+  // values (<dict> is rewritten as <array>; libplist reads a <key> inside an array as a
+  // string), since libplist 2.2 takes time quadratic in a dictionary's size to build one from
+  // XML and silently keeps one value of a key given twice; the conversion rebuilds them.
   std::string xml_for_reader;
 };
 

@@ -1,14 +1,22 @@
 #include "platform/plist_xml_markup.h"
 
 #include <algorithm>
+#include <array>
 
 namespace platform::plist_scan {
 
 namespace {
 
+constexpr auto kNameChars = [] {
+  std::array<bool, 256> table{};
+  for (int c = 0; c < 256; ++c)
+    table[c] = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+               c == '_' || c == ':' || c == '.' || c == '-';
+  return table;
+}();
+
 bool IsNameChar(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
-         c == ':' || c == '.' || c == '-';
+  return kNameChars[static_cast<unsigned char>(c)];
 }
 
 }  // namespace
@@ -75,6 +83,11 @@ bool XmlMarkup::Tag(std::size_t skip, std::string_view* name, bool* self_closing
   while (n < in_.size() && IsNameChar(in_[n])) ++n;
   *name = in_.substr(i, n - i);
   if (name->empty()) return Fail("malformed tag", start);
+  if (n < in_.size() && in_[n] == '>') {  // the usual tag: a bare name
+    *self_closing = false;
+    pos_ = n + 1;
+    return true;
+  }
   bool attributes = false;
   for (i = n;;) {
     while (i < in_.size() && IsSpace(in_[i])) ++i;

@@ -14,8 +14,11 @@ class XmlScanner : XmlMarkup {
 
   bool Run() {
     if (in_.find('\0') != std::string_view::npos) return Fail("a zero byte", in_.find('\0'));
-    scan_->xml_for_reader.reserve(in_.size() + in_.size() / 16 + 64);
-    scan_->tokens.reserve(in_.size() / 64);
+    // Room for the whole copy at once: each rewritten tag grows by a byte and is at least six
+    // long. Tokens for a value every 32 bytes (a large file has about one every 50); a denser
+    // file grows the list. Pages not written to are never touched.
+    scan_->xml_for_reader.reserve(in_.size() + in_.size() / 6 + 64);
+    scan_->tokens.reserve(in_.size() / 32 + 16);
     for (std::size_t lt; (lt = in_.find('<', pos_)) != std::string_view::npos;) {
       pos_ = lt;
       if (!Markup()) return false;
@@ -48,12 +51,13 @@ class XmlScanner : XmlMarkup {
   }
 
   bool Markup() {
+    const char second = pos_ + 1 < in_.size() ? in_[pos_ + 1] : '\0';
+    if (second == '/') return EndTag();
+    if (second == '?') return Declaration();
+    if (second != '!') return StartTag();
     if (StartsWith(pos_, "<!--")) return SkipPast(pos_ + 4, "-->", "comment");
     if (StartsWith(pos_, "<![CDATA[")) return SkipPast(pos_ + 9, "]]>", "CDATA section");
-    if (StartsWith(pos_, "<?")) return Declaration();
-    if (StartsWith(pos_, "<!")) return DocumentType();
-    if (StartsWith(pos_, "</")) return EndTag();
-    return StartTag();
+    return DocumentType();
   }
 
   bool EndTag() {
@@ -120,22 +124,19 @@ bool XmlScanner::StartTag() {
   std::string_view name;
   bool self_closing = false;
   if (!Tag(1, &name, &self_closing)) return false;
-  if (name == "plist") {
-    if (!stack_.empty() || have_root_) return Fail("unexpected <plist>", start);
-    if (self_closing) return Fail("an empty <plist>", start);
-    stack_.push_back({Element::kPlist, 0, 0, false});
-    return true;
-  }
   if (name == "key") {
+    // Left as it is: libplist reads a <key> inside an array as a string.
     if (stack_.empty() || stack_.back().element != Element::kDict || stack_.back().awaiting_value)
       return Fail("a <key> where a value belongs", start);
     stack_.back().awaiting_value = true;
     ++stack_.back().entries;
-    if (self_closing) return Rewrite(start, "<string/>"), true;
-    Rewrite(start, "<string>");
     std::size_t end_tag;
-    if (!Content(name, &end_tag, true)) return false;
-    Rewrite(end_tag, "</string>");
+    return self_closing || Content(name, &end_tag, true);
+  }
+  if (name == "plist") {
+    if (!stack_.empty() || have_root_) return Fail("unexpected <plist>", start);
+    if (self_closing) return Fail("an empty <plist>", start);
+    stack_.push_back({Element::kPlist, 0, 0, false});
     return true;
   }
   if (!PlaceValue(start)) return false;
@@ -165,6 +166,14 @@ bool XmlScanner::Content(std::string_view name, std::size_t* content_end, bool a
     if (lt == std::string_view::npos)
       return Fail("unterminated <" + std::string(name) + ">", start);
     pos_ = lt;
+    *content_end = lt;
+    // The usual end: "</name>" with nothing else in the tag.
+    const std::size_t close = lt + 2 + name.size();
+    if (close < in_.size() && in_[close] == '>' && in_[lt + 1] == '/' &&
+        in_.compare(lt + 2, name.size(), name) == 0) {
+      pos_ = close + 1;
+      return true;
+    }
     if (allow_cdata && StartsWith(lt, "<![CDATA[")) {
       if (!SkipPast(lt + 9, "]]>", "CDATA section")) return false;
       continue;
@@ -173,7 +182,6 @@ bool XmlScanner::Content(std::string_view name, std::size_t* content_end, bool a
     bool unused;
     if (!StartsWith(lt, "</") || !Tag(2, &end, &unused) || end != name)
       return Fail("unexpected markup inside <" + std::string(name) + ">", lt);
-    *content_end = lt;
     return true;
   }
 }
