@@ -63,9 +63,10 @@ bool IsRegularFile(const std::string& path, std::string* err) {
 }
 
 // The property list's root dictionary, locked against other runs for as long as `lock` lives;
-// null on failure, with `result` holding what to report. The tree is kept until the process
-// ends, on purpose: the run is over right after the edit, and taking a large property list
-// apart value by value would cost more than the edit itself. A later call frees the earlier one.
+// null on failure, with `result` holding what to report. The tree, and libplist's own tree of
+// the file, are kept until the process ends, on purpose: the run is over right after the edit,
+// and taking a large property list apart value by value would cost more than the edit itself.
+// A later call frees the earlier Value tree.
 Value* ReadDictionary(const char* unchanged_out, std::optional<platform::FileLock>* lock,
                       EditResult* result) {
   static auto* loaded = new std::optional<Value>();
@@ -80,7 +81,7 @@ Value* ReadDictionary(const char* unchanged_out, std::optional<platform::FileLoc
     *result = Failed(err);
     return nullptr;
   }
-  *loaded = platform::ReadPlistFile(configFile, &err);
+  *loaded = platform::ReadPlistFile(configFile, &err, platform::ReaderTree::kKeepUntilExit);
   if (!*loaded) {
     *result = LeftAlone(unchanged_out, err);
     return nullptr;

@@ -232,7 +232,7 @@ bool Converter::Dict(plist_t node, const Token& t, Value* out, int depth) {
   return true;
 }
 
-std::optional<Value> Parse(std::string_view bytes, std::string* err) {
+std::optional<Value> Parse(std::string_view bytes, std::string* err, ReaderTree keep) {
   if (bytes.size() >= kMaxFileSize) return *err = "the file is 4 GiB or larger", std::nullopt;
   if (bytes.starts_with("\xEF\xBB\xBF")) bytes.remove_prefix(3);
   if (bytes.empty()) return *err = "an empty file", std::nullopt;
@@ -262,6 +262,11 @@ std::optional<Value> Parse(std::string_view bytes, std::string* err) {
   if (!converter.Convert(raw, &root, 1) || !converter.AllUsed())
     return *err = "not a valid property list: " + why, std::nullopt;
   tree.get_deleter().checked = true;
+  if (keep == ReaderTree::kKeepUntilExit) {
+    static auto* kept = new std::vector<plist_t>();
+    kept->push_back(tree.release());
+    return root;
+  }
   std::vector<Token>().swap(scan.tokens);  // large blocks first, then libplist's many small ones
   tree.reset();
   return root;
@@ -269,9 +274,9 @@ std::optional<Value> Parse(std::string_view bytes, std::string* err) {
 
 }  // namespace
 
-std::optional<Value> ParsePlist(std::string_view bytes, std::string* err) {
+std::optional<Value> ParsePlist(std::string_view bytes, std::string* err, ReaderTree tree) {
   try {
-    return Parse(bytes, err);
+    return Parse(bytes, err, tree);
   } catch (const std::exception&) {  // bad_alloc: a file too large for memory
     *err = "not enough memory to read the property list";
     return std::nullopt;
@@ -282,7 +287,7 @@ bool IsPlistString(std::string_view s) {
   return s.find('\0') == std::string_view::npos && IsValidUtf8(s);
 }
 
-std::optional<Value> ReadPlistFile(const std::string& path, std::string* err) {
+std::optional<Value> ReadPlistFile(const std::string& path, std::string* err, ReaderTree tree) {
   struct stat st;
   if (stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
       static_cast<std::uint64_t>(st.st_size) >= kMaxFileSize) {
@@ -292,7 +297,7 @@ std::optional<Value> ReadPlistFile(const std::string& path, std::string* err) {
   std::optional<std::string> bytes = ReadWholeFile(path, err);
   if (!bytes) return std::nullopt;
   std::string why;
-  std::optional<Value> root = ParsePlist(*bytes, &why);
+  std::optional<Value> root = ParsePlist(*bytes, &why, tree);
   if (!root) *err = path + ": " + why;
   return root;
 }

@@ -12,13 +12,23 @@ namespace platform {
 // Deepest nesting of arrays and dictionaries a property list may have.
 inline constexpr int kMaxPlistDepth = 512;
 
+// What becomes of libplist's own tree of the file once its values have been taken over.
+enum class ReaderTree {
+  kFree,
+  // Left in memory (reachable) until the process ends. Freeing it is a few million small
+  // blocks for a large file: time wasted by a program that exits right after reading.
+  kKeepUntilExit,
+};
+
 // Parses a property list held in memory, XML (a UTF-8 byte order mark allowed) or binary.
 // Refuses, with a reason in *err, what cannot be parsed, what nests deeper than kMaxPlistDepth,
 // and what the reader cannot carry faithfully.
-std::optional<Value> ParsePlist(std::string_view bytes, std::string* err);
+std::optional<Value> ParsePlist(std::string_view bytes, std::string* err,
+                                ReaderTree tree = ReaderTree::kFree);
 
 // Reads and parses a property-list file; a file of 4 GiB or more is refused.
-std::optional<Value> ReadPlistFile(const std::string& path, std::string* err);
+std::optional<Value> ReadPlistFile(const std::string& path, std::string* err,
+                                   ReaderTree tree = ReaderTree::kFree);
 
 // True when a string can stand in a property list that PlistToXml writes and ParsePlist reads
 // back: valid UTF-8 without a zero byte. Check new values (from arguments, say) before storing.
