@@ -1,5 +1,6 @@
 #include "configtool/config_edits.h"
 
+#include <malloc.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -81,6 +82,10 @@ Value* ReadDictionary(const char* unchanged_out, std::optional<platform::FileLoc
     *result = Failed(err);
     return nullptr;
   }
+  // Blocks of up to 32 MiB (the file, the reader's copy of it) come from the heap rather than
+  // from mappings of their own, so that once freed their pages, already touched, take the
+  // values that follow instead of going back to the kernel and faulting in again.
+  mallopt(M_MMAP_THRESHOLD, 32 << 20);
   *loaded = platform::ReadPlistFile(configFile, &err, platform::ReaderTree::kKeepUntilExit);
   if (!*loaded) {
     *result = LeftAlone(unchanged_out, err);
