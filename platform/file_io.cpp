@@ -11,6 +11,8 @@
 #include <memory>
 #include <utility>
 
+#include "platform/errno_text.h"
+#include "platform/owned_fd.h"
 #include "platform/temp_file.h"
 #include "platform/utf8_text.h"
 
@@ -23,38 +25,10 @@ constexpr std::size_t kMaxChunk = std::size_t{1} << 30;
 // Symbolic links followed before giving up, as the kernel does.
 constexpr int kMaxSymlinkHops = 40;
 
-std::string ErrnoText(int e) {
-  char buf[256];
-  return strerror_r(e, buf, sizeof buf);  // the GNU variant returns the text
-}
-
 bool Fail(std::string* err, const std::string& text) {
   if (err != nullptr) *err = text;
   return false;
 }
-
-class Fd {
- public:
-  explicit Fd(int fd = -1) : fd_(fd) {}
-  Fd(Fd&& o) noexcept : fd_(std::exchange(o.fd_, -1)) {}
-  Fd& operator=(Fd&& o) noexcept {
-    if (this != &o) {
-      Reset();
-      fd_ = std::exchange(o.fd_, -1);
-    }
-    return *this;
-  }
-  ~Fd() { Reset(); }
-  int get() const { return fd_; }
-  explicit operator bool() const { return fd_ >= 0; }
-
- private:
-  void Reset() {
-    if (fd_ >= 0) close(fd_);
-    fd_ = -1;
-  }
-  int fd_;
-};
 
 // The folder part and the last component of a path ("a/b" -> "a", "b"; "b" -> ".", "b").
 std::pair<std::string, std::string> SplitPath(const std::string& path) {
@@ -66,7 +40,7 @@ std::pair<std::string, std::string> SplitPath(const std::string& path) {
 // The file a replacement acts on: its folder (open), its name there, and its status when it
 // exists. Symbolic links are followed to the file they finally name.
 struct Target {
-  Fd dir;
+  OwnedFd dir;
   std::string name;
   std::string shown;  // the path of the final file, for messages
   bool exists = false;
@@ -89,13 +63,13 @@ std::string ResolveTarget(const std::string& path, Target* t) {
   std::string current = path;  // relative to `base`
   std::string shown = path;    // the same place, for messages
   int base = AT_FDCWD;
-  Fd base_holder;
+  OwnedFd base_holder;
   if (path.empty()) return ErrnoText(ENOENT);
   for (int hops = 0;; ++hops) {
     auto [dir, name] = SplitPath(current);
     if (name.empty() || name == "." || name == "..") return shown + ": " + ErrnoText(EISDIR);
-    Fd dirfd(openat(base, dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!dirfd) return SplitPath(shown).first + ": " + ErrnoText(errno);
+    OwnedFd dirfd(openat(base, dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dirfd.valid()) return SplitPath(shown).first + ": " + ErrnoText(errno);
     struct stat st;
     if (fstatat(dirfd.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
       if (errno != ENOENT) return shown + ": " + ErrnoText(errno);
@@ -168,8 +142,8 @@ bool Replace(const std::string& path, std::string_view contents, TempFile::Kind 
 std::optional<std::string> ReadWholeFile(const std::string& path, std::string* err) {
   try {
     // O_NONBLOCK: opening a FIFO must not wait for a writer; it is refused below.
-    Fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-    if (!fd) return Fail(err, path + ": " + ErrnoText(errno)), std::nullopt;
+    OwnedFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    if (!fd.valid()) return Fail(err, path + ": " + ErrnoText(errno)), std::nullopt;
     struct stat st;
     if (fstat(fd.get(), &st) != 0) return Fail(err, path + ": " + ErrnoText(errno)), std::nullopt;
     if (S_ISDIR(st.st_mode)) return Fail(err, path + ": " + ErrnoText(EISDIR)), std::nullopt;

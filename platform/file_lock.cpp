@@ -9,6 +9,8 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/errno_text.h"
+
 namespace platform {
 
 namespace {
@@ -16,11 +18,6 @@ namespace {
 // Replacements seen in a row before giving up: a file renamed over this often while we wait
 // is being fought over, not edited.
 constexpr int kMaxRetries = 1000;
-
-std::string ErrnoText(int e) {
-  char buf[256];
-  return strerror_r(e, buf, sizeof buf);  // the GNU variant returns the text
-}
 
 // Unlocks explicitly (a forked child may still hold a copy of the descriptor) and closes.
 void Release(int fd) {

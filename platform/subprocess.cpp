@@ -15,15 +15,12 @@
 #include <exception>
 #include <memory>
 
+#include "platform/errno_text.h"
+
 extern char** environ;
 
 namespace platform {
 namespace {
-
-std::string ErrnoText(int error) {
-  char buffer[256];
-  return strerror_r(error, buffer, sizeof buffer);  // the GNU form hands back the text
-}
 
 bool SetNonBlocking(int fd) {
   int flags = fcntl(fd, F_GETFL);

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/errno_text.h"
+
 namespace platform {
 
 namespace {
@@ -17,11 +19,6 @@ namespace {
 constexpr std::size_t kMaxChunk = std::size_t{1} << 30;
 // Names tried before giving up when each one chosen is already taken.
 constexpr int kMaxNameAttempts = 100;
-
-std::string ErrnoText(int e) {
-  char buf[256];
-  return strerror_r(e, buf, sizeof buf);  // the GNU variant returns the text
-}
 
 // An unpredictable hidden name beside `name`, short enough for any file system.
 std::string TempName(const std::string& name) {
