@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/file_io.h"
+#include "platform/files/io.h"
 
 namespace {
 

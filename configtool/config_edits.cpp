@@ -10,10 +10,10 @@
 #include <utility>
 
 #include "configtool/text_edit.h"
-#include "platform/file_io.h"
-#include "platform/file_lock.h"
-#include "platform/plist_file.h"
-#include "platform/plist_value.h"
+#include "platform/files/io.h"
+#include "platform/files/lock.h"
+#include "platform/plist/file.h"
+#include "platform/plist/value.h"
 #include "utility/qrb_array.h"
 
 std::string configFile;

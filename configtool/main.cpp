@@ -11,7 +11,7 @@
 #include <string>
 
 #include "configtool/config_edits.h"
-#include "platform/utf8_text.h"
+#include "platform/text/utf8.h"
 
 namespace {
 

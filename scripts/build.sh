@@ -11,5 +11,10 @@ case "$flavour" in
                -DCMAKE_CXX_COMPILER=clang++) ;;
   *) echo "usage: $0 release|asan|fuzz [targets]" >&2; exit 2 ;;
 esac
+# ccache, where installed, spares a developer's rebuilds; CI builds clean either way.
+if command -v ccache >/dev/null; then
+  export CCACHE_BASEDIR=$top
+  flags+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+fi
 cmake -S "$top" -B "$top/build/$flavour" -G Ninja -DQRB_WERROR=ON "${flags[@]}" >/dev/null
 ninja -C "$top/build/$flavour" "$@"

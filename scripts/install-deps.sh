@@ -18,6 +18,6 @@ if [ ${#missing[@]} -gt 0 ]; then
     exit 1
   fi
   echo "Installing: ${missing[*]}"
-  apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  apt-get -o DPkg::Lock::Timeout=900 update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 install -y -qq --no-install-recommends "${missing[@]}"
 fi

@@ -5,6 +5,7 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 fuzz_seconds=${FUZZ_SECONDS:-60}
 "$top/scripts/install-deps.sh"
+"$top/scripts/check-layering.sh"
 
 for flavour in release asan; do
   echo "== $flavour build"

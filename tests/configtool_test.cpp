@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "gtest/gtest.h"
-#include "platform/plist_file.h"
+#include "platform/plist/file.h"
 #include "tests/test_support.h"
 
 namespace {

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/host.h"
-#include "platform/interface_records.h"
+#include "platform/net/host.h"
+#include "platform/net/interface_records.h"
 
 inline constexpr int kAddressTableSize = 32;
 

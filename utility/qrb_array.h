@@ -4,7 +4,7 @@
 #include <optional>
 #include <string_view>
 
-#include "platform/plist_value.h"
+#include "platform/plist/value.h"
 
 namespace QRBArray {
 

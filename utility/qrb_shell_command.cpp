@@ -7,7 +7,7 @@
 #include <mutex>
 #include <new>
 
-#include "platform/subprocess.h"
+#include "platform/process/subprocess.h"
 
 const char* const commandOutputKey = "cmdOutput";
 const char* const commandErrorKey = "cmdError";

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/authorization.h"
-#include "platform/plist_value.h"
+#include "platform/process/authorization.h"
+#include "platform/plist/value.h"
 
 extern const char* const commandOutputKey;  // "cmdOutput"
 extern const char* const commandErrorKey;   // "cmdError"

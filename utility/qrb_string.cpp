@@ -4,9 +4,9 @@
 
 #include <cstring>
 
-#include "platform/file_io.h"
-#include "platform/mac_roman.h"
-#include "platform/utf8_text.h"
+#include "platform/files/io.h"
+#include "platform/text/mac_roman.h"
+#include "platform/text/utf8.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/owned_fd.h"
-#include "platform/system_log.h"
+#include "platform/files/owned_fd.h"
+#include "platform/process/system_log.h"
 
 const char* const xinetdExecutable = "/usr/sbin/xinetd";
 const char* const xinetdPidFile = "/var/run/xinetd.pid";

@@ -1,4 +1,4 @@
-#include "platform/file_io.h"
+#include "platform/files/io.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -11,10 +11,10 @@
 #include <memory>
 #include <utility>
 
-#include "platform/errno_text.h"
-#include "platform/owned_fd.h"
-#include "platform/temp_file.h"
-#include "platform/utf8_text.h"
+#include "platform/text/errno_text.h"
+#include "platform/files/owned_fd.h"
+#include "platform/files/temp_file.h"
+#include "platform/text/utf8.h"
 
 namespace platform {
 

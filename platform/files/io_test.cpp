@@ -1,4 +1,4 @@
-#include "platform/file_io.h"
+#include "platform/files/io.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -1,4 +1,4 @@
-#include "platform/file_lock.h"
+#include "platform/files/lock.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -9,7 +9,7 @@
 #include <cstring>
 #include <utility>
 
-#include "platform/errno_text.h"
+#include "platform/text/errno_text.h"
 
 namespace platform {
 

@@ -1,4 +1,4 @@
-#include "platform/file_lock.h"
+#include "platform/files/lock.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -15,7 +15,7 @@
 #include <sstream>
 #include <thread>
 
-#include "platform/file_io.h"
+#include "platform/files/io.h"
 
 namespace platform {
 namespace {

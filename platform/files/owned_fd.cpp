@@ -1,4 +1,4 @@
-#include "platform/owned_fd.h"
+#include "platform/files/owned_fd.h"
 
 #include <unistd.h>
 

@@ -1,4 +1,4 @@
-#include "platform/temp_file.h"
+#include "platform/files/temp_file.h"
 
 #include <fcntl.h>
 #include <sys/random.h>
@@ -9,7 +9,7 @@
 #include <cstring>
 #include <utility>
 
-#include "platform/errno_text.h"
+#include "platform/text/errno_text.h"
 
 namespace platform {
 

@@ -1,4 +1,4 @@
-#include "platform/temp_file.h"
+#include "platform/files/temp_file.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "platform/host.h"
+#include "platform/net/host.h"
 
 #include <netdb.h>
 #include <sys/socket.h>

@@ -1,4 +1,4 @@
-#include "platform/interface_records.h"
+#include "platform/net/interface_records.h"
 
 #include <ifaddrs.h>
 #include <linux/if_packet.h>

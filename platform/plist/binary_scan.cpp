@@ -3,9 +3,9 @@
 #include <cmath>
 #include <cstring>
 
-#include "platform/plist_file.h"
-#include "platform/plist_scalar_text.h"
-#include "platform/plist_scan.h"
+#include "platform/plist/file.h"
+#include "platform/plist/scalar_text.h"
+#include "platform/plist/scan.h"
 
 namespace platform::plist_scan {
 

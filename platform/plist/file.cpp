@@ -1,6 +1,6 @@
 // Reading property lists: our scan first (plist_scan.h), then libplist, then the conversion of
 // libplist's nodes into Values, checked node by node against the scan.
-#include "platform/plist_file.h"
+#include "platform/plist/file.h"
 
 #include <plist/plist.h>
 #include <sys/stat.h>
@@ -11,9 +11,9 @@
 #include <utility>
 #include <vector>
 
-#include "platform/file_io.h"
-#include "platform/plist_scan.h"
-#include "platform/utf8_text.h"
+#include "platform/files/io.h"
+#include "platform/plist/scan.h"
+#include "platform/text/utf8.h"
 
 namespace platform {
 

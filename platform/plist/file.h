@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/plist_value.h"
+#include "platform/plist/value.h"
 
 namespace platform {
 

@@ -1,4 +1,4 @@
-#include "platform/plist_file.h"
+#include "platform/plist/file.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

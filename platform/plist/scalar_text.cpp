@@ -1,4 +1,4 @@
-#include "platform/plist_scalar_text.h"
+#include "platform/plist/scalar_text.h"
 
 #include <algorithm>
 #include <array>

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/plist_value.h"
+#include "platform/plist/value.h"
 
 namespace platform::plist_text {
 

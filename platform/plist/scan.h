@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/plist_value.h"
+#include "platform/plist/value.h"
 
 namespace platform::plist_scan {
 

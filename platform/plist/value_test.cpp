@@ -1,4 +1,4 @@
-#include "platform/plist_value.h"
+#include "platform/plist/value.h"
 
 #include <gtest/gtest.h>
 

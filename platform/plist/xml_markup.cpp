@@ -1,4 +1,4 @@
-#include "platform/plist_xml_markup.h"
+#include "platform/plist/xml_markup.h"
 
 #include <algorithm>
 #include <array>

@@ -1,8 +1,8 @@
 // The scan of an XML property list: one pass over the text, no recursion.
-#include "platform/plist_file.h"
-#include "platform/plist_scalar_text.h"
-#include "platform/plist_scan.h"
-#include "platform/plist_xml_markup.h"
+#include "platform/plist/file.h"
+#include "platform/plist/scalar_text.h"
+#include "platform/plist/scan.h"
+#include "platform/plist/xml_markup.h"
 
 namespace platform::plist_scan {
 

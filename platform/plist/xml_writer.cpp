@@ -2,8 +2,8 @@
 // that no nesting depth can exhaust the call stack.
 #include <vector>
 
-#include "platform/plist_file.h"
-#include "platform/plist_scalar_text.h"
+#include "platform/plist/file.h"
+#include "platform/plist/scalar_text.h"
 
 namespace platform {
 

@@ -1,4 +1,4 @@
-#include "platform/authorization.h"
+#include "platform/process/authorization.h"
 
 #include <sys/socket.h>
 #include <unistd.h>
@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/subprocess.h"
+#include "platform/process/subprocess.h"
 
 // What a reference holds: whether the administrator right was granted to it by asking.
 struct AuthorizationOpaqueRef {

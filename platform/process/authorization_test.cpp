@@ -1,4 +1,4 @@
-#include "platform/authorization.h"
+#include "platform/process/authorization.h"
 
 #include <fcntl.h>
 #include <grp.h>

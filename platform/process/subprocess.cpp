@@ -1,4 +1,4 @@
-#include "platform/subprocess.h"
+#include "platform/process/subprocess.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -15,7 +15,7 @@
 #include <exception>
 #include <memory>
 
-#include "platform/errno_text.h"
+#include "platform/text/errno_text.h"
 
 extern char** environ;
 

@@ -1,4 +1,4 @@
-#include "platform/subprocess.h"
+#include "platform/process/subprocess.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "platform/system_log.h"
+#include "platform/process/system_log.h"
 
 #include <errno.h>
 #include <syslog.h>

@@ -1,4 +1,4 @@
-#include "platform/system_log.h"
+#include "platform/process/system_log.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/subprocess.h"
+#include "platform/process/subprocess.h"
 
 namespace platform {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/mac_roman.h"
+#include "platform/text/mac_roman.h"
 
 #include <utf8proc.h>
 
@@ -8,7 +8,7 @@
 #include <memory>
 #include <utility>
 
-#include "platform/utf8_text.h"
+#include "platform/text/utf8.h"
 
 namespace platform {
 namespace {

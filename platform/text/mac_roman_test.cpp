@@ -1,10 +1,10 @@
-#include "platform/mac_roman.h"
+#include "platform/text/mac_roman.h"
 
 #include <gtest/gtest.h>
 
 #include <set>
 
-#include "platform/utf8_text.h"
+#include "platform/text/utf8.h"
 
 namespace platform {
 namespace {

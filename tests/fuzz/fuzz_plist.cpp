@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/plist_file.h"
+#include "platform/plist/file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string err;

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "configtool/text_edit.h"
-#include "platform/utf8_text.h"
+#include "platform/text/utf8.h"
 
 namespace {
 
