@@ -70,7 +70,8 @@ void BM_RunnerCapturesCat(benchmark::State& state) {
   const std::string& file = BigFile();
   for (auto _ : state) {
     platform::Dictionary result = runner->launch("/bin/cat", {file});
-    if (result.Find(commandOutputKey)->string().size() != kFileSize) std::abort();
+    const std::string* output = result.StringFor(commandOutputKey);
+    if (output == nullptr || output->size() != kFileSize) std::abort();
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kFileSize));
 }

@@ -176,10 +176,10 @@ EditResult FixInsecureMode() {
   const Value* found = QRBArray::objectWithValue(array, Value(kInsecureFlag));
   if (found == nullptr) return {"", "", 0};
   oldValue = found->string();
-  const std::size_t index = found - array.data();
+  const std::optional<std::size_t> index = platform::IndexOf(array, *found);
   // Every "-i" goes; one "-s" takes the place of the first.
   std::erase(array, Value(kInsecureFlag));
-  array.insert(array.begin() + index, Value(kSecureFlag));
+  array.insert(array.begin() + static_cast<std::ptrdiff_t>(*index), Value(kSecureFlag));
 
   std::string err;
   if (!platform::ReplaceFileAtomically(configFile, platform::PlistToXml(*root), &err))

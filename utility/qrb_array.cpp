@@ -24,8 +24,8 @@ bool Matches(const Value& element, const Value& value, std::string_view key) {
 }  // namespace
 
 const Value* objectWithValue(const Array& receiver, const Value& value) {
-  auto it = std::find(receiver.begin(), receiver.end(), value);
-  return it == receiver.end() ? nullptr : &*it;
+  std::optional<std::size_t> at = platform::IndexOf(receiver, value);
+  return at ? &receiver[*at] : nullptr;
 }
 
 const Value* objectWithValueForKey(const Array& receiver, const Value& value,

@@ -19,13 +19,12 @@ namespace {
 
 const std::string& Text(const platform::Dictionary& result, const char* key) {
   static const std::string missing = "<missing>";
-  const platform::Value* value = result.Find(key);
-  return value && value->IsString() ? value->string() : missing;
+  const std::string* text = result.StringFor(key);
+  return text ? *text : missing;
 }
 
 std::int64_t Code(const platform::Dictionary& result) {
-  const platform::Value* value = result.Find(commandResultKey);
-  return value && value->kind() == platform::Value::Kind::kInteger ? value->integer().value : 999;
+  return result.IntegerFor(commandResultKey).value_or(999);
 }
 
 class ShellCommandTest : public ::testing::Test {

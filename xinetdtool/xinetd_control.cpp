@@ -106,8 +106,8 @@ namespace {
 
 // The launch's output text as the log shows it.
 std::string OutputOf(const platform::Dictionary& result) {
-  const platform::Value* output = result.Find(commandOutputKey);
-  return output && output->IsString() ? output->string() : std::string("(null)");
+  const std::string* output = result.StringFor(commandOutputKey);
+  return output ? *output : std::string("(null)");
 }
 
 // Runs `path` as root through the tool's runner and logs `what` followed by its output. Without

@@ -2,6 +2,7 @@
 
 #include <utf8proc.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -168,6 +169,16 @@ Value* Dictionary::Find(std::string_view key) {
   return const_cast<Value*>(static_cast<const Dictionary*>(this)->Find(key));
 }
 
+const std::string* Dictionary::StringFor(std::string_view key) const {
+  const Value* v = Find(key);
+  return v ? v->AsString() : nullptr;
+}
+
+std::optional<std::int64_t> Dictionary::IntegerFor(std::string_view key) const {
+  const Value* v = Find(key);
+  return v ? v->AsInteger() : std::nullopt;
+}
+
 void Dictionary::Set(std::string key, Value value) {
   if (Value* existing = Find(key)) {
     *existing = std::move(value);
@@ -231,6 +242,12 @@ int Compare(const Value& a, const Value& b) {
 }
 int CaseInsensitiveCompare(const Value& a, const Value& b) {
   return CompareWith(a, b, true);
+}
+
+std::optional<std::size_t> IndexOf(const Array& array, const Value& value) {
+  auto it = std::find(array.begin(), array.end(), value);
+  if (it == array.end()) return std::nullopt;
+  return static_cast<std::size_t>(it - array.begin());
 }
 
 }  // namespace platform

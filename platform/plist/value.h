@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -53,6 +54,10 @@ class Dictionary {
   Value* Find(std::string_view key);
   // Replaces the value of an existing key in place, or appends a new key.
   void Set(std::string key, Value value);
+  // The string or the integer under the key; nothing when the key is missing or holds another
+  // kind (see Value::AsString and Value::AsInteger).
+  const std::string* StringFor(std::string_view key) const;
+  std::optional<std::int64_t> IntegerFor(std::string_view key) const;
   // Makes room for n keys in all.
   void Reserve(std::size_t n);
   std::size_t size() const;
@@ -86,6 +91,15 @@ class Value {
   bool IsArray() const { return kind() == Kind::kArray; }
   bool IsDictionary() const { return kind() == Kind::kDictionary; }
 
+  // The string, or null when this is another kind.
+  const std::string* AsString() const { return std::get_if<std::string>(&v_); }
+  // The integer, or nothing when this is another kind or an integer above INT64_MAX.
+  std::optional<std::int64_t> AsInteger() const {
+    const Integer* i = std::get_if<Integer>(&v_);
+    if (i == nullptr || i->is_big_unsigned) return std::nullopt;
+    return i->value;
+  }
+
   // Accessors: the caller checks the kind first.
   const std::string& string() const { return std::get<std::string>(v_); }
   const Integer& integer() const { return std::get<Integer>(v_); }
@@ -104,6 +118,9 @@ class Value {
 
 // Object equality as described above.
 bool operator==(const Value& a, const Value& b);
+
+// The position of the first element equal to `value`, or nothing.
+std::optional<std::size_t> IndexOf(const Array& array, const Value& value);
 
 // Ordering for sorts of values of one kind: numbers by value, strings by code point, dates by
 // time, booleans false before true. Returns <0, 0 or >0. Values of different kinds order by

@@ -16,6 +16,31 @@ Value UInt(std::uint64_t v) {
   return Value(Integer::FromUnsigned(v));
 }
 
+TEST(PlistValue, ResultAccessorsGiveNothingForAnotherKind) {
+  Dictionary d;
+  d.Set("n", Int(-2));
+  d.Set("big", UInt(UINT64_MAX));  // the same bits as -1: must not read as -1
+  d.Set("s", Value("text"));
+  d.Set("real", Value(3.0));
+  EXPECT_EQ(d.IntegerFor("n"), -2);
+  EXPECT_EQ(d.IntegerFor("big"), std::nullopt);
+  EXPECT_EQ(d.IntegerFor("real"), std::nullopt);
+  EXPECT_EQ(d.IntegerFor("s"), std::nullopt);
+  EXPECT_EQ(d.IntegerFor("missing"), std::nullopt);
+  ASSERT_NE(d.StringFor("s"), nullptr);
+  EXPECT_EQ(*d.StringFor("s"), "text");
+  EXPECT_EQ(d.StringFor("n"), nullptr);
+  EXPECT_EQ(d.StringFor("missing"), nullptr);
+}
+
+TEST(PlistValue, IndexOfFindsTheFirstEqualElement) {
+  const Array a = {Value("-d"), Int(1), Value("-i"), Value(1.0), Value("-i")};
+  EXPECT_EQ(IndexOf(a, Value("-i")), 2u);
+  EXPECT_EQ(IndexOf(a, Value(1.0)), 1u);  // equal by numeric value
+  EXPECT_EQ(IndexOf(a, Value("-s")), std::nullopt);
+  EXPECT_EQ(IndexOf(Array{}, Value("-i")), std::nullopt);
+}
+
 TEST(PlistValue, NumbersCompareByValueAcrossIntegerAndReal) {
   EXPECT_EQ(Int(1), Value(1.0));
   EXPECT_EQ(UInt(5), Int(5));
