@@ -7,6 +7,7 @@ packages=(
   libplist-dev libutf8proc-dev libssl-dev
   xinetd tftpd-hpa tftp-hpa
   iproute2 util-linux procps hyperfine python3 sed
+  qt6-base-dev libglib2.0-dev libxcb1-dev gettext xvfb
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,0 +1,180 @@
+#include "platform/desktop/bundle.h"
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cstdlib>
+
+#include "tests/desktop/desktop_testing.h"
+
+namespace platform {
+namespace {
+
+using desktop_testing::CompileCatalog;
+using desktop_testing::InfoPlist;
+using desktop_testing::ScratchFolder;
+using desktop_testing::WriteFile;
+
+TEST(MainBundleFolder, InstalledProgramsUseTheirShareFolderWhenItHoldsInfoPlist) {
+  ScratchFolder root;
+  ASSERT_TRUE(WriteFile(root.Path("usr/share/app/Info.plist"), InfoPlist("")));
+  ASSERT_TRUE(WriteFile(root.Path("usr/sbin/app"), ""));
+  ASSERT_TRUE(WriteFile(root.Path("usr/bin/other"), ""));
+  ASSERT_TRUE(WriteFile(root.Path("build/examples/app/app"), ""));
+  struct Case {
+    std::string executable, folder;
+  } cases[] = {
+      {root.Path("usr/bin/app"), root.Path("usr/share/app")},
+      {root.Path("usr/sbin/app"), root.Path("usr/share/app")},
+      {root.Path("usr/bin/other"), root.Path("usr/bin")},  // no share/other/Info.plist
+      {root.Path("build/examples/app/app"), root.Path("build/examples/app")},
+      {root.Path("usr/libexec/app"), root.Path("usr/libexec")},
+  };
+  for (const Case& c : cases) EXPECT_EQ(MainBundleFolderFor(c.executable), c.folder);
+}
+
+TEST(Bundle, ReadsItsInfoDictionary) {
+  ScratchFolder folder;
+  ASSERT_TRUE(WriteFile(folder.Path("Info.plist"),
+                        InfoPlist("<key>CFBundleIdentifier</key><string>org.example.App</string>\n"
+                                  "<key>CFBundleVersion</key><string>2.1.3</string>\n"
+                                  "<key>Count</key><integer>3</integer>\n")));
+  Bundle bundle(folder.path());
+  EXPECT_EQ(bundle.bundlePath(), folder.path());
+  EXPECT_EQ(bundle.infoError(), "");
+  EXPECT_EQ(bundle.infoDictionary().size(), 3u);
+  EXPECT_EQ(bundle.infoString("CFBundleVersion"), "2.1.3");
+  EXPECT_EQ(bundle.infoString("Count"), std::nullopt);  // not a string
+  ASSERT_NE(bundle.objectForInfoDictionaryKey("Count"), nullptr);
+  EXPECT_EQ(bundle.objectForInfoDictionaryKey("Missing"), nullptr);
+}
+
+TEST(Bundle, WithoutAUsableInfoPlistHasAnEmptyInfoDictionary) {
+  struct Case {
+    const char* name;
+    std::optional<std::string> contents;
+    bool error;
+  } cases[] = {
+      {"none", std::nullopt, false},
+      {"not a property list", "this is no plist", true},
+      {"root is an array", "<plist version=\"1.0\"><array><string>a</string></array></plist>",
+       true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScratchFolder folder;
+    if (c.contents) {
+      ASSERT_TRUE(WriteFile(folder.Path("Info.plist"), *c.contents));
+    }
+    Bundle bundle(folder.path());
+    EXPECT_TRUE(bundle.infoDictionary().empty());
+    EXPECT_EQ(!bundle.infoError().empty(), c.error) << bundle.infoError();
+  }
+}
+
+TEST(Bundle, FindsResourcesInsideItsResourcesFolderOnly) {
+  ScratchFolder folder;
+  ASSERT_TRUE(WriteFile(folder.Path("Resources/Script.sh"), "echo"));
+  ASSERT_TRUE(WriteFile(folder.Path("Resources/README"), "text"));
+  ASSERT_TRUE(WriteFile(folder.Path("Secret.sh"), "echo"));
+  ASSERT_TRUE(WriteFile(folder.Path("Resources/Folder.sh/inner"), ""));
+  std::string resources = folder.Path("Resources/");
+  struct Case {
+    std::string name, type;
+    std::optional<std::string> path;
+  } cases[] = {
+      {"Script", "sh", resources + "Script.sh"},
+      {"Script", ".sh", resources + "Script.sh"},
+      {"Script.sh", "", resources + "Script.sh"},
+      {"README", "", resources + "README"},
+      {"Script", "txt", std::nullopt},
+      {"Missing", "sh", std::nullopt},
+      {"../Secret", "sh", std::nullopt},
+      {"Script", "sh/../../Secret.sh", std::nullopt},
+      {"Folder", "sh", std::nullopt},  // a folder is no resource file
+      {"", "", std::nullopt},
+      {"..", "", std::nullopt},
+  };
+  Bundle bundle(folder.path());
+  for (const Case& c : cases) {
+    EXPECT_EQ(bundle.pathForResource(c.name, c.type), c.path) << c.name << " / " << c.type;
+  }
+}
+
+class LocalizedStrings : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    old_locale_ = setlocale(LC_ALL, nullptr);
+    const char* language = getenv("LANGUAGE");
+    old_language_ = language ? std::optional<std::string>(language) : std::nullopt;
+    // gettext looks past the "C" locale only for a real one; C.UTF-8 with LANGUAGE picks ours.
+    ASSERT_NE(setlocale(LC_ALL, "C.UTF-8"), nullptr);
+    setenv("LANGUAGE", "de", 1);
+  }
+  void TearDown() override {
+    setlocale(LC_ALL, old_locale_.c_str());
+    if (old_language_) {
+      setenv("LANGUAGE", old_language_->c_str(), 1);
+    } else {
+      unsetenv("LANGUAGE");
+    }
+  }
+
+ private:
+  std::string old_locale_;
+  std::optional<std::string> old_language_;
+};
+
+TEST_F(LocalizedStrings, ComeFromTheBundlesCatalogsOrFallBack) {
+  ScratchFolder folder;
+  ASSERT_TRUE(CompileCatalog(folder.path(), "de", "Localizable",
+                             "msgid \"Can't launch application\"\n"
+                             "msgstr \"Programm kann nicht gestartet werden\"\n"
+                             "msgid \"errInvalidRAEPwd\"\nmsgstr \"Ungültiges Passwort\"\n"));
+  ASSERT_TRUE(CompileCatalog(folder.path(), "de", "Panels", "msgid \"OK\"\nmsgstr \"Gut\"\n"));
+  Bundle bundle(folder.path());
+  struct Case {
+    std::string key, value, table, text;
+  } cases[] = {
+      {"Can't launch application", "", "", "Programm kann nicht gestartet werden"},
+      {"errInvalidRAEPwd", "Invalid password", "Localizable", "Ungültiges Passwort"},
+      {"missing", "Fallback", "", "Fallback"},
+      {"missing", "", "", "missing"},
+      {"OK", "", "", "OK"},  // another table
+      {"OK", "", "Panels", "Gut"},
+      {"OK", "", "NoSuchTable", "OK"},
+      {"OK", "", "../Panels", "OK"},
+      {"", "empty key", "", "empty key"},  // never the catalog's header
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(bundle.localizedStringForKey(c.key, c.value, c.table), c.text)
+        << c.key << " in " << c.table;
+  }
+}
+
+TEST_F(LocalizedStrings, TwoBundlesKeepTheirOwnCatalogsOfOneDomain) {
+  ScratchFolder one, two;
+  ASSERT_TRUE(CompileCatalog(one.path(), "de", "Localizable", "msgid \"k\"\nmsgstr \"eins\"\n"));
+  ASSERT_TRUE(CompileCatalog(two.path(), "de", "Localizable", "msgid \"k\"\nmsgstr \"zwei\"\n"));
+  Bundle first(one.path()), second(two.path());
+  for (int round = 0; round < 2; ++round) {
+    EXPECT_EQ(first.localizedStringForKey("k", ""), "eins");
+    EXPECT_EQ(second.localizedStringForKey("k", ""), "zwei");
+  }
+}
+
+TEST(MainBundle, IsTheFolderAHostNames) {
+  ScratchFolder folder;
+  ASSERT_TRUE(WriteFile(folder.Path("Info.plist"),
+                        InfoPlist("<key>CFBundleName</key><string>Host</string>\n")));
+  std::shared_ptr<const Bundle> before = MainBundle();
+  ASSERT_NE(before, nullptr);
+  SetMainBundlePath(folder.path());
+  EXPECT_EQ(MainBundle()->bundlePath(), folder.path());
+  EXPECT_EQ(MainBundle()->infoString("CFBundleName"), "Host");
+  EXPECT_EQ(MainBundle(), MainBundle());  // read once
+  SetMainBundlePath(before->bundlePath());
+}
+
+}  // namespace
+}  // namespace platform
