@@ -152,7 +152,13 @@ platform::Dictionary QRBShellCommand::launchAsRoot(const std::string& path,
   exchange.output_fd = fd;
   exchange.output = &output;
   bool exchanged = platform::ExchangeWithChild(exchange, &why);
-  AuthorizationCloseStream(stream);
+  // pkexec's refusal (a dismissed dialog, a user not allowed) means the program never ran.
+  status = AuthorizationCloseStream(stream);
+  if (status == errAuthorizationCanceled || status == errAuthorizationDenied) {
+    result.Set(commandOutputKey, "Authentication failed for command " + path);
+    result.Set(commandResultKey, Number(-2));
+    return result;
+  }
 
   result.Set(commandOutputKey, std::move(output));
   if (!exchanged) result.Set(commandErrorKey, path + ": " + why);

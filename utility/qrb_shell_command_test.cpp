@@ -206,6 +206,73 @@ TEST_F(ShellCommandTest, OrdinaryUserIsAskedOnceThenRunsThroughTheHelper) {
             0);
 }
 
+// A stand-in for pkexec that ends as the real one does when it refuses, or as the tool would.
+class StandInHelper {
+ public:
+  explicit StandInHelper(int exit_status) {
+    char folder[] = "/tmp/qrb-helper-XXXXXX";
+    if (mkdtemp(folder) == nullptr) return;
+    folder_ = folder;
+    path_ = folder_ + "/pkexec";
+    FILE* f = std::fopen(path_.c_str(), "w");
+    if (f == nullptr) return;
+    std::fprintf(f, "#!/bin/sh\nexit %d\n", exit_status);
+    std::fclose(f);
+    chmod(path_.c_str(), 0755);
+    chmod(folder_.c_str(), 0755);
+  }
+  ~StandInHelper() {
+    unlink(path_.c_str());
+    rmdir(folder_.c_str());
+  }
+  const char* path() const { return path_.c_str(); }
+
+ private:
+  std::string folder_, path_;
+};
+
+TEST_F(ShellCommandTest, PkexecsRefusalIsARefusal) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to become another user";
+  struct Case {
+    int helper_exit;  // 126: the dialog was dismissed; 127: the user is not authorised
+    std::int64_t code;
+    std::string output;
+  };
+  const Case cases[] = {
+      {126, -2, "Authentication failed for command /usr/sbin/xinetd"},
+      {127, -2, "Authentication failed for command /usr/sbin/xinetd"},
+      {1, 0, ""},  // the tool ran and failed: a run all the same
+      {0, 0, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.helper_exit);
+    StandInHelper helper(c.helper_exit);
+    EXPECT_EQ(test_support::AsNobody([&] {
+                platform::SetPrivilegeHelperForTesting(helper.path());
+                std::unique_ptr<QRBShellCommand> runner = QRBShellCommand::Create();
+                if (!runner) return 1;
+                platform::Dictionary result = runner->launchAsRoot(
+                    "/usr/sbin/xinetd", {"-pidfile", "/var/run/xinetd.pid"}, std::string("in"));
+                if (Code(result) != c.code) return 2;
+                if (Text(result, commandOutputKey) != c.output) return 3;
+                if (result.Find(commandErrorKey) != nullptr) return 4;
+                return 0;
+              }),
+              0);
+  }
+}
+
+// A privileged child that leaves with its input unread resets the stream: that is its end.
+TEST_F(ShellCommandTest, PrivilegedChildThatLeavesInputUnreadEndsTheOutput) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root";
+  // The pause lets the input fill the socket before the child leaves.
+  platform::Dictionary result =
+      runner_->launchAsRoot("/bin/sh", {"-c", "sleep 0.2; echo done"}, std::string(4u << 20, 'x'));
+  EXPECT_EQ(Code(result), 0);
+  EXPECT_EQ(Text(result, commandOutputKey), "done\n");
+  EXPECT_EQ(result.Find(commandErrorKey), nullptr) << Text(result, commandErrorKey);
+}
+
 TEST(SharedShellCommandTest, IsOneInstance) {
   QRBShellCommand* shared = QRBShellCommand::sharedShellCommand();
   ASSERT_NE(shared, nullptr);

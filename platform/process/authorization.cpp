@@ -1,6 +1,7 @@
 #include "platform/process/authorization.h"
 
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -32,11 +33,26 @@ bool HelperInstalled() {
   return access(PrivilegeHelper(), X_OK) == 0;
 }
 
+// pkexec ends with 126 when the user dismissed its authentication dialog and with 127 when
+// the user may not run the tool as root (or the authentication failed): the tool never ran.
+OSStatus HelperVerdict(int wait_status) {
+  if (!WIFEXITED(wait_status)) return errAuthorizationSuccess;
+  if (WEXITSTATUS(wait_status) == 126) return errAuthorizationCanceled;
+  if (WEXITSTATUS(wait_status) == 127) return errAuthorizationDenied;
+  return errAuthorizationSuccess;
+}
+
+// A child started for a stream, and whether pkexec stands between us and the tool.
+struct StreamChild {
+  platform::ChildProcess process;
+  bool through_helper = false;
+};
+
 // The children behind the streams handed out, reaped when their stream is closed. Never
 // destroyed, so that leaving the process never waits on a child someone forgot.
 struct StreamRegistry {
   std::mutex mutex;
-  std::map<FILE*, platform::ChildProcess> children;
+  std::map<FILE*, StreamChild> children;
 };
 
 StreamRegistry& Streams() {
@@ -97,6 +113,7 @@ OSStatus AuthorizationExecuteWithPrivileges(AuthorizationRef authorization, cons
 
   std::string program;
   std::vector<std::string> argv;
+  bool through_helper = false;
   if (geteuid() == 0) {
     program = pathToTool;
   } else if (HelperInstalled()) {
@@ -104,6 +121,7 @@ OSStatus AuthorizationExecuteWithPrivileges(AuthorizationRef authorization, cons
     if (pathToTool[0] != '/') return errAuthorizationToolExecuteFailure;
     program = PrivilegeHelper();
     argv.push_back(program);
+    through_helper = true;
   } else {
     return errAuthorizationDenied;
   }
@@ -114,8 +132,8 @@ OSStatus AuthorizationExecuteWithPrivileges(AuthorizationRef authorization, cons
     auto child = platform::Spawn(program, argv, platform::kNullDevice, platform::kNullDevice,
                                  platform::kInheritStream, nullptr);
     if (!child) return errAuthorizationToolExecuteFailure;
-    child->Wait();
-    return errAuthorizationSuccess;
+    int status = child->Wait();
+    return through_helper ? HelperVerdict(status) : errAuthorizationSuccess;
   }
 
   int pair[2];
@@ -134,14 +152,14 @@ OSStatus AuthorizationExecuteWithPrivileges(AuthorizationRef authorization, cons
   theirs.Reset();
   {
     std::lock_guard<std::mutex> lock(Streams().mutex);
-    Streams().children.emplace(stream, std::move(*child));
+    Streams().children.emplace(stream, StreamChild{std::move(*child), through_helper});
   }
   *communicationsPipe = stream;
   return errAuthorizationSuccess;
 }
 
 OSStatus AuthorizationCloseStream(FILE* communicationsPipe, int* childStatus) {
-  platform::ChildProcess child;
+  StreamChild child;
   {
     std::lock_guard<std::mutex> lock(Streams().mutex);
     auto found = Streams().children.find(communicationsPipe);
@@ -151,9 +169,9 @@ OSStatus AuthorizationCloseStream(FILE* communicationsPipe, int* childStatus) {
     Streams().children.erase(found);
   }
   std::fclose(communicationsPipe);  // the child sees the end of its input and output first
-  int status = child.Wait();
+  int status = child.process.Wait();
   if (childStatus) *childStatus = status;
-  return errAuthorizationSuccess;
+  return child.through_helper ? HelperVerdict(status) : errAuthorizationSuccess;
 }
 
 OSStatus AuthorizationFree(AuthorizationRef authorization, AuthorizationFlags flags) {

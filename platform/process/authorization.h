@@ -14,6 +14,7 @@ inline constexpr OSStatus errAuthorizationSuccess = 0;
 inline constexpr OSStatus errAuthorizationInvalidRef = -60002;
 inline constexpr OSStatus errAuthorizationInvalidPointer = -60004;
 inline constexpr OSStatus errAuthorizationDenied = -60005;
+inline constexpr OSStatus errAuthorizationCanceled = -60006;
 inline constexpr OSStatus errAuthorizationInteractionNotAllowed = -60007;
 inline constexpr OSStatus errAuthorizationInternal = -60008;
 inline constexpr OSStatus errAuthorizationToolExecuteFailure = -60031;
@@ -67,6 +68,10 @@ OSStatus AuthorizationExecuteWithPrivileges(AuthorizationRef authorization, cons
 // Closes a stream from AuthorizationExecuteWithPrivileges and waits for its child to end.
 // *childStatus (when not null) receives the child's wait status as waitpid(2) gives it.
 // errAuthorizationInvalidPointer for a stream that did not come from there (left untouched).
+// When the tool was started through pkexec, pkexec's own refusal is a refusal, not a run:
+// errAuthorizationCanceled when the user dismissed its dialog (it exits with 126),
+// errAuthorizationDenied when the user is not authorised (127). The same holds for the call
+// above when it waits for the tool itself.
 OSStatus AuthorizationCloseStream(FILE* communicationsPipe, int* childStatus = nullptr);
 
 OSStatus AuthorizationFree(AuthorizationRef authorization, AuthorizationFlags flags);

@@ -129,4 +129,47 @@ TEST_F(AuthorizationTest, OrdinaryUserNeedsTheHelperAndInteraction) {
       0);
 }
 
+// pkexec ends with 126 (dialog dismissed) or 127 (not authorised) when it refuses; the tool
+// then never ran, and closing its stream says so.
+TEST_F(AuthorizationTest, PkexecsRefusalIsReportedOnClose) {
+  char folder[] = "/tmp/auth-test-XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  ASSERT_EQ(chmod(folder, 0755), 0);
+  const std::string helper = std::string(folder) + "/pkexec";
+  struct Case {
+    int exit_status;
+    OSStatus expected;
+  };
+  for (const Case& c : {Case{126, errAuthorizationCanceled}, Case{127, errAuthorizationDenied},
+                        Case{3, errAuthorizationSuccess}}) {
+    SCOPED_TRACE(c.exit_status);
+    FILE* f = std::fopen(helper.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fprintf(f, "#!/bin/sh\nexit %d\n", c.exit_status);
+    std::fclose(f);
+    ASSERT_EQ(chmod(helper.c_str(), 0755), 0);
+    EXPECT_EQ(
+        test_support::AsNobody([&] {
+          platform::SetPrivilegeHelperForTesting(helper.c_str());
+          AuthorizationRef ref = nullptr;
+          if (AuthorizationCreate(nullptr, nullptr, 0, &ref) != 0) return 1;
+          if (AskAdmin(ref, kAuthorizationFlagInteractionAllowed | kAuthorizationFlagExtendRights,
+                       kAuthorizationRightExecute) != 0)
+            return 2;
+          FILE* stream = nullptr;
+          if (AuthorizationExecuteWithPrivileges(ref, "/bin/true", 0, nullptr, &stream) != 0)
+            return 3;
+          if (AuthorizationCloseStream(stream) != c.expected) return 4;
+          if (AuthorizationExecuteWithPrivileges(ref, "/bin/true", 0, nullptr, nullptr) !=
+              c.expected)
+            return 5;
+          AuthorizationFree(ref, kAuthorizationFlagDestroyRights);
+          return 0;
+        }),
+        0);
+  }
+  unlink(helper.c_str());
+  rmdir(folder);
+}
+
 }  // namespace
