@@ -1,12 +1,92 @@
 #include "launchdtool/definition_file.h"
 
 #include <fcntl.h>
+#include <grp.h>
+#include <linux/magic.h>
 #include <stdlib.h>
+#include <sys/fsuid.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 
 #include "launchdtool/unique_fd.h"
 
 namespace {
+
+// File systems whose owners and modes are not recorded on a disk but made up: by the kernel
+// for what it shows (proc, sysfs and the like), or by whoever runs the daemon behind a FUSE
+// mount. There a file "owned by root, writable by nobody else" can hold anything: the caller's
+// own command line, for one.
+struct PseudoFileSystem {
+  unsigned long magic;
+  const char* name;
+};
+constexpr PseudoFileSystem kPseudoFileSystems[] = {
+    {PROC_SUPER_MAGIC, "proc"},
+    {SYSFS_MAGIC, "sysfs"},
+    {DEBUGFS_MAGIC, "debugfs"},
+    {TRACEFS_MAGIC, "tracefs"},
+    {SECURITYFS_MAGIC, "securityfs"},
+    {CGROUP_SUPER_MAGIC, "cgroup"},
+    {CGROUP2_SUPER_MAGIC, "cgroup2"},
+    {BPF_FS_MAGIC, "bpf"},
+    {0x62656570, "configfs"},
+    {DEVPTS_SUPER_MAGIC, "devpts"},
+    {PSTOREFS_MAGIC, "pstore"},
+    {EFIVARFS_MAGIC, "efivarfs"},
+    {0x19800202, "mqueue"},
+    {BINFMTFS_MAGIC, "binfmt_misc"},
+    {SELINUX_MAGIC, "selinuxfs"},
+    {SMACK_MAGIC, "smackfs"},
+    {AAFS_MAGIC, "apparmorfs"},
+    {NSFS_MAGIC, "nsfs"},
+    {PIPEFS_MAGIC, "pipefs"},
+    {SOCKFS_MAGIC, "sockfs"},
+    {ANON_INODE_FS_MAGIC, "anon_inodefs"},
+    {RDTGROUP_SUPER_MAGIC, "resctrl"},
+    {BINDERFS_SUPER_MAGIC, "binder"},
+    {USBDEVICE_SUPER_MAGIC, "usbdevfs"},
+    {OPENPROM_SUPER_MAGIC, "openpromfs"},
+    {XENFS_SUPER_MAGIC, "xenfs"},
+    {FUSE_SUPER_MAGIC, "fuse"},
+    {0x65735543, "fusectl"},
+};
+
+// The name of the pseudo file system `fd` lies on, or null when it lies on one that records
+// owners and modes. A descriptor whose file system cannot be told counts as pseudo.
+const char* PseudoFileSystemOf(int fd) {
+  struct statfs fs;
+  if (fstatfs(fd, &fs) != 0) return "unknown";
+  for (const PseudoFileSystem& pseudo : kPseudoFileSystems) {
+    if (static_cast<unsigned long>(fs.f_type) == pseudo.magic) return pseudo.name;
+  }
+  return nullptr;
+}
+
+// For its lifetime, file-system checks are made with the caller's user, group and
+// supplementary groups; the effective ids stay root's. Only for a process that is root.
+class CallersRights {
+ public:
+  explicit CallersRights(const Caller& caller) {
+    taken_ = setgroups(caller.groups.size(), caller.groups.data()) == 0;
+    setfsgid(caller.gid);
+    setfsuid(caller.uid);
+    // setfsuid and setfsgid report no failure; asking again with an impossible id returns the
+    // id in force.
+    taken_ = taken_ && static_cast<uid_t>(setfsuid(-1)) == caller.uid &&
+             static_cast<gid_t>(setfsgid(-1)) == caller.gid;
+  }
+  ~CallersRights() {
+    setfsuid(0);
+    setfsgid(0);
+    setgroups(0, nullptr);
+  }
+  CallersRights(const CallersRights&) = delete;
+  CallersRights& operator=(const CallersRights&) = delete;
+  bool taken() const { return taken_; }
+
+ private:
+  bool taken_ = false;
+};
 
 // Someone other than root could add, remove or rename entries of the folder. A sticky folder
 // (as /tmp) lets others add entries of their own but not remove or rename root's.
@@ -21,11 +101,17 @@ DefinitionCheck Refuse(std::string* reason, std::string text) {
 
 }  // namespace
 
-DefinitionCheck CheckDefinitionFile(const std::string& path, std::string* resolved,
-                                    std::string* reason) {
+DefinitionCheck CheckDefinitionFile(const std::string& path, const Caller& caller,
+                                    std::string* resolved, std::string* reason) {
+  // The caller names the file; root's rights must not tell the caller more than the caller
+  // could learn alone (whether /root/private/x exists, where a private link points).
+  CallersRights as_caller(caller);
+  if (!as_caller.taken()) return Refuse(reason, "cannot check it with the caller's rights");
+
   // launchctl opens the file again by name after we are done. That is only safe when nobody but
   // root can change what the name denotes: so the name handed on has no links left in it, and
-  // every folder on it, and the file itself, must be root's alone.
+  // every folder on it, and the file itself, must be root's alone, on a file system where
+  // owners and modes mean what they say.
   char* real = realpath(path.c_str(), nullptr);
   if (real == nullptr) return DefinitionCheck::kNotFound;
   std::string name(real);
@@ -45,6 +131,9 @@ DefinitionCheck CheckDefinitionFile(const std::string& path, std::string* resolv
     if (FolderOpenToOthers(st))
       return Refuse(reason,
                     "folder " + name.substr(0, folder_end) + " is writable by group or others");
+    if (const char* pseudo = PseudoFileSystemOf(folder.get()))
+      return Refuse(reason, "folder " + name.substr(0, folder_end) +
+                                " is on a pseudo file system (" + pseudo + ")");
     size_t slash = name.find('/', start);
     if (slash == std::string::npos) break;
     std::string component = name.substr(start, slash - start);
@@ -71,6 +160,8 @@ DefinitionCheck CheckDefinitionFile(const std::string& path, std::string* resolv
   if (!S_ISREG(st.st_mode)) return Refuse(reason, "not a regular file");
   if (st.st_uid != 0) return Refuse(reason, "not owned by root");
   if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) return Refuse(reason, "writable by group or others");
+  if (const char* pseudo = PseudoFileSystemOf(file.get()))
+    return Refuse(reason, std::string("on a pseudo file system (") + pseudo + ")");
   *resolved = std::move(name);
   return DefinitionCheck::kTrusted;
 }

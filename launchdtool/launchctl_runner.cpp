@@ -8,7 +8,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <exception>
+#include <mutex>
+#include <thread>
 
 #include "launchdtool/unique_fd.h"
 
@@ -89,47 +93,83 @@ class Child {
   int status_ = 0;
 };
 
-// Writes all of data, waiting when the descriptor was left non-blocking.
-bool WriteAll(int fd, const char* data, size_t size, int* error) {
-  while (size > 0) {
-    ssize_t n = write(fd, data, size);
-    if (n > 0) {
-      data += n;
-      size -= static_cast<size_t>(n);
-    } else if (n < 0 && errno == EAGAIN) {
-      pollfd p = {fd, POLLOUT, 0};
-      poll(&p, 1, -1);
-    } else if (n < 0 && errno != EINTR) {
-      *error = errno;
+// Passes the head of launchctl's output on to our standard output from a thread of its own,
+// so that a caller who does not read what we write cannot hold launchctl back: we go on reading
+// launchctl's output while this one waits for the caller.
+class HeadWriter {
+ public:
+  explicit HeadWriter(const char* head) : head_(head) {}
+  ~HeadWriter() { Finish(); }
+  HeadWriter(const HeadWriter&) = delete;
+  HeadWriter& operator=(const HeadWriter&) = delete;
+
+  // Starts the thread; false when it cannot be had, and then Finish writes everything itself.
+  bool Start() {
+    try {
+      thread_ = std::thread([this] { Run(); });
+      return true;
+    } catch (const std::exception&) {
       return false;
     }
   }
-  return true;
-}
+  // The head now holds `size` bytes (never fewer than before).
+  void Grow(size_t size) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    available_ = size;
+    changed_.notify_one();
+  }
+  // Waits until the head is written or writing failed; 0, or the errno of the failed write.
+  int Finish() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      done_ = true;
+      changed_.notify_one();
+    }
+    if (thread_.joinable()) {
+      thread_.join();
+    } else {
+      Run();
+    }
+    return error_;
+  }
 
-// Reads into buf until it is full or the writer closed its end; returns the bytes read.
-size_t ReadHead(int fd, char* buf, size_t size, bool* ended) {
-  size_t have = 0;
-  *ended = false;
-  while (have < size) {
-    ssize_t n = read(fd, buf + have, size - have);
-    if (n > 0) {
-      have += static_cast<size_t>(n);
-    } else if (n == 0 || errno != EINTR) {
-      *ended = true;
-      break;
+ private:
+  void Run() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      changed_.wait(lock, [this] { return written_ < available_ || done_; });
+      if (written_ == available_ || error_ != 0) {
+        if (done_) return;
+        written_ = available_;  // after a failed write the rest is dropped
+        continue;
+      }
+      const size_t from = written_, to = available_;
+      lock.unlock();  // the bytes up to `to` no longer change
+      ssize_t n = write(1, head_ + from, to - from);
+      int error = n < 0 ? errno : 0;
+      lock.lock();
+      if (n > 0)
+        written_ += static_cast<size_t>(n);
+      else if (error != EINTR && error != EAGAIN)
+        error_ = n < 0 ? error : EIO;
+      else if (error == EAGAIN) {  // a caller's non-blocking descriptor: wait for room
+        lock.unlock();
+        pollfd p = {1, POLLOUT, 0};
+        poll(&p, 1, -1);
+        lock.lock();
+      }
     }
   }
-  return have;
-}
 
-void Drain(int fd) {
-  char scratch[4096];
-  for (;;) {
-    ssize_t n = read(fd, scratch, sizeof scratch);
-    if (n == 0 || (n < 0 && errno != EINTR)) return;
-  }
-}
+  const char* head_;
+  std::thread thread_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  size_t available_ = 0;
+  size_t written_ = 0;
+  bool done_ = false;
+  int error_ = 0;
+};
 
 }  // namespace
 
@@ -188,22 +228,34 @@ bool RunLaunchctl(const std::string& search_path, const std::vector<std::string>
   Child child(pid);
   write_end.Reset();  // launchctl holds its own copy; ours would keep the pipe from ending
 
+  // The head goes to the caller while the rest is read and dropped until launchctl closes its
+  // output: a closed end would kill it with SIGPIPE part way through its work, and a pipe
+  // nobody reads would stop it once full.
   char head[kOutputLimit];
-  bool ended = false;
-  size_t have = ReadHead(read_end.get(), head, sizeof head, &ended);
-  int write_error = 0;
-  bool written = WriteAll(1, head, have, &write_error);
-  // Read the rest away rather than closing our end: a closed end would kill launchctl with
-  // SIGPIPE part way through its work, and a pipe nobody reads would stop it once full.
-  if (!ended) Drain(read_end.get());
+  size_t have = 0;
+  HeadWriter writer(head);
+  writer.Start();
+  char scratch[4096];
+  for (;;) {
+    const bool filling = have < sizeof head;
+    ssize_t n = read(read_end.get(), filling ? head + have : scratch,
+                     filling ? sizeof head - have : sizeof scratch);
+    if (n > 0) {
+      if (filling) writer.Grow(have += static_cast<size_t>(n));
+    } else if (n == 0 || errno != EINTR) {
+      break;
+    }
+  }
   read_end.Reset();
 
   int status = child.Wait();
+  // launchctl has ended: now we may wait for the caller to take our output.
+  const int write_error = writer.Finish();
   if (WIFSIGNALED(status)) {
     *err = std::string(kProgram) + " was killed by signal " + std::to_string(WTERMSIG(status));
     return false;
   }
-  if (!written) {
+  if (write_error != 0) {
     *err = std::string("cannot write launchctl's output: ") + std::strerror(write_error);
     return false;
   }

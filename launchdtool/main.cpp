@@ -6,12 +6,13 @@
 // the environment, the search path, the signal dispositions, the umask, nor the file named.
 //
 // Exit status: launchctl's own; 1 when the identity could not be changed, on a usage error, a
-// missing or refused file, when launchctl could not be run or was killed by a signal, or when its
-// output could not be written.
+// missing or refused file, when root's resource limits or priorities could not be put back, when
+// launchctl could not be run or was killed by a signal, or when its output could not be written.
 #include <fcntl.h>
 #include <grp.h>
 #include <signal.h>
 #include <sys/auxv.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,6 +22,7 @@
 
 #include "launchdtool/definition_file.h"
 #include "launchdtool/launchctl_runner.h"
+#include "launchdtool/root_defaults.h"
 
 namespace {
 
@@ -54,11 +56,29 @@ std::string SearchPath(bool caller_is_root) {
   return kTrustedSearchPath;
 }
 
+// Who started us, taken before we become root.
+Caller TakeCaller() {
+  Caller caller;
+  caller.uid = getuid();
+  caller.gid = getgid();
+  int count = getgroups(0, nullptr);
+  if (count > 0) {
+    caller.groups.resize(static_cast<size_t>(count));
+    count = getgroups(count, caller.groups.data());
+    caller.groups.resize(count > 0 ? static_cast<size_t>(count) : 0);
+  }
+  return caller;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  // Started through a link named after another program, we would be a root process of that
+  // name to everyone who looks (a link named xinetd, for one).
+  prctl(PR_SET_NAME, "launchdtool", 0, 0, 0);
   if (!MakeStandardDescriptors()) return 1;
   const bool caller_is_root = getauxval(AT_SECURE) == 0 && getuid() == 0;
+  const Caller caller = TakeCaller();
 
   if (setgid(0) == -1) {
     std::fputs("setgid(0) returned -1\n", stderr);
@@ -71,6 +91,13 @@ int main(int argc, char* argv[]) {
   }
   if (setuid(0) == -1) {
     std::fputs("setuid(0) returned -1\n", stderr);
+    return 1;
+  }
+  // The caller's limits and priorities must not reach root's launchctl: with a small file-size
+  // limit it would cut its own files short, with a small CPU limit die half way.
+  std::string restore_error;
+  if (!RestoreRootDefaults(&restore_error)) {
+    std::fprintf(stderr, "%s\n", restore_error.c_str());
     return 1;
   }
 
@@ -89,7 +116,7 @@ int main(int argc, char* argv[]) {
   std::vector<std::string> args = {"launchctl", verb};
   if (with_file) {
     std::string resolved, reason;
-    switch (CheckDefinitionFile(operand, &resolved, &reason)) {
+    switch (CheckDefinitionFile(operand, caller, &resolved, &reason)) {
       case DefinitionCheck::kNotFound:
         std::fprintf(stderr, "File not found: %s\n", operand.c_str());
         return 1;

@@ -7,8 +7,11 @@
 #   *flood*   prints 1 MiB, then succeeds
 #   *fail*    complains on standard error and exits with status 3
 #   *killed*  kills itself with SIGKILL
-#   otherwise it reports its arguments, identities, umask, working folder, descriptors, blocked
-#   and ignored signals and the environment it was given.
+#   *drained* prints 1 MiB, then creates the file named by its last argument with ".done" added
+#   *limits*  reports its nice value, scheduling policy, I/O priority and resource limits
+#   otherwise it reports its arguments, identities, umask, working folder, the name of the
+#   process that started it, descriptors, blocked and ignored signals and the environment it
+#   was given.
 for last; do :; done
 case ${last##*/} in
   *quiet*) exit 0 ;;
@@ -22,6 +25,19 @@ case ${last##*/} in
   *flood*) /usr/bin/head -c 1048576 /dev/zero | /usr/bin/tr '\0' c; exit ;;
   *fail*) echo "launchctl: failing as asked" >&2; exit 3 ;;
   *killed*) kill -KILL $$ ;;
+  *drained*)
+    /usr/bin/head -c 1048576 /dev/zero | /usr/bin/tr '\0' d
+    : >"$last.done"
+    exit 0 ;;
+  *limits*)
+    # Fields 19 and 41 of the status line: the nice value and the scheduling policy.
+    read -r stat </proc/$$/stat
+    set -- $stat
+    printf 'nice=%s policy=%s\n' "${19}" "${41}"
+    printf 'io=%s\n' "$(/usr/bin/ionice -p $$)"
+    # Soft and hard limits only, to fit in what is passed on.
+    /usr/bin/tail -n +2 /proc/$$/limits | /usr/bin/cut -c27- | /usr/bin/tr -s ' '
+    exit 0 ;;
 esac
 printf 'argc=%s\n' "$#"
 for arg; do printf 'arg=[%s]\n' "$arg"; done
@@ -29,6 +45,7 @@ printf 'uid=%s euid=%s gid=%s groups=%s\n' "$(/usr/bin/id -ru)" "$(/usr/bin/id -
   "$(/usr/bin/id -rg)" "$(/usr/bin/id -G)"
 printf 'umask=%s\n' "$(umask)"
 printf 'cwd=%s\n' "$(pwd -P)"
+printf 'parent=%s\n' "$(/usr/bin/cat /proc/$PPID/comm)"
 printf 'stdin=%s\n' "$(/usr/bin/readlink /proc/$$/fd/0)"
 if [ -e /proc/$$/fd/47 ]; then echo 'fd47=open'; else echo 'fd47=closed'; fi
 while read -r key value; do

@@ -274,6 +274,19 @@ TEST_F(LaunchdtoolTest, ExitStatusIsLaunchctls) {
   EXPECT_EQ(r.err, "launchctl not found in " + dir_.File("nowhere") + "\n");
 }
 
+// A relative folder in root's own PATH is never searched, not even from "/", where launchctl
+// starts: the name would denote whatever the working folder holds.
+TEST_F(LaunchdtoolTest, RelativeSearchPathIsNeverSearched) {
+  const std::string from_root = Resolved(bin_).substr(1);  // bin_ without its leading "/"
+  for (const std::string& path : {from_root, "./" + from_root, "." + Resolved(bin_)}) {
+    SCOPED_TRACE(path);
+    env_ = {"PATH=" + path};
+    RunResult r = Through({}, {"list", "quiet"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "launchctl not found in " + path + "\n");
+  }
+}
+
 TEST_F(LaunchdtoolTest, LaunchctlGetsNothingOfTheCaller) {
   env_.insert(env_.end(), {"FOO=bar", "BASH_ENV=/tmp/x", "IFS=/", "LD_LIBRARY_PATH=/tmp"});
   int fd = open("/dev/null", O_RDONLY);  // inherited, as a careless caller's would be
@@ -445,6 +458,203 @@ TEST_F(LaunchdtoolSetuidTest, WithoutSetUserIdTheIdentityChangeFails) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "setgid(0) returned -1\n");
   EXPECT_EQ(r.out, "");
+}
+
+// Owners and modes mean nothing on a file system that does not record them: there a file
+// "owned by root" can hold what the caller wrote (its own command line or environment).
+TEST_F(LaunchdtoolSetuidTest, RefusesDefinitionFilesOnPseudoFileSystems) {
+  std::string sys_file;
+  for (const char* candidate : {"/sys/kernel/uevent_seqnum", "/sys/power/state",
+                                "/sys/kernel/mm/transparent_hugepage/enabled"}) {
+    if (access(candidate, R_OK) == 0) {
+      sys_file = candidate;
+      break;
+    }
+  }
+  struct Case {
+    std::string path, err;
+  };
+  std::vector<Case> cases = {
+      {"/proc/self/cmdline",
+       "Refusing /proc/self/cmdline: folder /proc is on a pseudo file system (proc)\n"},
+      {"/proc/self/environ",
+       "Refusing /proc/self/environ: folder /proc is on a pseudo file system (proc)\n"},
+  };
+  if (!sys_file.empty())
+    cases.push_back(
+        {sys_file, "Refusing " + sys_file + ": folder /sys is on a pseudo file system (sysfs)\n"});
+  // The caller's command line and environment hold a property list, as an attacker's would.
+  const std::vector<std::string> env = {"PATH=/usr/bin:/bin",
+                                        "X=<plist><dict><key>Program</key></dict></plist>"};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    RunResult r = AsUser({Installed(), "load", c.path}, env);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(r.out, "");  // launchctl did not run
+  }
+  // A root-owned file on a real file system is still accepted.
+  std::string file = Resolved(Definition(dir_.File("defs/tftp.plist")));
+  RunResult r = AsUser({Installed(), "load", file}, env);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(r.out.starts_with(ReportHead({"load", "-w", file}, kRootIds))) << r.out;
+}
+
+// The name is resolved and checked with the caller's rights: what the caller cannot reach is
+// not found, and no message shows a name the caller could not see.
+TEST_F(LaunchdtoolSetuidTest, ResolvesTheNameWithTheCallersRights) {
+  const std::string secret = dir_.File("secret");
+  MakeFolder(secret, 0700);
+  const std::string users = dir_.File("users");
+  MakeFolder(users, 0755, kNobody);
+  Definition(users + "/x.plist");
+  std::string hidden_file = Definition(secret + "/x.plist");
+  std::string hidden_link = secret + "/link.plist";
+  ASSERT_EQ(
+      symlink(Resolved(Definition(dir_.File("defs/target.plist"))).c_str(), hidden_link.c_str()),
+      0);
+  std::string hidden_bad = secret + "/bad.plist";
+  ASSERT_EQ(symlink((Resolved(users) + "/x.plist").c_str(), hidden_bad.c_str()), 0);
+  std::string unreadable = Definition(dir_.File("defs/private.plist"), 0600);
+  const std::vector<std::string> env = {"PATH=/usr/bin:/bin"};
+  for (const std::string& path : {hidden_file, hidden_link, hidden_bad, secret + "/missing.plist",
+                                  secret + "/x.plist/..", unreadable}) {
+    SCOPED_TRACE(path);
+    RunResult r = AsUser({Installed(), "load", path}, env);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "File not found: " + path + "\n");
+    EXPECT_EQ(r.out, "");
+  }
+  // A folder the caller reaches through its group is the caller's to name.
+  const std::string shared = dir_.File("shared");
+  MakeFolder(shared, 0750);
+  ASSERT_EQ(chown(shared.c_str(), 0, kNobody), 0);
+  std::string file = Resolved(Definition(shared + "/tftp.plist"));
+  RunResult r = AsUser({Installed(), "load", file}, env);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(r.out.starts_with(ReportHead({"load", "-w", file}, kRootIds))) << r.out;
+}
+
+// Whether root here may raise a hard resource limit (CAP_SYS_RESOURCE, bit 24).
+bool RootMayRaiseHardLimits() {
+  std::string status = test_support::ReadFile("/proc/self/status");
+  size_t at = status.find("\nCapEff:\t");
+  if (at == std::string::npos) return false;
+  return (std::strtoull(status.c_str() + at + 9, nullptr, 16) >> 24) & 1;
+}
+
+// The soft limit, hard limit and unit of each line of a /proc/PID/limits file.
+std::vector<std::vector<std::string>> LimitColumns(const std::string& path) {
+  std::string text = test_support::ReadFile(path);
+  std::vector<std::vector<std::string>> out;
+  size_t start = text.find('\n') + 1;  // past the heading
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    std::string line = text.substr(start, end - start);
+    std::vector<std::string> columns;
+    for (size_t at : {26, 47, 68}) {
+      std::string field = line.size() > at ? line.substr(at, 21) : "";
+      field.erase(field.find_last_not_of(' ') + 1);
+      columns.push_back(field);
+    }
+    out.push_back(columns);
+    start = end + 1;
+  }
+  return out;
+}
+
+// The limits launchctl should get, as the stand-in reports them: those of process 1, or, where
+// root may not raise a hard limit above ours, ours with the soft limit as high as it goes.
+std::string ExpectedLimits() {
+  auto number = [](const std::string& field) {
+    return field == "unlimited" ? ~0ull : std::strtoull(field.c_str(), nullptr, 10);
+  };
+  const bool may_raise = RootMayRaiseHardLimits();
+  std::vector<std::vector<std::string>> one = LimitColumns("/proc/1/limits");
+  std::vector<std::vector<std::string>> mine = LimitColumns("/proc/self/limits");
+  std::string out;
+  for (size_t i = 0; i < one.size() && i < mine.size(); ++i) {
+    std::string soft = one[i][0], hard = one[i][1];
+    if (!may_raise && number(mine[i][1]) < number(hard)) {
+      hard = mine[i][1];
+      if (number(hard) < number(soft)) soft = hard;
+    }
+    out += soft + " " + hard + " " + (one[i][2].empty() ? "" : one[i][2] + " ") + "\n";
+  }
+  return out;
+}
+
+// The caller's resource limits, nice value, scheduling policy and I/O class stay with the
+// caller: root's launchctl gets root's.
+TEST_F(LaunchdtoolSetuidTest, LaunchctlGetsRootsLimitsAndPriorities) {
+  const std::string expected = "nice=0 policy=0\nio=none: prio 0\n" + ExpectedLimits();
+  const bool may_raise = RootMayRaiseHardLimits();
+  struct Case {
+    std::vector<std::string> caller;
+    bool lowers_hard_limits;
+  };
+  const std::vector<Case> cases = {
+      {{}, false},
+      {{"/usr/bin/prlimit",
+        "--fsize=1000:", "--cpu=1:", "--nofile=10:", "--core=0:", "--nproc=5:", "--stack=100000:"},
+       false},
+      {{"/usr/bin/prlimit", "--cpu=1", "--fsize=1000", "--nofile=10", "--locks=1", "--memlock=0",
+        "--sigpending=1"},
+       true},
+      {{"/usr/bin/nice", "-n", "19", "/usr/bin/chrt", "--idle", "0", "/usr/bin/ionice", "-c3"},
+       false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.caller));
+    std::vector<std::string> command = c.caller;
+    command.insert(command.end(), {Installed(), "list", "limits"});
+    RunResult r = AsUser(command, {"PATH=/usr/bin:/bin"});
+    if (c.lowers_hard_limits && !may_raise) {
+      // Nothing can put them back here: refused.
+      EXPECT_EQ(r.status, 1);
+      EXPECT_EQ(r.err,
+                "cannot put the resource limit RLIMIT_CPU back to root's: Operation not "
+                "permitted\n");
+      EXPECT_EQ(r.out, "");
+      continue;
+    }
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, expected);
+  }
+}
+
+// Where even root may not raise a hard limit the caller lowered (no CAP_SYS_RESOURCE, as in
+// many containers), launchctl is not run at all.
+TEST_F(LaunchdtoolSetuidTest, RefusesWhereALimitCannotBePutBack) {
+  RunResult r =
+      Sandboxed({"/usr/bin/env", "-i", "PATH=/usr/bin:/bin", "/usr/bin/setpriv",
+                 "--bounding-set=-sys_resource", "--reuid=65534", "--regid=65534", "--clear-groups",
+                 "/usr/bin/prlimit", "--fsize=1000", Installed(), "list", "limits"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err,
+            "cannot put the resource limit RLIMIT_FSIZE back to root's: Operation not permitted\n");
+  EXPECT_EQ(r.out, "");
+}
+
+// A caller whose standard output is a full pipe it does not read cannot hold root's launchctl
+// back: launchctl runs to its end first, and only then does the tool wait for the caller.
+TEST_F(LaunchdtoolSetuidTest, ACallerThatDoesNotReadCannotStallLaunchctl) {
+  std::string file = Resolved(Definition(dir_.File("defs/drained.plist")));
+  RunResult r = AsUser(
+      {dir_.File("bin/exec_helper"), "--full-stdout", file + ".done", Installed(), "load", file},
+      {"PATH=/usr/bin:/bin"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "MARK came while full\n");
+  EXPECT_EQ(r.out, "");  // the helper read the tool's output itself
+}
+
+// Started through a link named after another program, the tool still shows as itself.
+TEST_F(LaunchdtoolSetuidTest, KeepsItsOwnNameWhenStartedThroughALink) {
+  const std::string link = dir_.File("xinetd");
+  ASSERT_EQ(symlink(Installed().c_str(), link.c_str()), 0);
+  RunResult r = AsUser({link, "list", "com.example.tftpd"}, {"PATH=/usr/bin:/bin"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(Contains(r.out, "\nparent=launchdtool\n")) << r.out;
 }
 
 }  // namespace
