@@ -219,7 +219,7 @@ bool BinaryScanner::Visit(std::uint64_t object) {
       double d;
       std::memcpy(&d, &bits, 8);
       if (!plist_text::DateInRange(d)) return Fail("a date outside the years 0000 to 9999");
-      Add(Value::Kind::kDate).real = d;
+      Add(Value::Kind::kDate).real = std::floor(d);  // whole seconds, as they are written
       return true;
     }
     case 0x4:

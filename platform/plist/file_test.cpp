@@ -133,7 +133,7 @@ TEST(PlistFile, XmlRoundTripKeepsEveryKindExactly) {
       "\t<key>inf</key>\n\t<real>-infinity</real>\n"
       "\t<key>nan</key>\n\t<real>nan</real>\n"
       "\t<key>old</key>\n\t<date>1900-01-01T00:00:00Z</date>\n"
-      "\t<key>future</key>\n\t<date>2100-06-01T12:30:45.25Z</date>\n"
+      "\t<key>future</key>\n\t<date>2100-06-01T12:30:45Z</date>\n"
       "\t<key>first</key>\n\t<date>0000-01-01T00:00:00Z</date>\n"
       "\t<key>last</key>\n\t<date>9999-12-31T23:59:59Z</date>\n"
       "\t<key>yes</key>\n\t<true/>\n"
@@ -158,7 +158,7 @@ TEST(PlistFile, XmlRoundTripKeepsEveryKindExactly) {
   EXPECT_EQ(At(v, "tiny").real(), 5e-324);
   EXPECT_TRUE(std::isnan(At(v, "nan").real()));
   EXPECT_EQ(At(v, "old").date().seconds_since_2001, -3187296000.0);
-  EXPECT_EQ(At(v, "future").date().seconds_since_2001, 3137229045.25);
+  EXPECT_EQ(At(v, "future").date().seconds_since_2001, 3137229045.0);
   EXPECT_EQ(At(v, "empty data").data().bytes, "");
   std::string bytes;
   for (int i = 0; i < 69; ++i) bytes += static_cast<char>(i);
@@ -242,7 +242,8 @@ TEST(PlistFile, BinaryRoundTripKeepsWhatLibplistWouldLose) {
   entry("float", "\x22" + Bplist::BigEndian(0x3FC00000, 4));  // 1.5f
   entry("double", Bplist::DoubleBits('\x23', 0.1));
   entry("1900", Bplist::DoubleBits('\x33', -3187296000.0));
-  entry("2100", Bplist::DoubleBits('\x33', 3137229045.125));
+  entry("2100", Bplist::DoubleBits('\x33', 3137229045.125));  // whole seconds, rounded down
+  entry("-0.5", Bplist::DoubleBits('\x33', -0.5));
   entry("true", "\x09");
   entry("data", Bplist::Marker(0x4, 3) + std::string("\0\1\2", 3));
   entry("text", Bplist::Utf16(u"\u00e9\u2603\U0001F600"));
@@ -266,7 +267,8 @@ TEST(PlistFile, BinaryRoundTripKeepsWhatLibplistWouldLose) {
   EXPECT_EQ(At(v, "minus five").integer().value, -5);
   EXPECT_EQ(At(v, "float").real(), 1.5);
   EXPECT_EQ(At(v, "1900").date().seconds_since_2001, -3187296000.0);
-  EXPECT_EQ(At(v, "2100").date().seconds_since_2001, 3137229045.125);
+  EXPECT_EQ(At(v, "2100").date().seconds_since_2001, 3137229045.0);
+  EXPECT_EQ(At(v, "-0.5").date().seconds_since_2001, -1.0);
   EXPECT_EQ(At(v, "data").data().bytes, std::string("\0\1\2", 3));
   EXPECT_EQ(At(v, "text").string(), "\xC3\xA9\xE2\x98\x83\xF0\x9F\x98\x80");
   EXPECT_EQ(At(v, "y").array()[2], At(v, "x"));
@@ -276,7 +278,8 @@ TEST(PlistFile, BinaryRoundTripKeepsWhatLibplistWouldLose) {
   EXPECT_NE(xml.find("<integer>-1</integer>"), std::string::npos);
   EXPECT_NE(xml.find("<integer>18446744073709551615</integer>"), std::string::npos);
   EXPECT_NE(xml.find("<date>1900-01-01T00:00:00Z</date>"), std::string::npos);
-  EXPECT_NE(xml.find("<date>2100-06-01T12:30:45.125Z</date>"), std::string::npos) << xml;
+  EXPECT_NE(xml.find("<date>2100-06-01T12:30:45Z</date>"), std::string::npos) << xml;
+  EXPECT_NE(xml.find("<date>2000-12-31T23:59:59Z</date>"), std::string::npos) << xml;
   EXPECT_EQ(Parsed(xml), v);
 }
 

@@ -75,15 +75,6 @@ bool Expect(std::string_view* s, char c) {
   return true;
 }
 
-// The digits of 1 - 0.digits, as many as given: "25" -> "75", "05" -> "95". The digits are not
-// all zeros.
-std::string TenComplement(std::string digits) {
-  std::size_t last = digits.find_last_not_of('0');
-  for (std::size_t i = 0; i < last; ++i) digits[i] = static_cast<char>('9' - digits[i] + '0');
-  digits[last] = static_cast<char>('9' + 1 - digits[last] + '0');
-  return digits;
-}
-
 // What each byte is in <data> text.
 enum class Base64Class : unsigned char { kOther, kSymbol, kSpace, kPad };
 constexpr auto kBase64Classes = [] {
@@ -193,12 +184,10 @@ std::optional<double> ParseDate(std::string_view text) {
       !Digits(&s, 2, &day) || !Expect(&s, 'T') || !Digits(&s, 2, &hour) || !Expect(&s, ':') ||
       !Digits(&s, 2, &minute) || !Expect(&s, ':') || !Digits(&s, 2, &second))
     return std::nullopt;
-  std::string fraction;
-  if (!s.empty() && s.front() == '.') {
+  if (!s.empty() && s.front() == '.') {  // a fraction: checked, then dropped
     std::size_t n = 1;
     while (n < s.size() && s[n] >= '0' && s[n] <= '9') ++n;
     if (n == 1) return std::nullopt;
-    fraction = s.substr(1, n - 1);
     s.remove_prefix(n);
   }
   if (s != "Z" || month < 1 || month > 12 || hour > 23 || minute > 59 || second > 59)
@@ -208,16 +197,7 @@ std::optional<double> ParseDate(std::string_view text) {
   if (day < 1 || day > kDaysIn[month - 1] || (month == 2 && day == 29 && !leap))
     return std::nullopt;
   std::int64_t days = DaysFromCivil(year, month, day) - kDaysTo2001;
-  std::int64_t whole = days * 86400 + hour * 3600 + minute * 60 + second;
-  if (fraction.find_first_not_of('0') == std::string::npos) return static_cast<double>(whole);
-  // whole + 0.fraction as one decimal number, rounded once: before 2001 that is
-  // -((-whole - 1) + (1 - 0.fraction)).
-  std::string number = whole >= 0
-                           ? std::to_string(whole) + "." + fraction
-                           : "-" + std::to_string(-whole - 1) + "." + TenComplement(fraction);
-  double d = 0;
-  std::from_chars(number.data(), number.data() + number.size(), d);
-  return d;
+  return static_cast<double>(days * 86400 + hour * 3600 + minute * 60 + second);
 }
 
 std::string FormatDate(double seconds) {
@@ -228,38 +208,18 @@ std::string FormatDate(double seconds) {
 
 void AppendDate(double seconds, std::string* out) {
   if (std::isnan(seconds)) seconds = 0;
-  if (seconds < kEarliestDate) seconds = kEarliestDate;
-  if (seconds >= kLatestDate) seconds = std::nextafter(kLatestDate, 0.0);
-  // The shortest decimal that reads back as `seconds`, split into whole seconds (rounded down)
-  // and the digits of the fraction, which ParseDate puts together again.
-  char number[1100];
-  auto [end, ec] = std::to_chars(number, number + sizeof number, seconds, std::chars_format::fixed);
-  std::string_view text(number, ec == std::errc() ? static_cast<std::size_t>(end - number) : 0);
-  const bool negative = text.starts_with('-');
-  if (negative) text.remove_prefix(1);
-  std::size_t point = std::min(text.find('.'), text.size());
-  std::int64_t whole = 0;
-  std::from_chars(text.data(), text.data() + point, whole);
-  std::string fraction(text.substr(std::min(point + 1, text.size())));
-  if (negative) {
-    whole = -whole;
-    if (!fraction.empty()) {
-      whole -= 1;
-      fraction = TenComplement(fraction);
-    }
-  }
+  seconds = std::floor(std::clamp(seconds, kEarliestDate, kLatestDate - 1));
+  const auto whole = static_cast<std::int64_t>(seconds);
   std::int64_t days = whole >= 0 ? whole / 86400 : -((-whole + 86399) / 86400);
-  std::int64_t in_day = whole - days * 86400;
+  const auto sec = static_cast<unsigned>(whole - days * 86400);  // 0..86399
   std::int64_t y;
   unsigned m, d;
   CivilFromDays(days + kDaysTo2001, &y, &m, &d);
-  const auto sec = static_cast<unsigned>(in_day);  // 0..86399
   char buf[80];
-  std::snprintf(buf, sizeof buf, "%04u-%02u-%02uT%02u:%02u:%02u", static_cast<unsigned>(y) % 10000u,
-                m % 100u, d % 100u, sec / 3600, sec / 60 % 60, sec % 60);
+  std::snprintf(buf, sizeof buf, "%04u-%02u-%02uT%02u:%02u:%02uZ",
+                static_cast<unsigned>(y) % 10000u, m % 100u, d % 100u, sec / 3600, sec / 60 % 60,
+                sec % 60);
   out->append(buf);
-  if (!fraction.empty()) out->append(".").append(fraction);
-  out->push_back('Z');
 }
 
 std::optional<std::size_t> Base64DecodedSize(std::string_view text) {

@@ -31,10 +31,13 @@ std::optional<double> ParseReal(std::string_view text);
 std::string FormatReal(double d);
 void AppendReal(double d, std::string* out);
 
+// Dates are whole seconds: other readers of property lists cannot parse a fraction of a second
+// at all, so none is ever written, and one that is read is dropped (rounded down).
+//
 // "<date>" text: YYYY-MM-DDTHH:MM:SSZ, with an optional fraction of a second after the seconds.
 std::optional<double> ParseDate(std::string_view text);
-// The form above; a fraction only when the date has one, with just the digits needed to read
-// back the same double. Dates out of range are clamped into it (the reader never makes one).
+// The form above, rounded down to the second. Dates out of range are clamped into it (the
+// reader never makes one).
 std::string FormatDate(double seconds_since_2001);
 void AppendDate(double seconds_since_2001, std::string* out);
 
