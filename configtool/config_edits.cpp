@@ -98,18 +98,6 @@ Value* ReadDictionary(const char* unchanged_out, std::optional<platform::FileLoc
   return &**loaded;
 }
 
-// The property list is written as XML 1.0, which has no form for most control characters nor
-// for U+FFFE and U+FFFF (EF BF BE, EF BF BF); a file holding them is refused by XML readers.
-bool XmlCanCarry(std::string_view text) {
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    unsigned char c = static_cast<unsigned char>(text[i]);
-    if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') return false;
-    if (c == 0xEF && (text.substr(i, 3) == "\xEF\xBF\xBE" || text.substr(i, 3) == "\xEF\xBF\xBF"))
-      return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 EditResult ChangeTextFile() {
@@ -129,7 +117,8 @@ EditResult ChangeTextFile() {
 }
 
 EditResult ChangeDictFile() {
-  if (!XmlCanCarry(newValue))
+  // The file is written as XML, which has no form for most control characters, U+FFFE, U+FFFF.
+  if (!platform::IsPlistString(newValue))
     return Failed("newValue holds a character that a property list cannot carry");
   EditResult result;
   std::optional<platform::FileLock> lock;

@@ -6,6 +6,7 @@
 #include "platform/plist/file.h"
 #include "platform/plist/scalar_text.h"
 #include "platform/plist/scan.h"
+#include "platform/plist/xml_text.h"
 
 namespace platform::plist_scan {
 
@@ -82,6 +83,12 @@ class BinaryScanner {
     return scan_->tokens.back();
   }
 
+  bool NotXml(char32_t c) {
+    return Fail(c == 0 ? "a string holding a zero"
+                       : "a string holding " + plist_text::CodePoint(c) +
+                             ", a character XML cannot carry");
+  }
+
   bool String(std::uint64_t object, bool as_key);
   bool Visit(std::uint64_t object);
 
@@ -132,7 +139,8 @@ bool BinaryScanner::Run() {
 }
 
 // A string object: ASCII (0x5n) or UTF-16 big-endian (0x6n). libplist cuts a string at a zero
-// and drops a UTF-16 string with an unpaired surrogate, so both are refused here.
+// and drops a UTF-16 string with an unpaired surrogate, so both are refused here; so is a
+// character that XML cannot carry (the file is written back as XML, which would not read).
 bool BinaryScanner::String(std::uint64_t object, bool as_key) {
   std::uint64_t at, count, body;
   if (!Offset(object, &at)) return false;
@@ -144,12 +152,17 @@ bool BinaryScanner::String(std::uint64_t object, bool as_key) {
   if (!Expand(count)) return false;
   std::uint64_t utf8_size = 0;
   if (!utf16) {
-    if (std::memchr(in_.data() + body, 0, count) != nullptr) return Fail("a string holding a zero");
+    for (std::uint64_t i = 0; i < count; ++i) {
+      auto c = static_cast<unsigned char>(in_[body + i]);
+      if (c < 0x20 && !plist_text::IsXmlChar(c)) return NotXml(c);
+    }
     utf8_size = count;
   } else {
     for (std::uint64_t i = 0; i < count; ++i) {
       auto unit = static_cast<std::uint32_t>(ReadBigEndian(body + 2 * i, 2));
-      if (unit == 0) return Fail("a string holding a zero");
+      if (unit < 0x20 || unit >= 0xFFFE) {
+        if (!plist_text::IsXmlChar(unit)) return NotXml(unit);
+      }
       if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < count) {
         auto low = static_cast<std::uint32_t>(ReadBigEndian(body + 2 * i + 2, 2));
         if (low >= 0xDC00 && low <= 0xDFFF) {

@@ -13,6 +13,7 @@
 
 #include "platform/files/io.h"
 #include "platform/plist/scan.h"
+#include "platform/plist/xml_text.h"
 #include "platform/text/utf8.h"
 
 namespace platform {
@@ -284,7 +285,8 @@ std::optional<Value> ParsePlist(std::string_view bytes, std::string* err, Reader
 }
 
 bool IsPlistString(std::string_view s) {
-  return s.find('\0') == std::string_view::npos && IsValidUtf8(s);
+  std::string what;
+  return plist_text::FindNonXmlCharacter(s, &what) == std::string_view::npos;
 }
 
 std::optional<Value> ReadPlistFile(const std::string& path, std::string* err, ReaderTree tree) {

@@ -30,12 +30,14 @@ std::optional<Value> ParsePlist(std::string_view bytes, std::string* err,
 std::optional<Value> ReadPlistFile(const std::string& path, std::string* err,
                                    ReaderTree tree = ReaderTree::kFree);
 
-// True when a string can stand in a property list that PlistToXml writes and ParsePlist reads
-// back: valid UTF-8 without a zero byte. Check new values (from arguments, say) before storing.
+// True when a string can stand in a property list that PlistToXml writes and every XML reader
+// reads back: valid UTF-8 without a character XML cannot carry (a zero or another control
+// character but tab, LF and CR; U+FFFE, U+FFFF). Every string and key ParsePlist returns is one;
+// check new values (from arguments, say) before storing.
 bool IsPlistString(std::string_view s);
 
 // The XML form of a property list, in the usual layout (tab indentation, the Apple DOCTYPE),
-// keys in their order.
+// keys in their order, dates in whole seconds. Its strings and keys are to pass IsPlistString.
 std::string PlistToXml(const Value& root);
 
 }  // namespace platform

@@ -3,6 +3,7 @@
 #include "platform/plist/scalar_text.h"
 #include "platform/plist/scan.h"
 #include "platform/plist/xml_markup.h"
+#include "platform/plist/xml_text.h"
 
 namespace platform::plist_scan {
 
@@ -13,16 +14,24 @@ class XmlScanner : XmlMarkup {
   XmlScanner(std::string_view in, Scan* scan, std::string* err) : XmlMarkup(in, err), scan_(scan) {}
 
   bool Run() {
-    if (in_.find('\0') != std::string_view::npos) return Fail("a zero byte", in_.find('\0'));
+    using namespace std::string_view_literals;
+    if (in_.starts_with("\xFE\xFF"sv) || in_.starts_with("\xFF\xFE"sv) ||
+        in_.starts_with("<\0"sv) || in_.starts_with("\0<"sv))
+      return Fail("the file is in UTF-16 (only UTF-8 is read)", 0);
+    std::string what;
+    if (std::size_t at = plist_text::FindNonXmlCharacter(in_, &what); at != std::string_view::npos)
+      return Fail(what, at);
     // Room for the whole copy at once: each rewritten tag grows by a byte and is at least six
     // long. Tokens for a value every 32 bytes (a large file has about one every 50); a denser
     // file grows the list. Pages not written to are never touched.
     scan_->xml_for_reader.reserve(in_.size() + in_.size() / 6 + 64);
     scan_->tokens.reserve(in_.size() / 32 + 16);
     for (std::size_t lt; (lt = in_.find('<', pos_)) != std::string_view::npos;) {
+      if (!OnlySpace(pos_, lt)) return false;
       pos_ = lt;
       if (!Markup()) return false;
     }
+    if (!OnlySpace(pos_, in_.size())) return false;
     if (!stack_.empty())
       return Fail("the file ends inside <" + std::string(Name(stack_.back().element)) + ">",
                   in_.size());
@@ -44,19 +53,44 @@ class XmlScanner : XmlMarkup {
     return e == Element::kPlist ? "plist" : e == Element::kArray ? "array" : "dict";
   }
 
-  // Replaces in the reader's copy the text from `from` up to pos_ by `with`.
-  void Rewrite(std::size_t from, std::string_view with) {
+  // Replaces in the reader's copy the text from `from` up to `to` by `with`.
+  void Rewrite(std::size_t from, std::size_t to, std::string_view with) {
     scan_->xml_for_reader.append(in_.substr(copied_, from - copied_)).append(with);
-    copied_ = pos_;
+    copied_ = to;
+  }
+  void Rewrite(std::size_t from, std::string_view with) { Rewrite(from, pos_, with); }
+
+  // A leaf's content as libplist is to read it: the text as XML reads it, when libplist would
+  // read the file's own bytes otherwise (it keeps CRs and stops at comments inside).
+  void RewriteLeaf(const Leaf& leaf, bool keep_text) {
+    if (leaf.as_it_stands) return;
+    escaped_.clear();
+    if (keep_text) plist_text::AppendEscaped(leaf.text, &escaped_);
+    Rewrite(leaf.start, leaf.end, escaped_);
+  }
+
+  // Between markup outside leaf elements only white space may stand.
+  bool OnlySpace(std::size_t from, std::size_t to) {
+    for (std::size_t i = from; i < to; ++i) {
+      if (IsSpace(in_[i])) continue;
+      return Fail(!stack_.empty() ? "text between values"
+                  : have_root_    ? "text after the end of the property list"
+                                  : "text before the property list",
+                  i);
+    }
+    return true;
   }
 
   bool Markup() {
     const char second = pos_ + 1 < in_.size() ? in_[pos_ + 1] : '\0';
     if (second == '/') return EndTag();
-    if (second == '?') return Declaration();
+    if (second == '?') return ProcessingInstruction();
     if (second != '!') return StartTag();
-    if (StartsWith(pos_, "<!--")) return SkipPast(pos_ + 4, "-->", "comment");
-    if (StartsWith(pos_, "<![CDATA[")) return SkipPast(pos_ + 9, "]]>", "CDATA section");
+    if (StartsWith(pos_, "<!--")) return Comment();
+    if (StartsWith(pos_, "<![CDATA[")) return Fail("a CDATA section outside a value", pos_);
+    if (!StartsWith(pos_, "<!DOCTYPE") || seen_doctype_ || have_root_ || !stack_.empty())
+      return Fail("a document type declaration out of place", pos_);
+    seen_doctype_ = true;
     return DocumentType();
   }
 
@@ -109,7 +143,6 @@ class XmlScanner : XmlMarkup {
   }
 
   bool StartTag();
-  bool Content(std::string_view name, std::size_t* content_end, bool allow_cdata);
   bool Scalar(std::string_view name, std::size_t at, bool self_closing);
 
   Scan* scan_;
@@ -117,6 +150,9 @@ class XmlScanner : XmlMarkup {
   std::vector<Open> stack_;
   int depth_ = 0;
   bool have_root_ = false;
+  bool seen_doctype_ = false;
+  Leaf leaf_;            // the leaf element being read
+  std::string escaped_;  // its text as rewritten for libplist
 };
 
 bool XmlScanner::StartTag() {
@@ -130,8 +166,10 @@ bool XmlScanner::StartTag() {
       return Fail("a <key> where a value belongs", start);
     stack_.back().awaiting_value = true;
     ++stack_.back().entries;
-    std::size_t end_tag;
-    return self_closing || Content(name, &end_tag, true);
+    if (self_closing) return true;
+    if (!LeafContent(name, &leaf_)) return false;
+    RewriteLeaf(leaf_, true);
+    return true;
   }
   if (name == "plist") {
     if (!stack_.empty() || have_root_) return Fail("unexpected <plist>", start);
@@ -157,53 +195,19 @@ bool XmlScanner::StartTag() {
   return Scalar(name, start, self_closing);
 }
 
-// Finds the end tag of a leaf element whose content starts at pos_; CDATA sections are skipped
-// when allowed. Leaves pos_ after the end tag and *content_end at its '<'.
-bool XmlScanner::Content(std::string_view name, std::size_t* content_end, bool allow_cdata) {
-  std::size_t start = pos_;
-  for (;;) {
-    std::size_t lt = in_.find('<', pos_);
-    if (lt == std::string_view::npos)
-      return Fail("unterminated <" + std::string(name) + ">", start);
-    pos_ = lt;
-    *content_end = lt;
-    // The usual end: "</name>" with nothing else in the tag.
-    const std::size_t close = lt + 2 + name.size();
-    if (close < in_.size() && in_[close] == '>' && in_[lt + 1] == '/' &&
-        in_.compare(lt + 2, name.size(), name) == 0) {
-      pos_ = close + 1;
-      return true;
-    }
-    if (allow_cdata && StartsWith(lt, "<![CDATA[")) {
-      if (!SkipPast(lt + 9, "]]>", "CDATA section")) return false;
-      continue;
-    }
-    std::string_view end;
-    bool unused;
-    if (!StartsWith(lt, "</") || !Tag(2, &end, &unused) || end != name)
-      return Fail("unexpected markup inside <" + std::string(name) + ">", lt);
-    return true;
-  }
-}
-
 bool XmlScanner::Scalar(std::string_view name, std::size_t at, bool self_closing) {
   const bool text = name == "string";
-  if (name == "true" || name == "false") {
-    Add(Value::Kind::kBoolean).boolean = name == "true";
-    std::size_t end;
-    return self_closing || Content(name, &end, false);
-  }
-  if (!text && name != "integer" && name != "real" && name != "date" && name != "data")
+  const bool boolean = name == "true" || name == "false";
+  if (!text && !boolean && name != "integer" && name != "real" && name != "date" && name != "data")
     return Fail("unknown element <" + std::string(name) + ">", at);
   std::string_view body;
   if (!self_closing) {
-    std::size_t start = pos_, end;
-    if (!Content(name, &end, text)) return false;
-    body = in_.substr(start, end - start);
-    if (!text && body.find('&') != std::string_view::npos)
-      return Fail("an entity inside <" + std::string(name) + ">", at);
+    if (!LeafContent(name, &leaf_)) return false;
+    RewriteLeaf(leaf_, !boolean);
+    body = leaf_.text;
   }
-  if (text) return Add(Value::Kind::kString), true;
+  if (boolean) return Add(Value::Kind::kBoolean).boolean = name == "true", true;
+  if (text) return Add(Value::Kind::kString).size = body.size(), true;
   if (name == "data") {
     auto size = plist_text::Base64DecodedSize(body);
     if (!size) return Fail("malformed base64 in <data>", at);

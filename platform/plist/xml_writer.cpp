@@ -4,6 +4,7 @@
 
 #include "platform/plist/file.h"
 #include "platform/plist/scalar_text.h"
+#include "platform/plist/xml_text.h"
 
 namespace platform {
 
@@ -101,20 +102,7 @@ class XmlWriter {
  private:
   void Indent(std::size_t n) { out_->append(n, '\t'); }
 
-  // A carriage return goes as a character reference: XML readers turn a raw one (and CR LF)
-  // into a line feed, so the text would come back changed.
-  void AppendEscaped(std::string_view s) {
-    std::size_t run = 0;
-    for (std::size_t i = 0; i < s.size(); ++i) {
-      const char c = s[i];
-      // Every character that needs escaping sorts at or below '>'.
-      if (c > '>' || (c != '&' && c != '<' && c != '>' && c != '\r')) continue;
-      out_->append(s.data() + run, i - run);
-      out_->append(c == '&' ? "&amp;" : c == '<' ? "&lt;" : c == '>' ? "&gt;" : "&#13;");
-      run = i + 1;
-    }
-    out_->append(s.data() + run, s.size() - run);
-  }
+  void AppendEscaped(std::string_view s) { plist_text::AppendEscaped(s, out_); }
 
   // Writes a scalar or an empty container whole, or the opening tag of a container.
   void Begin(const Value& v, std::size_t indent) {
