@@ -108,11 +108,17 @@ TEST(ConfigtoolCommandLine, UsageMissingFileAndBadArguments) {
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.status, 1);
 
-  // Values that are not UTF-8 would spoil the file: refused before it is touched.
-  r = Tool({f, "disable", "n\xFFo", "yes"});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, "");
-  EXPECT_EQ(ReadFile(f), kService);
+  // Arguments that are not UTF-8 would spoil the file: refused before it is touched.
+  for (const auto& [args, name] :
+       {std::pair{std::vector<std::string>{"disable", "n\xFFo", "yes"}, "newValue"},
+        {{"\xFF", "no", "yes"}, "paramName"},
+        {{"disable", "no", "y\xC3"}, "oldValue"}}) {
+    r = Tool({f, args[0], args[1], args[2]});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, std::string("configtool: ") + name + " is not valid UTF-8\n");
+    EXPECT_EQ(ReadFile(f), kService);
+  }
 
   // Neither a folder nor a FIFO is edited; the FIFO must not hold the run.
   ExpectLeftAlone(Tool({dir.path(), "x", "y", "z"}), "0", f, kService);
@@ -151,10 +157,13 @@ TEST(ConfigtoolTextFile, EditsOnlyTheFirstLineNamingTheParameter) {
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(Inode(f), before);
   }
-  // The line is found but holds no old value, or an empty one: 0, contents unchanged.
+  // The line is found but holds no old value, or an empty one: 0, contents unchanged, and the
+  // file is still written back (a new inode).
   for (const char* old_value : {"maybe", ""}) {
+    before = Inode(f);
     EXPECT_EQ(Tool({f, "disable", "no", old_value}).out, "0");
     EXPECT_EQ(ReadFile(f), kService);
+    EXPECT_NE(Inode(f), before);
   }
 }
 
@@ -173,6 +182,9 @@ TEST(ConfigtoolTextFile, LineTerminatorsAndUntouchedBytes) {
       // U+2028, U+2029 and U+0085 end lines too.
       {"a=1\u2028b=1\u2029c=1\n", "b", "1", "2", "1", "a=1\u2028b=2\u2029c=1\n"},
       {"a=1\u0085b=1\n", "a", "1", "2", "1", "a=2\u0085b=1\n"},
+      {"a=1\u0085b=1\n", "b", "1", "2", "1", "a=1\u0085b=2\n"},
+      // A match that ends the file, which has no final newline.
+      {"a=1\nb", "b", "b", "c", "1", "a=1\nc"},
       // A name that spans lines takes in every line it touches.
       {"q=1 x\ny=1\nz=1", "x\ny", "1", "2", "2", "q=2 x\ny=2\nz=1"},
       {"a=1\r\nb=1\r\nc=1", "1\r", "1", "2", "1", "a=2\r\nb=1\r\nc=1"},
@@ -250,10 +262,13 @@ TEST_F(ConfigtoolPlist, ChangeDictFileSetsAStringOrTheLastElement) {
 
   // A value that XML cannot hold would make the file unreadable to others: refused.
   const std::string before = ReadFile(xml_);
-  RunResult r = Tool({xml_, "Label", "a\x01b"});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, "");
-  EXPECT_EQ(ReadFile(xml_), before);
+  for (const char* value : {"a\x01b", "\x1F", "\xEF\xBF\xBE"}) {
+    RunResult r = Tool({xml_, "Label", value});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "configtool: newValue holds a character that a property list cannot carry\n");
+    EXPECT_EQ(ReadFile(xml_), before);
+  }
 
   // An empty array, or one that does not end in a string, is left alone.
   for (const std::string& args : {std::string(), Strings({"a"}) + "\t\t<integer>1</integer>\n"}) {
