@@ -8,6 +8,7 @@ packages=(
   xinetd tftpd-hpa tftp-hpa libxml2-utils
   iproute2 util-linux procps hyperfine python3 sed
   qt6-base-dev libglib2.0-dev libxcb1-dev gettext xvfb
+  libpolkit-gobject-1-dev polkitd pkexec dbus
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -243,7 +243,7 @@ if [ -n "$keep" ]; then alive $keep && echo kept >"$work/kept"; fi
 
 TEST(Xinetdtool, AnOrdinaryUserIsRefused) {
   REQUIRE_SANDBOX();
-  if (access("/usr/bin/pkexec", X_OK) == 0) GTEST_SKIP() << "pkexec would ask for a password";
+  // Without a system bus in the sandbox polkit cannot answer, so pkexec is never reached.
   Scenario s(R"sh(run_as_nobody start --start
 cp /run/sandbox/record "$work/start.record"
 serve

@@ -12,9 +12,11 @@
 #include <string>
 #include <vector>
 
+#include "platform/process/polkit_authority.h"
 #include "platform/process/subprocess.h"
 
-// What a reference holds: whether the administrator right was granted to it by asking.
+// What a reference holds: whether a stand-in helper of the tests granted the administrator
+// right to it. polkit keeps what it grants itself.
 struct AuthorizationOpaqueRef {
   bool admin_granted = false;
 };
@@ -96,11 +98,41 @@ OSStatus AuthorizationCopyRights(AuthorizationRef authorization, const Authoriza
     const char* name = rights->items[i].name;
     if (!name || std::strcmp(name, kAuthorizationRightExecute) != 0) return errAuthorizationDenied;
   }
-  if (geteuid() == 0 || authorization->admin_granted) return errAuthorizationSuccess;
-  if (!(flags & kAuthorizationFlagExtendRights)) return errAuthorizationDenied;
-  if (!(flags & kAuthorizationFlagInteractionAllowed)) return errAuthorizationInteractionNotAllowed;
+  if (geteuid() == 0) return errAuthorizationSuccess;
+  if (helper_for_testing.load()) {
+    // A stand-in for pkexec stands in for polkit too: a right asked for with interaction is
+    // granted and kept, and the stand-in's exit tells whether the user agreed.
+    if (authorization->admin_granted) return errAuthorizationSuccess;
+    if (!(flags & kAuthorizationFlagExtendRights)) return errAuthorizationDenied;
+    if (!(flags & kAuthorizationFlagInteractionAllowed))
+      return errAuthorizationInteractionNotAllowed;
+    if (!HelperInstalled()) return errAuthorizationDenied;
+    authorization->admin_granted = true;
+    return errAuthorizationSuccess;
+  }
   if (!HelperInstalled()) return errAuthorizationDenied;
-  authorization->admin_granted = true;  // pkexec asks when the tool is started
+  // polkit is asked for each tool named, every time: what it grants, it keeps itself (for the
+  // time its policy says), for this process, where pkexec's own check finds it. Without
+  // extending the rights, only what polkit holds for us already counts.
+  const bool interactive =
+      (flags & kAuthorizationFlagInteractionAllowed) && (flags & kAuthorizationFlagExtendRights);
+  for (std::uint32_t i = 0; i < rights->count; ++i) {
+    const AuthorizationItem& item = rights->items[i];
+    if (!item.value || item.valueLength == 0) return errAuthorizationDenied;
+    std::string tool(static_cast<const char*>(item.value), item.valueLength);
+    switch (platform::AskPolkitToRun(tool, interactive)) {
+      case platform::PolkitAnswer::kGranted:
+        break;
+      case platform::PolkitAnswer::kRefused:
+        return (flags & kAuthorizationFlagInteractionAllowed)
+                   ? errAuthorizationDenied
+                   : errAuthorizationInteractionNotAllowed;
+      case platform::PolkitAnswer::kDismissed:
+        return errAuthorizationCanceled;
+      case platform::PolkitAnswer::kUnavailable:
+        return errAuthorizationDenied;
+    }
+  }
   return errAuthorizationSuccess;
 }
 

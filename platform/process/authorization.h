@@ -1,6 +1,6 @@
 // The four authorization calls the command runner uses, with their constants, on Linux: the
-// right is granted when the effective user is root; otherwise through polkit's pkexec where it
-// is installed; otherwise refused.
+// right is granted when the effective user is root; otherwise when polkit grants it, and the
+// tool then runs through polkit's pkexec; otherwise refused.
 #pragma once
 
 #include <cstddef>
@@ -45,10 +45,15 @@ struct AuthorizationRights {
 OSStatus AuthorizationCreate(const AuthorizationRights* rights, const void* environment,
                              AuthorizationFlags flags, AuthorizationRef* authorization);
 
-// Grants "system.privilege.admin" (any other right is denied) when the effective user is root,
-// when this reference holds it already, or, with kAuthorizationFlagExtendRights and
-// kAuthorizationFlagInteractionAllowed, when pkexec is installed: its authentication dialog is
-// then shown when the tool is started. Without interaction allowed the answer comes at once.
+// Grants "system.privilege.admin" (any other right is denied) for the tools named by the items'
+// values (their paths). As root it is always granted. Otherwise pkexec must be installed and
+// polkit is asked whether this process may take the action pkexec checks for each tool (see
+// polkit_authority.h): with the user's interaction when kAuthorizationFlagInteractionAllowed
+// and kAuthorizationFlagExtendRights are given, else silently, from what polkit holds already
+// (an authorization it keeps, or its rules). Nothing is kept here: polkit keeps what it grants.
+// errAuthorizationInteractionNotAllowed when polkit would have to ask and may not;
+// errAuthorizationCanceled when the user dismisses its dialog; errAuthorizationDenied when it
+// refuses or does not answer (no library, no system bus, no daemon).
 OSStatus AuthorizationCopyRights(AuthorizationRef authorization, const AuthorizationRights* rights,
                                  const void* environment, AuthorizationFlags flags,
                                  AuthorizationRights** authorizedRights);
@@ -78,6 +83,8 @@ OSStatus AuthorizationFree(AuthorizationRef authorization, AuthorizationFlags fl
 
 namespace platform {
 // Tests only: the program that asks for administrator rights when we are not root, in place of
-// "/usr/bin/pkexec" (null restores it). It is started as `helper tool args...`.
+// "/usr/bin/pkexec" (null restores it). It is started as `helper tool args...`. While one is
+// set it stands in for polkit too: polkit is not asked, a right asked for with interaction is
+// granted and kept by the reference, and the stand-in decides when it runs.
 void SetPrivilegeHelperForTesting(const char* path);
 }  // namespace platform

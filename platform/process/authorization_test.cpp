@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -170,6 +171,26 @@ TEST_F(AuthorizationTest, PkexecsRefusalIsReportedOnClose) {
   }
   unlink(helper.c_str());
   rmdir(folder);
+}
+
+// Without a stand-in, polkit decides; one that cannot be reached grants nothing, silently or not.
+TEST_F(AuthorizationTest, OrdinaryUserIsRefusedWhenPolkitDoesNotAnswer) {
+  EXPECT_EQ(test_support::AsNobody([] {
+              if (setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/qrb-test-bus", 1))
+                return 1;
+              AuthorizationRef ref = nullptr;
+              if (AuthorizationCreate(nullptr, nullptr, 0, &ref) != 0) return 2;
+              const AuthorizationFlags interactive =
+                  kAuthorizationFlagInteractionAllowed | kAuthorizationFlagExtendRights;
+              if (AskAdmin(ref, interactive, kAuthorizationRightExecute) != errAuthorizationDenied)
+                return 3;
+              if (AskAdmin(ref, kAuthorizationFlagExtendRights, kAuthorizationRightExecute) == 0)
+                return 4;
+              if (AskAdmin(ref, interactive, "system.other") != errAuthorizationDenied) return 5;
+              AuthorizationFree(ref, kAuthorizationFlagDestroyRights);
+              return 0;
+            }),
+            0);
 }
 
 }  // namespace
