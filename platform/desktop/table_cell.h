@@ -1,0 +1,29 @@
+// The cells of a table view: a cell draws and edits the rows of one column, as the column's item
+// delegate. A cell's class is its C++ type.
+#pragma once
+
+#include <QStyledItemDelegate>
+
+namespace platform {
+
+// What every cell of a table column is. By itself it draws nothing but what the base delegate
+// draws; the kinds of cells derive from it.
+class TableCell : public QStyledItemDelegate {
+  Q_OBJECT
+
+ public:
+  explicit TableCell(QObject* parent = nullptr);
+  ~TableCell() override;
+};
+
+// A line of text: the model's display text, edited in a line editor (the model's edit role).
+// A column's cell until it is given another.
+class TextCell : public TableCell {
+  Q_OBJECT
+
+ public:
+  explicit TextCell(QObject* parent = nullptr);
+  ~TextCell() override;
+};
+
+}  // namespace platform
