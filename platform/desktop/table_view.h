@@ -23,7 +23,7 @@ class TableColumn {
   const QString& identifier() const { return identifier_; }
   TableCell* dataCell() const { return cell_; }
   // The view takes the cell (it becomes the view's child; null gives a text cell) and deletes
-  // the one it replaces.
+  // the one it replaces. A cell serves one column.
   void setDataCell(TableCell* cell);
 
  private:
