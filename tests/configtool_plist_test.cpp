@@ -83,7 +83,7 @@ TEST_F(ConfigtoolPlistReaders, WrittenFilesReadTheSameElsewhere) {
       {"markup in numbers and data",
        Xml("<key>i</key><integer>1<!--c-->2</integer><key>r</key><real>1.<?p?>5</real>"
            "<key>t</key><date>2001-01-01T00:00:00<!---->Z</date><key>d</key>"
-           "<data>QU<!--c-->JD</data><key>n</key><integer>&#52;2</integer>"),
+           "<data>QU<!--c-->JD&#13;</data><key>n</key><integer>&#52;2</integer>"),
        "{'i': 12, 'r': 1.5, 't': datetime.datetime(2001, 1, 1, 0, 0), 'd': b'ABC', 'n': 42}",
        "{'i': 12, 'r': 1.5, 't': datetime.datetime(2001, 1, 1, 0, 0), 'd': b'ABC', 'n': 42}"},
       {"US-ASCII",

@@ -402,12 +402,26 @@ TEST(PlistFile, MalformedXmlIsRefused) {
       "<string>&#xD800;</string>",
       "<array>",
       "<array><!-- </array>",
+      "<array/><?-p?>",
       "",
   };
   for (const char* body : bodies) Refused(Xml(body));
   EXPECT_NE(Refused(Xml(std::string("<string>a\0b</string>", 20))).find("zero byte"),
             std::string::npos);
   Refused("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><plist><string>\xE9</string></plist>");
+  // Document type declarations: well-formed ones are read (and not kept), others refused.
+  for (const char* doctype : {"<!DOCTYPE plist>",
+                              "<!DOCTYPE plist SYSTEM 'x.dtd' [ <!-- it's ] -->"
+                              "<?p ]?> <!ENTITY a \"]\"> ]>"})
+    EXPECT_EQ(Parsed(doctype + std::string("<plist><true/></plist>")), Value(true));
+  for (const char* doctype :
+       {"<!DOCTYPE plist PU]BLIC \"x\">", "<!DOCTYPE plist PUBLIC \"a{b\" \"x\">",
+        "<!DOCTYPE plist PUBLIC \"a\">", "<!DOCTYPE plist SYSTEM \"x\"\"y\">", "<!DOCTYPE>",
+        "<!DOCTYPE plist [ <!ENTITY a 'x'> ", "<!DOCTYPE a><!DOCTYPE a>", "<!ELEMENT a ANY>",
+        "<!DOCTYPE plist PUBLIC \"a\tb\" \"x\">"})
+    EXPECT_NE(Refused(doctype + std::string("<plist><true/></plist>")).find("declaration"),
+              std::string::npos)
+        << doctype;
   Refused("");
   Refused("\xEF\xBB\xBF");
   Refused("hello");

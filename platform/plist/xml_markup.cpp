@@ -24,6 +24,10 @@ bool IsNameChar(char c) {
   return kNameChars[static_cast<unsigned char>(c)];
 }
 
+bool IsNameStart(char c) {
+  return IsNameChar(c) && c != '-' && c != '.' && !(c >= '0' && c <= '9');
+}
+
 // Where plain text in a leaf element ends: markup, a reference, a CR, or a '>' that may close
 // "]]>".
 constexpr auto kTextStops = [] {
@@ -65,7 +69,7 @@ bool XmlMarkup::ProcessingInstruction() {
   const std::string_view target = in_.substr(start + 2, n - start - 2);
   const std::size_t end = in_.find("?>", n);
   if (end == std::string_view::npos) return Fail("unterminated processing instruction", start);
-  if (target.empty() || (end != n && !IsSpace(in_[n])))
+  if (target.empty() || !IsNameStart(target[0]) || (end != n && !IsSpace(in_[n])))
     return Fail("malformed processing instruction", start);
   pos_ = end + 2;
   if (Upper(target) != "XML") return true;
@@ -121,24 +125,60 @@ bool XmlMarkup::XmlDeclaration(std::size_t start, std::string_view attributes) {
 }
 
 bool XmlMarkup::DocumentType() {
-  int brackets = 0;
-  char quote = 0;
-  for (std::size_t i = pos_ + 2; i < in_.size(); ++i) {
-    char c = in_[i];
-    if (quote != 0) {
-      if (c == quote) quote = 0;
-    } else if (c == '"' || c == '\'') {
-      quote = c;
-    } else if (c == '[') {
-      ++brackets;
-    } else if (c == ']') {
-      --brackets;
-    } else if (c == '>' && brackets <= 0) {
-      pos_ = i + 1;
-      return true;
-    }
+  const std::size_t start = pos_;
+  std::size_t i = start + 9;  // after "<!DOCTYPE"
+  auto space = [&] {
+    const std::size_t from = i;
+    while (i < in_.size() && IsSpace(in_[i])) ++i;
+    return i > from;
+  };
+  auto name = [&] {
+    const std::size_t from = i;
+    while (i < in_.size() && IsNameChar(in_[i])) ++i;
+    return i > from;
+  };
+  // A quoted literal; a public identifier holds only letters, digits, white space and a few
+  // marks.
+  auto literal = [&](bool public_id) {
+    if (i >= in_.size() || (in_[i] != '"' && in_[i] != '\'')) return false;
+    const std::size_t close = in_.find(in_[i], i + 1);
+    if (close == std::string_view::npos) return false;
+    for (std::size_t c = i + 1; public_id && c < close; ++c)
+      if (!kNameChars[static_cast<unsigned char>(in_[c])] &&
+          std::string_view(" \r\n'()+,/=?;!*#@$%").find(in_[c]) == std::string_view::npos)
+        return false;
+    i = close + 1;
+    return true;
+  };
+  const auto malformed = [&] { return Fail("malformed document type declaration", start); };
+  if (!space() || !name()) return malformed();
+  if (space() && (StartsWith(i, "SYSTEM") || StartsWith(i, "PUBLIC"))) {
+    const bool public_id = in_[i] == 'P';
+    i += 6;
+    if (!space() || !literal(public_id)) return malformed();
+    if (public_id && (!space() || !literal(false))) return malformed();
+    space();
   }
-  return Fail("unterminated declaration", pos_);
+  if (i < in_.size() && in_[i] == '[') {  // the internal subset: declarations, comments, PIs
+    for (++i; i >= in_.size() || in_[i] != ']';) {
+      if (i >= in_.size()) return Fail("unterminated document type declaration", start);
+      pos_ = i;
+      if (StartsWith(i, "<!--") && !Comment()) return false;
+      if (StartsWith(i, "<?") && !ProcessingInstruction()) return false;
+      if (pos_ != i) {
+        i = pos_;
+      } else if (in_[i] == '"' || in_[i] == '\'') {
+        if (!literal(false)) return Fail("unterminated document type declaration", start);
+      } else {
+        ++i;
+      }
+    }
+    ++i;
+    space();
+  }
+  if (i >= in_.size() || in_[i] != '>') return malformed();
+  pos_ = i + 1;
+  return true;
 }
 
 bool XmlMarkup::Tag(std::size_t skip, std::string_view* name, bool* self_closing) {

@@ -35,8 +35,9 @@ class XmlMarkup {
   // declaration at the very start of the file: version 1.x, encoding UTF-8 (or US-ASCII when
   // every byte is ASCII), standalone "yes" or "no", each at most once and in that order.
   bool ProcessingInstruction();
-  // At "<!" (not a comment or CDATA): a declaration, with an internal subset in brackets and
-  // quoted literals.
+  // At "<!DOCTYPE": the document type declaration, a name, an optional public or system
+  // identifier and an internal subset in brackets (declarations, comments, processing
+  // instructions; what it declares is not used).
   bool DocumentType();
   // Reads the name of the tag at pos_ (after `skip` characters: 1 for "<", 2 for "</") and the
   // rest of the tag up to '>', leaving pos_ after it. Attributes, with quoted values and each

@@ -61,11 +61,22 @@ class XmlScanner : XmlMarkup {
   void Rewrite(std::size_t from, std::string_view with) { Rewrite(from, pos_, with); }
 
   // A leaf's content as libplist is to read it: the text as XML reads it, when libplist would
-  // read the file's own bytes otherwise (it keeps CRs and stops at comments inside).
-  void RewriteLeaf(const Leaf& leaf, bool keep_text) {
+  // read the file's own bytes otherwise (it keeps CRs and stops at comments inside). Numbers,
+  // dates and data are plain ASCII once read; anything else in them is white space or refuses
+  // the file, and libplist takes a raw CR only, so every other byte goes as a space.
+  void RewriteLeaf(const Leaf& leaf, bool text) {
     if (leaf.as_it_stands) return;
     escaped_.clear();
-    if (keep_text) plist_text::AppendEscaped(leaf.text, &escaped_);
+    if (text) {
+      plist_text::AppendEscaped(leaf.text, &escaped_);
+    } else {
+      for (char c : leaf.text)
+        escaped_.push_back((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') ||
+                                   (c >= 'a' && c <= 'z') ||
+                                   std::string_view("+-./:=").find(c) != std::string_view::npos
+                               ? c
+                               : ' ');
+    }
     Rewrite(leaf.start, leaf.end, escaped_);
   }
 
@@ -203,7 +214,7 @@ bool XmlScanner::Scalar(std::string_view name, std::size_t at, bool self_closing
   std::string_view body;
   if (!self_closing) {
     if (!LeafContent(name, &leaf_)) return false;
-    RewriteLeaf(leaf_, !boolean);
+    RewriteLeaf(leaf_, text);
     body = leaf_.text;
   }
   if (boolean) return Add(Value::Kind::kBoolean).boolean = name == "true", true;
