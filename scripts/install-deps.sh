@@ -9,6 +9,7 @@ packages=(
   iproute2 util-linux procps hyperfine python3 sed
   qt6-base-dev libglib2.0-dev libxcb1-dev gettext xvfb
   libpolkit-gobject-1-dev polkitd pkexec dbus
+  openssh-client openssh-server libglib2.0-bin libcrypt-dev
 )
 missing=()
 for p in "${packages[@]}"; do

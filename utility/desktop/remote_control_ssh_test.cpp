@@ -1,0 +1,244 @@
+// The real templates against a real OpenSSH server on this machine (see SshSandbox): a probe
+// program is launched and quit through its desktop entry, and every failure comes back as an
+// error dictionary with ssh's own message.
+#include <fcntl.h>
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <sstream>
+#include <thread>
+
+#include "platform/desktop/shell_script.h"
+#include "tests/desktop/desktop_testing.h"
+#include "tests/desktop/ssh_sandbox.h"
+#include "utility/desktop/remote_control.h"
+
+namespace {
+
+using desktop_testing::ReadFile;
+
+constexpr const char* kProbe = "org.qrb.RemoteProbe";
+constexpr const char* kHost = "127.0.0.1";
+
+std::string Describe(const std::optional<platform::Dictionary>& error) {
+  if (!error) return "no error";
+  std::ostringstream text;
+  text << error->IntegerFor(platform::NSAppleScriptErrorNumber).value_or(0) << ": ";
+  if (const std::string* m = error->StringFor(platform::NSAppleScriptErrorMessage)) text << *m;
+  return text.str();
+}
+
+std::string Brief(const std::optional<platform::Dictionary>& error) {
+  const std::string* brief =
+      error ? error->StringFor(platform::NSAppleScriptErrorBriefMessage) : nullptr;
+  return brief ? *brief : "";
+}
+
+std::optional<std::int64_t> Number(const std::optional<platform::Dictionary>& error) {
+  return error ? error->IntegerFor(platform::NSAppleScriptErrorNumber) : std::nullopt;
+}
+
+// A process that exists and is no zombie.
+bool Alive(pid_t pid) {
+  std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
+  std::size_t paren = stat.rfind(')');
+  return paren != std::string::npos && paren + 2 < stat.size() && stat[paren + 2] != 'Z';
+}
+
+// A process's arguments; nothing when it has gone.
+std::string Arguments(const std::filesystem::path& cmdline) {
+  std::string args;
+  int fd = open(cmdline.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return args;
+  char buffer[4096];
+  for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) args.append(buffer, n);
+  close(fd);
+  return args;
+}
+
+std::size_t Count(const std::string& text, const std::string& what) {
+  std::size_t n = 0;
+  for (std::size_t i = text.find(what); i != std::string::npos; i = text.find(what, i + 1)) ++n;
+  return n;
+}
+
+class RemoteControlSshTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    sandbox_ = std::make_unique<desktop_testing::SshSandbox>();
+    if (!sandbox_->skip_reason().empty()) GTEST_SKIP() << sandbox_->skip_reason();
+    ASSERT_EQ(sandbox_->error(), "");
+    const std::string& home = sandbox_->home();
+    ASSERT_TRUE(sandbox_->WriteUserFile(
+        home + "/probe", "#!/bin/sh\necho $$ >\"$HOME/probe.pid\"\nexec sleep 120\n", true));
+    ASSERT_TRUE(sandbox_->InstallDesktopEntry(kProbe, home + "/probe"));
+    // Where the local side works, and where the script may keep its files.
+    local_ = sandbox_->Path("local");
+    tmp_ = sandbox_->Path("tmp");
+    std::filesystem::create_directories(local_);
+    std::filesystem::create_directories(tmp_);
+    ASSERT_EQ(chdir(local_.c_str()), 0);
+    const char* tmpdir = getenv("TMPDIR");
+    if (tmpdir) old_tmpdir_ = tmpdir;
+    setenv("TMPDIR", tmp_.c_str(), 1);
+  }
+  void TearDown() override {
+    if (old_tmpdir_) {
+      setenv("TMPDIR", old_tmpdir_->c_str(), 1);
+    } else {
+      unsetenv("TMPDIR");
+    }
+    sandbox_.reset();
+  }
+
+  std::optional<pid_t> ProbePid(int tries = 100) {
+    std::string file = sandbox_->home() + "/probe.pid";
+    for (int i = 0; i < tries; ++i) {
+      std::string text = ReadFile(file);
+      if (!text.empty() && text.back() == '\n') return std::stoi(text);
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return std::nullopt;
+  }
+
+  std::unique_ptr<desktop_testing::SshSandbox> sandbox_;
+  std::string local_, tmp_;
+  std::optional<std::string> old_tmpdir_;
+};
+
+TEST_F(RemoteControlSshTest, LaunchesAndQuitsTheProbeAsTheUser) {
+  const std::string& password = sandbox_->password();
+  // A process of the user's graphical session: the probe is to start in that session.
+  pid_t session = fork();
+  ASSERT_GE(session, 0);
+  if (session == 0) {
+    char* env[] = {const_cast<char*>("DISPLAY=:97"), const_cast<char*>("XAUTHORITY=/xauth"),
+                   nullptr};
+    if (setgroups(0, nullptr) == 0 && setgid(sandbox_->uid()) == 0 &&
+        setuid(sandbox_->uid()) == 0) {
+      execle("/bin/sleep", "sleep", "60", nullptr, env);
+    }
+    _exit(127);
+  }
+  // Every process's arguments are read over and over while the script runs.
+  std::atomic<bool> done{false};
+  std::atomic<int> scans{0}, sightings{0};
+  std::thread watcher([&] {
+    while (!done) {
+      std::error_code ec;
+      for (const auto& entry : std::filesystem::directory_iterator("/proc", ec)) {
+        if (Arguments(entry.path() / "cmdline").find(password) != std::string::npos) ++sightings;
+      }
+      ++scans;
+    }
+  });
+  std::optional<platform::Dictionary> launched =
+      LaunchAppOnRemoteMac(kProbe, kHost, sandbox_->user(), password);
+  done = true;
+  watcher.join();
+  EXPECT_EQ(launched, std::nullopt) << Describe(launched);
+  EXPECT_GT(scans, 1);
+  EXPECT_EQ(sightings, 0);
+  EXPECT_TRUE(std::filesystem::is_empty(tmp_)) << "the script left files behind";
+
+  std::optional<pid_t> probe = ProbePid();
+  ASSERT_TRUE(probe) << sandbox_->ServerLog();
+  EXPECT_TRUE(Alive(*probe));
+  std::string status = ReadFile("/proc/" + std::to_string(*probe) + "/status");
+  std::string uid = std::to_string(sandbox_->uid());
+  EXPECT_NE(status.find("\nUid:\t" + uid + "\t" + uid), std::string::npos) << status;
+  std::string environment = ReadFile("/proc/" + std::to_string(*probe) + "/environ");
+  for (std::string variable : {"DISPLAY=:97", "XAUTHORITY=/xauth"}) {
+    EXPECT_NE(environment.find('\0' + variable + '\0'), std::string::npos) << variable;
+  }
+
+  std::optional<platform::Dictionary> quit =
+      QuitAppOnRemoteMac(kProbe, kHost, sandbox_->user(), password);
+  EXPECT_EQ(quit, std::nullopt) << Describe(quit);
+  EXPECT_FALSE(Alive(*probe));
+  EXPECT_TRUE(Alive(session));  // only the application's processes were ended
+  // Quitting what does not run is no error.
+  quit = QuitAppOnRemoteMac(kProbe, kHost, sandbox_->user(), password);
+  EXPECT_EQ(quit, std::nullopt) << Describe(quit);
+  kill(session, SIGKILL);
+  waitpid(session, nullptr, 0);
+}
+
+TEST_F(RemoteControlSshTest, FailuresCarrySshsMessageAndStartNothing) {
+  struct Case {
+    std::string what;
+    std::string machine;
+    std::string password;
+    bool forget_host_key;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"wrong password", kHost, "not the password", false, "Permission denied"},
+      {"nothing listens", "127.0.0.2", sandbox_->password(), false, "Connection refused"},
+      {"unknown host key", kHost, sandbox_->password(), true, "Host key verification failed."},
+  };
+  for (const Case& c : cases) {
+    if (c.forget_host_key) {
+      ASSERT_TRUE(desktop_testing::WriteFile(sandbox_->known_hosts(), ""));
+    }
+    std::optional<platform::Dictionary> error =
+        LaunchAppOnRemoteMac(kProbe, c.machine, sandbox_->user(), c.password);
+    EXPECT_EQ(Number(error), 255) << c.what << ": " << Describe(error);
+    EXPECT_NE(Brief(error).find(c.message), std::string::npos) << c.what << ": " << Brief(error);
+    EXPECT_FALSE(ProbePid(1)) << c.what;
+  }
+  // The unknown key was not taken on.
+  EXPECT_EQ(ReadFile(sandbox_->known_hosts()), "");
+}
+
+TEST_F(RemoteControlSshTest, RefusedPasswordsMakeNoConnection) {
+  for (const std::string password : {"pass:word", "caf\xC3\xA9"}) {
+    std::size_t before = Count(sandbox_->ServerLog(), "Connection from");
+    std::optional<platform::Dictionary> error =
+        LaunchAppOnRemoteMac(kProbe, kHost, sandbox_->user(), password);
+    EXPECT_EQ(Number(error), kInvalidRemotePassword) << password;
+    EXPECT_FALSE(Brief(error).empty());
+    EXPECT_EQ(Count(sandbox_->ServerLog(), "Connection from"), before) << password;
+  }
+  // "@": the script runs with no password, so only keys are tried, and the caller has none.
+  std::size_t before = Count(sandbox_->ServerLog(), "Connection from");
+  std::optional<platform::Dictionary> error =
+      LaunchAppOnRemoteMac(kProbe, kHost, sandbox_->user(), sandbox_->password() + "@");
+  EXPECT_EQ(Number(error), 255) << Describe(error);
+  EXPECT_NE(Brief(error).find("Permission denied (publickey"), std::string::npos) << Brief(error);
+  EXPECT_EQ(Count(sandbox_->ServerLog(), "Connection from"), before + 1);
+  EXPECT_FALSE(ProbePid(1));
+}
+
+TEST_F(RemoteControlSshTest, HostileValuesRunNothingOnEitherSide) {
+  const std::string hostile[] = {
+      "x'; touch pwned; '", "$(touch pwned)", "`touch pwned`",
+      "a;touch pwned",      "a\ntouch pwned", "a' && touch pwned #",
+  };
+  const std::string& user = sandbox_->user();
+  const std::string& password = sandbox_->password();
+  for (const std::string& value : hostile) {
+    std::optional<platform::Dictionary> error = LaunchAppOnRemoteMac(value, kHost, user, password);
+    EXPECT_EQ(Number(error), 3) << Describe(error);  // no such application there
+    error = QuitAppOnRemoteMac(value, kHost, user, password);
+    EXPECT_EQ(error, std::nullopt) << Describe(error);  // nothing of that name runs
+    error = LaunchAppOnRemoteMac(kProbe, kHost, value, password);
+    EXPECT_EQ(Number(error), 255) << Describe(error);  // no such user
+  }
+  std::optional<platform::Dictionary> error =
+      LaunchAppOnRemoteMac(kProbe, "-oProxyCommand=touch pwned", user, password);
+  EXPECT_EQ(Number(error), 2) << Describe(error);
+  EXPECT_FALSE(std::filesystem::exists(local_ + "/pwned"));
+  EXPECT_FALSE(std::filesystem::exists(sandbox_->home() + "/pwned"));
+  EXPECT_FALSE(ProbePid(1));
+}
+
+}  // namespace
