@@ -3,17 +3,17 @@
 #include <malloc.h>
 #include <sys/stat.h>
 
-#include <cerrno>
-#include <cstring>
+#include <chrono>
+#include <cstdint>
 #include <optional>
 #include <string_view>
 #include <utility>
 
 #include "configtool/text_edit.h"
-#include "platform/files/io.h"
-#include "platform/files/lock.h"
+#include "platform/files/edited_file.h"
 #include "platform/plist/file.h"
 #include "platform/plist/value.h"
+#include "platform/text/utf8.h"
 #include "utility/qrb_array.h"
 
 std::string configFile;
@@ -49,44 +49,50 @@ EditResult Failed(const std::string& why) {
   return {"", ErrorLine(why), 1};
 }
 
-// A FIFO or device would block or never end; only a regular file (or a link to one) is edited.
-bool IsRegularFile(const std::string& path, std::string* err) {
-  struct stat st;
-  if (stat(path.c_str(), &st) != 0) {
-    *err = path + ": " + std::strerror(errno);
-    return false;
+// How long a run waits for another process's lock on the file before it gives up: anyone who
+// can read the file can lock it.
+constexpr std::chrono::seconds kLockWait(10);
+
+// The configuration file, opened once and locked against other runs for as long as it lives;
+// nullopt on failure, with `result` holding what to report. A FIFO or device would block or
+// never end: only a regular file (or a link to one) is edited.
+std::optional<platform::EditedFile> OpenConfigFile(const char* unchanged_out, EditResult* result) {
+  std::string err;
+  platform::EditedFile::Failure failure;
+  std::optional<platform::EditedFile> file =
+      platform::EditedFile::Open(configFile, kLockWait, &failure, &err);
+  if (!file) {
+    *result = failure == platform::EditedFile::Failure::kUnusable ? LeftAlone(unchanged_out, err)
+                                                                  : Failed(err);
   }
-  if (!S_ISREG(st.st_mode)) {
-    *err = path + ": not a regular file";
-    return false;
-  }
-  return true;
+  return file;
 }
 
-// The property list's root dictionary, locked against other runs for as long as `lock` lives;
+// The property list's root dictionary, locked against other runs for as long as `file` lives;
 // null on failure, with `result` holding what to report. The tree, and libplist's own tree of
 // the file, are kept until the process ends, on purpose: the run is over right after the edit,
 // and taking a large property list apart value by value would cost more than the edit itself.
 // A later call frees the earlier Value tree.
-Value* ReadDictionary(const char* unchanged_out, std::optional<platform::FileLock>* lock,
+Value* ReadDictionary(const char* unchanged_out, std::optional<platform::EditedFile>* file,
                       EditResult* result) {
   static auto* loaded = new std::optional<Value>();
   loaded->reset();
-  std::string err;
-  if (!IsRegularFile(configFile, &err)) {
-    *result = LeftAlone(unchanged_out, err);
-    return nullptr;
-  }
-  *lock = platform::FileLock::Acquire(configFile, &err);
-  if (!*lock) {
-    *result = Failed(err);
-    return nullptr;
-  }
+  *file = OpenConfigFile(unchanged_out, result);
+  if (!*file) return nullptr;
   // Blocks of up to 32 MiB (the file, the reader's copy of it) come from the heap rather than
   // from mappings of their own, so that once freed their pages, already touched, take the
   // values that follow instead of going back to the kernel and faulting in again.
   mallopt(M_MMAP_THRESHOLD, 32 << 20);
-  *loaded = platform::ReadPlistFile(configFile, &err, platform::ReaderTree::kKeepUntilExit);
+  std::string err;
+  if ((*file)->status().st_size >= (std::int64_t{1} << 32)) {  // libplist takes 32-bit sizes
+    *result = LeftAlone(unchanged_out, configFile + ": the file is 4 GiB or larger");
+    return nullptr;
+  }
+  std::optional<std::string> bytes = (*file)->Read(&err);
+  if (bytes) {
+    *loaded = platform::ParsePlist(*bytes, &err, platform::ReaderTree::kKeepUntilExit);
+    if (!*loaded) err = configFile + ": " + err;
+  }
   if (!*loaded) {
     *result = LeftAlone(unchanged_out, err);
     return nullptr;
@@ -101,18 +107,19 @@ Value* ReadDictionary(const char* unchanged_out, std::optional<platform::FileLoc
 }  // namespace
 
 EditResult ChangeTextFile() {
-  std::string err;
-  if (!IsRegularFile(configFile, &err)) return LeftAlone("0", err);
   // Read, edit and write under the lock so that concurrent runs do not lose each other's edit.
-  std::optional<platform::FileLock> lock = platform::FileLock::Acquire(configFile, &err);
-  if (!lock) return Failed(err);
-  std::optional<std::string> text = platform::ReadTextFile(configFile, &err);
+  EditResult result;
+  std::optional<platform::EditedFile> file = OpenConfigFile("0", &result);
+  if (!file) return result;
+  std::string err;
+  std::optional<std::string> text = file->Read(&err);
   if (!text) return LeftAlone("0", err);
+  if (!platform::IsValidUtf8(*text)) return LeftAlone("0", configFile + ": not UTF-8 text");
 
   configtool::TextEdit edit = configtool::EditParameterLine(&*text, paramName, oldValue, newValue);
   if (!edit.found) return {"0", "", 0};
   // The line was found: the file is written back even when nothing on it was replaced.
-  if (!platform::ReplaceFileAtomically(configFile, *text, &err)) return Failed(err);
+  if (!file->Replace(*text, &err)) return Failed(err);
   return {std::to_string(edit.count), "", 0};
 }
 
@@ -121,8 +128,8 @@ EditResult ChangeDictFile() {
   if (!platform::IsPlistString(newValue))
     return Failed("newValue holds a character that a property list cannot carry");
   EditResult result;
-  std::optional<platform::FileLock> lock;
-  Value* root = ReadDictionary("0", &lock, &result);
+  std::optional<platform::EditedFile> file;
+  Value* root = ReadDictionary("0", &file, &result);
   if (root == nullptr) return result;
 
   bool changed = false;
@@ -148,15 +155,14 @@ EditResult ChangeDictFile() {
   }
   if (!changed) return {"0", "", 0};
   std::string err;
-  if (!platform::ReplaceFileAtomically(configFile, platform::PlistToXml(*root), &err))
-    return Failed(err);
+  if (!file->Replace(platform::PlistToXml(*root), &err)) return Failed(err);
   return {"1", "", 0};
 }
 
 EditResult FixInsecureMode() {
   EditResult result;
-  std::optional<platform::FileLock> lock;
-  Value* root = ReadDictionary("", &lock, &result);
+  std::optional<platform::EditedFile> file;
+  Value* root = ReadDictionary("", &file, &result);
   if (root == nullptr) return result;
 
   Value* value = root->dictionary().Find(paramName);
@@ -171,7 +177,6 @@ EditResult FixInsecureMode() {
   array.insert(array.begin() + static_cast<std::ptrdiff_t>(*index), Value(kSecureFlag));
 
   std::string err;
-  if (!platform::ReplaceFileAtomically(configFile, platform::PlistToXml(*root), &err))
-    return Failed(err);
+  if (!file->Replace(platform::PlistToXml(*root), &err)) return Failed(err);
   return {kFixedMessage, "", 0};
 }

@@ -1,8 +1,10 @@
 // configtool as the controlling application sees it: arguments in; standard output, standard
 // error, exit status and the edited file out.
 #include <fcntl.h>
+#include <grp.h>
 #include <sched.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -12,6 +14,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -519,6 +522,189 @@ TEST(ConfigtoolSafety, AFailedWriteIsReportedAndLeavesTheFileWhole) {
     EXPECT_NE(s.run.err.find(dir.path() + "/conf"), std::string::npos) << s.run.err;
     EXPECT_TRUE(s.unchanged);
     EXPECT_EQ(s.files, 1) << "a temporary file was left behind";
+  }
+}
+
+// A process of another user that holds a reader's lock on a file, as `flock -s FILE sleep 1000`
+// would. Told to go, it runs `then` (still as that user) and ends, which releases the lock.
+class LockHolder {
+ public:
+  LockHolder(const std::string& path, uid_t uid, std::function<void()> then = {}) {
+    int ready[2], go[2];
+    if (pipe2(ready, O_CLOEXEC) != 0 || pipe2(go, O_CLOEXEC) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      if (setgroups(0, nullptr) != 0 || setresgid(uid, uid, uid) != 0 ||
+          setresuid(uid, uid, uid) != 0)
+        _exit(100);
+      int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+      if (fd < 0 || flock(fd, LOCK_SH) != 0) _exit(101);
+      char c = 'L';
+      if (write(ready[1], &c, 1) != 1) _exit(102);
+      if (read(go[0], &c, 1) == 1 && then) then();
+      _exit(0);
+    }
+    close(ready[1]);
+    close(go[0]);
+    go_ = go[1];
+    char c;
+    locked_ = read(ready[0], &c, 1) == 1;
+    close(ready[0]);
+  }
+  ~LockHolder() {
+    if (go_ >= 0) close(go_);
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  LockHolder(const LockHolder&) = delete;
+  LockHolder& operator=(const LockHolder&) = delete;
+
+  bool locked() const { return locked_; }
+  // Lets it go on; returns once it has ended.
+  void Release() {
+    if (go_ >= 0 && write(go_, "g", 1) != 1) ADD_FAILURE() << "the holder is gone";
+    close(go_);
+    go_ = -1;
+    int status = -1;
+    waitpid(pid_, &status, 0);
+    pid_ = -1;
+    EXPECT_EQ(status, 0);
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int go_ = -1;
+  bool locked_ = false;
+};
+
+// Waits until a running configtool holds the file with inode `ino` open, so that it is past
+// opening the file and waits for its lock.
+bool ConfigtoolHasOpen(ino_t ino) {
+  struct stat tool;
+  if (stat(kTool.c_str(), &tool) != 0) return false;
+  for (int i = 0; i < 2000; ++i) {
+    std::error_code ec;
+    for (const auto& process : std::filesystem::directory_iterator("/proc", ec)) {
+      struct stat exe;
+      if (stat((process.path() / "exe").c_str(), &exe) != 0 || exe.st_ino != tool.st_ino ||
+          exe.st_dev != tool.st_dev)
+        continue;
+      for (const auto& fd : std::filesystem::directory_iterator(process.path() / "fd", ec)) {
+        struct stat st;
+        if (stat(fd.path().c_str(), &st) == 0 && st.st_ino == ino) return true;
+      }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return false;
+}
+
+constexpr uid_t kNobody = 65534;
+
+// Root's configtool run on a file in a folder that another user (nobody) owns and can write.
+class ConfigtoolInAUsersFolder : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!test_support::IsRoot()) GTEST_SKIP() << "runs configtool as root against another user";
+    ASSERT_EQ(chmod(dir_.path().c_str(), 0755), 0);
+    users_ = dir_.File("users");
+    ASSERT_EQ(mkdir(users_.c_str(), 0755), 0);
+    ASSERT_EQ(chown(users_.c_str(), kNobody, kNobody), 0);
+    conf_ = users_ + "/conf";
+    WriteFile(conf_, kService);
+    ASSERT_EQ(chown(conf_.c_str(), kNobody, kNobody), 0);
+    // A file of root's elsewhere, which the user would like root to write.
+    victim_ = dir_.File("victim");
+    WriteFile(victim_, kService);
+  }
+  // Runs configtool on `path` in the background until it waits for the lock `holder` keeps,
+  // then lets the holder act and go; returns configtool's result.
+  RunResult RunWhileHeld(LockHolder& holder, const std::string& path) {
+    EXPECT_TRUE(holder.locked());
+    RunResult r;
+    std::thread run([&] { r = Tool({path, "disable", "no", "yes"}); });
+    EXPECT_TRUE(ConfigtoolHasOpen(Inode(path)));
+    holder.Release();
+    run.join();
+    return r;
+  }
+
+  TempDir dir_;
+  std::string users_, conf_, victim_;
+};
+
+// flock -s conf sleep 1000, by the user: root's run gives up after 10 seconds.
+TEST_F(ConfigtoolInAUsersFolder, ALockHeldForEverIsGivenUpAfterTenSeconds) {
+  LockHolder holder(conf_, kNobody);
+  ASSERT_TRUE(holder.locked());
+  const auto start = std::chrono::steady_clock::now();
+  RunResult r = test_support::Run(
+      {"/usr/bin/timeout", "-k", "5", "40", kTool, conf_, "disable", "no", "yes"});
+  const auto waited = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err,
+            "configtool: cannot lock " + conf_ + ": the file is locked by another process\n");
+  EXPECT_GE(waited, std::chrono::seconds(10));
+  EXPECT_LT(waited, std::chrono::seconds(20));
+  EXPECT_EQ(ReadFile(conf_), kService);
+}
+
+// While root's run waits for the lock, the user swaps the file for a link to root's file:
+// the link is not followed and nothing is written anywhere.
+TEST_F(ConfigtoolInAUsersFolder, AFileSwappedForALinkIsNotFollowed) {
+  LockHolder holder(conf_, kNobody, [this] {
+    if (rename(conf_.c_str(), (conf_ + ".old").c_str()) != 0 ||
+        symlink(victim_.c_str(), conf_.c_str()) != 0)
+      _exit(103);
+  });
+  RunResult r = RunWhileHeld(holder, conf_);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "configtool: cannot lock " + conf_ +
+                       ": the file was replaced while waiting for its lock\n");
+  EXPECT_EQ(ReadFile(victim_), kService);
+  EXPECT_EQ(ReadFile(conf_ + ".old"), kService);
+}
+
+// The folder renamed while root's run waits: the file it opened is the one edited.
+TEST_F(ConfigtoolInAUsersFolder, AFolderRenamedMeanwhileChangesNothing) {
+  const std::string sub = users_ + "/sub";
+  ASSERT_EQ(mkdir(sub.c_str(), 0755), 0);
+  ASSERT_EQ(chown(sub.c_str(), kNobody, kNobody), 0);
+  WriteFile(sub + "/conf", kService);
+  LockHolder holder(sub + "/conf", kNobody, [&] {
+    if (rename(sub.c_str(), (users_ + "/moved").c_str()) != 0) _exit(103);
+  });
+  RunResult r = RunWhileHeld(holder, sub + "/conf");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "1");
+  EXPECT_NE(ReadFile(users_ + "/moved/conf").find("disable\t\t= no"), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(sub));
+}
+
+// A link another user placed in a sticky folder anyone can write to (as /tmp) is not
+// followed by root, as the kernel's protected_symlinks would have it.
+TEST_F(ConfigtoolInAUsersFolder, ALinkOfAnotherUserInAStickyFolderIsNotFollowed) {
+  const std::string shared = dir_.File("shared");
+  ASSERT_EQ(mkdir(shared.c_str(), 0755), 0);
+  ASSERT_EQ(chmod(shared.c_str(), 01777), 0);
+  const std::string link = shared + "/conf";
+  ASSERT_EQ(symlink(victim_.c_str(), link.c_str()), 0);
+  ASSERT_EQ(lchown(link.c_str(), kNobody, kNobody), 0);
+  RunResult r = Tool({link, "disable", "no", "yes"});
+  EXPECT_EQ(ReadFile(victim_), kService);
+  if (ReadFile("/proc/sys/fs/protected_symlinks") == "0\n") {
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "0");
+    EXPECT_NE(r.err.find("is not followed; the file is left unchanged"), std::string::npos)
+        << r.err;
+  } else {
+    // The kernel refuses it already, to the check that the file exists.
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "File not found: " + link + "\n");
   }
 }
 

@@ -11,9 +11,10 @@
 #include <memory>
 #include <utility>
 
-#include "platform/text/errno_text.h"
 #include "platform/files/owned_fd.h"
+#include "platform/files/path_steps.h"
 #include "platform/files/temp_file.h"
+#include "platform/text/errno_text.h"
 #include "platform/text/utf8.h"
 
 namespace platform {
@@ -30,13 +31,6 @@ bool Fail(std::string* err, const std::string& text) {
   return false;
 }
 
-// The folder part and the last component of a path ("a/b" -> "a", "b"; "b" -> ".", "b").
-std::pair<std::string, std::string> SplitPath(const std::string& path) {
-  std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return {".", path};
-  return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
-}
-
 // The file a replacement acts on: its folder (open), its name there, and its status when it
 // exists. Symbolic links are followed to the file they finally name.
 struct Target {
@@ -46,16 +40,6 @@ struct Target {
   bool exists = false;
   struct stat st {};
 };
-
-std::string ReadLinkAt(int dirfd, const std::string& name) {
-  std::string buf(256, '\0');
-  for (;;) {
-    ssize_t n = readlinkat(dirfd, name.c_str(), buf.data(), buf.size());
-    if (n < 0) return {};
-    if (static_cast<std::size_t>(n) < buf.size()) return buf.substr(0, n);
-    buf.resize(buf.size() * 2);
-  }
-}
 
 // Opens the folder of `path` and follows symbolic links to the file they finally name.
 // Returns an error text, empty on success.
@@ -140,24 +124,29 @@ bool Replace(const std::string& path, std::string_view contents, TempFile::Kind 
 }  // namespace
 
 std::optional<std::string> ReadWholeFile(const std::string& path, std::string* err) {
+  // O_NONBLOCK: opening a FIFO must not wait for a writer; it is refused below.
+  OwnedFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  if (!fd.valid()) return Fail(err, path + ": " + ErrnoText(errno)), std::nullopt;
+  return ReadWholeDescriptor(fd.get(), path, err);
+}
+
+std::optional<std::string> ReadWholeDescriptor(int fd, const std::string& name, std::string* err) {
   try {
-    // O_NONBLOCK: opening a FIFO must not wait for a writer; it is refused below.
-    OwnedFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-    if (!fd.valid()) return Fail(err, path + ": " + ErrnoText(errno)), std::nullopt;
     struct stat st;
-    if (fstat(fd.get(), &st) != 0) return Fail(err, path + ": " + ErrnoText(errno)), std::nullopt;
-    if (S_ISDIR(st.st_mode)) return Fail(err, path + ": " + ErrnoText(EISDIR)), std::nullopt;
-    if (!S_ISREG(st.st_mode)) return Fail(err, path + ": not a regular file"), std::nullopt;
+    if (fstat(fd, &st) != 0) return Fail(err, name + ": " + ErrnoText(errno)), std::nullopt;
+    if (S_ISDIR(st.st_mode)) return Fail(err, name + ": " + ErrnoText(EISDIR)), std::nullopt;
+    if (!S_ISREG(st.st_mode)) return Fail(err, name + ": not a regular file"), std::nullopt;
     // One byte beyond the size seen lets the read loop meet the end without growing; a file
     // that grows meanwhile (or reports no size, as in /proc) grows the buffer by doubling.
     std::string buf(static_cast<std::size_t>(st.st_size) + 1, '\0');
     std::size_t len = 0;
     for (;;) {
       if (len == buf.size()) buf.resize(buf.size() * 2 + 4096);
-      ssize_t n = read(fd.get(), buf.data() + len, std::min(buf.size() - len, kMaxChunk));
+      ssize_t n = pread(fd, buf.data() + len, std::min(buf.size() - len, kMaxChunk),
+                        static_cast<off_t>(len));
       if (n < 0) {
         if (errno == EINTR) continue;
-        return Fail(err, path + ": " + ErrnoText(errno)), std::nullopt;
+        return Fail(err, name + ": " + ErrnoText(errno)), std::nullopt;
       }
       if (n == 0) break;
       len += static_cast<std::size_t>(n);
@@ -165,7 +154,7 @@ std::optional<std::string> ReadWholeFile(const std::string& path, std::string* e
     buf.resize(len);
     return buf;
   } catch (const std::exception&) {
-    return Fail(err, path + ": " + ErrnoText(ENOMEM)), std::nullopt;
+    return Fail(err, name + ": " + ErrnoText(ENOMEM)), std::nullopt;
   }
 }
 

@@ -10,6 +10,10 @@ namespace platform {
 // Reads a whole file. nullopt with a reason in *err when it cannot be read.
 std::optional<std::string> ReadWholeFile(const std::string& path, std::string* err);
 
+// Reads the whole regular file open at `fd`, from its start whatever the file offset; `name`
+// stands for it in the reason given in *err.
+std::optional<std::string> ReadWholeDescriptor(int fd, const std::string& name, std::string* err);
+
 // Reads a text file: nullopt (with a reason) when it cannot be read or is not valid UTF-8.
 std::optional<std::string> ReadTextFile(const std::string& path, std::string* err);
 

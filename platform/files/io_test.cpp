@@ -177,15 +177,20 @@ TEST_P(ReplaceFile, KeepsModeAndOwner) {
 TEST_P(ReplaceFile, NewFileTakesTheUmask) {
   Folder dir;
   std::string err;
-  mode_t old = umask(027);
-  bool ok = Replace(dir.File("fresh"), "x", &err);
-  umask(old);
-  ASSERT_TRUE(ok) << err;
-  EXPECT_EQ(Stat(dir.File("fresh")).st_mode & 07777, 0640u);
-  EXPECT_EQ(Read(dir.File("fresh")), "x");
+  const std::pair<mode_t, mode_t> cases[] = {{027, 0640}, {002, 0664}, {022, 0644}, {077, 0600}};
+  for (const auto& [mask, mode] : cases) {
+    SCOPED_TRACE(mask);
+    const std::string fresh = dir.File("fresh" + std::to_string(mask));
+    mode_t old = umask(mask);
+    bool ok = Replace(fresh, "x", &err);
+    umask(old);
+    ASSERT_TRUE(ok) << err;
+    EXPECT_EQ(Stat(fresh).st_mode & 07777, mode);
+    EXPECT_EQ(Read(fresh), "x");
+  }
   // An empty replacement is still a replacement.
-  ASSERT_TRUE(Replace(dir.File("fresh"), "", &err)) << err;
-  EXPECT_EQ(Read(dir.File("fresh")), "");
+  ASSERT_TRUE(Replace(dir.File("fresh2"), "", &err)) << err;
+  EXPECT_EQ(Read(dir.File("fresh2")), "");
 }
 
 TEST_P(ReplaceFile, SymbolicLinksStayAndTheirTargetIsReplaced) {

@@ -129,7 +129,7 @@ TempFile::Outcome TempFile::GiveName(std::string* err) {
   }
 }
 
-TempFile::Outcome TempFile::Install(std::string* err) {
+TempFile::Outcome TempFile::Install(std::string* err, const struct stat* replaced) {
   struct stat mine;
   if (fstat(fd_, &mine) != 0) return Fail(err, ErrnoText(errno)), Outcome::kFailed;
   if (temp_name_.empty()) {
@@ -143,6 +143,15 @@ TempFile::Outcome TempFile::Install(std::string* err) {
   if (fstatat(dirfd_, temp_name_.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 ||
       now.st_dev != mine.st_dev || now.st_ino != mine.st_ino)
     return Fail(err, "the temporary file was replaced"), Outcome::kFailed;
+  // The name must still denote the file that was read and locked: what took its place since
+  // (a link to a file elsewhere, another file moved in) is left as it is.
+  if (replaced != nullptr) {
+    struct stat named;
+    if (fstatat(dirfd_, name_.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
+        named.st_dev != replaced->st_dev || named.st_ino != replaced->st_ino)
+      return Fail(err, "the file was replaced or removed while it was edited; nothing was written"),
+             Outcome::kFailed;
+  }
   if (renameat(dirfd_, temp_name_.c_str(), dirfd_, name_.c_str()) != 0)
     return Fail(err, "renaming: " + ErrnoText(errno)), Outcome::kFailed;
   temp_name_.clear();  // the name is the replaced file's now

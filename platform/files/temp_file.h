@@ -43,9 +43,10 @@ class TempFile {
   // false with a reason in *err.
   bool Fill(std::string_view contents, const struct stat* like, std::string* err);
 
-  // Closes the file, names it if it has no name yet, and renames it over `name`. On failure
-  // *err holds a reason, `name` is untouched and the new file is gone.
-  Outcome Install(std::string* err);
+  // Closes the file, names it if it has no name yet, and renames it over `name`; with
+  // `replaced`, only while `name` still denotes that file (device and inode). On failure *err
+  // holds a reason, `name` is untouched and the new file is gone.
+  Outcome Install(std::string* err, const struct stat* replaced = nullptr);
 
  private:
   TempFile(int dirfd, std::string name, Kind kind)

@@ -1,0 +1,297 @@
+#include "platform/files/edited_file.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <stdio.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include "platform/files/io.h"
+
+namespace platform {
+namespace {
+
+using std::chrono::milliseconds;
+constexpr milliseconds kLongWait(20000);
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::optional<EditedFile> OpenFile(const std::string& path, std::string* err,
+                                   milliseconds wait = kLongWait,
+                                   EditedFile::Failure* failure = nullptr) {
+  EditedFile::Failure ignored;
+  return EditedFile::Open(path, wait, failure ? failure : &ignored, err);
+}
+
+class EditedFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/edited_file_test.XXXXXX";
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+    path_ = dir_ + "/conf";
+    std::ofstream(path_) << "original";
+    ASSERT_EQ(pipe2(to_parent_, O_CLOEXEC), 0);
+    ASSERT_EQ(pipe2(to_child_, O_CLOEXEC), 0);
+  }
+  void TearDown() override {
+    for (int fd : {to_parent_[0], to_parent_[1], to_child_[0], to_child_[1]}) close(fd);
+    if (child_ > 0) {
+      kill(child_, SIGKILL);
+      waitpid(child_, nullptr, 0);
+    }
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+  }
+
+  // A second process that opens the file for editing, says whether it got it ('L' or 'E'),
+  // and holds it until told to go.
+  void StartContender() {
+    child_ = fork();
+    if (child_ != 0) return;
+    std::string err;
+    auto file = OpenFile(path_, &err);
+    char c = file ? 'L' : 'E';
+    if (write(to_parent_[1], &c, 1) != 1 || read(to_child_[0], &c, 1) != 1) _exit(2);
+    _exit(0);
+  }
+  bool ContenderHasLock() {
+    pollfd p{to_parent_[0], POLLIN, 0};
+    return poll(&p, 1, 0) == 1;
+  }
+  char ContenderAnswer() {
+    char c = '?';
+    return read(to_parent_[0], &c, 1) == 1 ? c : '?';
+  }
+  int EndContender() {
+    char c = 'x';
+    EXPECT_EQ(write(to_child_[1], &c, 1), 1);
+    int status = -1;
+    waitpid(child_, &status, 0);
+    child_ = -1;
+    return status;
+  }
+  // Waits until the contender holds the file with this inode open (and so waits for its lock).
+  bool ContenderHasOpen(ino_t ino) {
+    const std::string fds = "/proc/" + std::to_string(child_) + "/fd";
+    for (int i = 0; i < 4000; ++i) {
+      std::error_code ec;
+      for (const auto& e : std::filesystem::directory_iterator(fds, ec)) {
+        struct stat st;
+        if (stat(e.path().c_str(), &st) == 0 && st.st_ino == ino) return true;
+      }
+      std::this_thread::sleep_for(milliseconds(5));
+    }
+    return false;
+  }
+  ino_t Inode() {
+    struct stat st {};
+    EXPECT_EQ(stat(path_.c_str(), &st), 0);
+    return st.st_ino;
+  }
+  std::set<std::string> Names() const {
+    std::set<std::string> out;
+    for (const auto& e : std::filesystem::directory_iterator(dir_)) out.insert(e.path().filename());
+    return out;
+  }
+
+  std::string dir_, path_;
+  int to_parent_[2] = {-1, -1}, to_child_[2] = {-1, -1};
+  pid_t child_ = -1;
+};
+
+TEST_F(EditedFileTest, SecondProcessWaitsUntilTheFirstReleases) {
+  std::string err;
+  auto file = OpenFile(path_, &err);
+  ASSERT_TRUE(file) << err;
+  EXPECT_EQ(file->Read(&err), "original");
+  StartContender();
+  ASSERT_TRUE(ContenderHasOpen(Inode()));
+  std::this_thread::sleep_for(milliseconds(50));
+  EXPECT_FALSE(ContenderHasLock());
+  // Moving the file keeps it locked.
+  std::optional<EditedFile> moved = std::move(file);
+  file.reset();
+  EXPECT_FALSE(ContenderHasLock());
+  moved.reset();
+  EXPECT_EQ(ContenderAnswer(), 'L');
+  EXPECT_EQ(EndContender(), 0);
+  EXPECT_TRUE(OpenFile(path_, &err)) << err;  // released again: at once
+}
+
+TEST_F(EditedFileTest, WaiterLocksTheFileThatReplacedTheOneItWaitedFor) {
+  std::string err;
+  auto file = OpenFile(path_, &err);
+  ASSERT_TRUE(file) << err;
+  const ino_t old_ino = Inode();
+  int old_fd = open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+  StartContender();
+  ASSERT_TRUE(ContenderHasOpen(old_ino));
+  ASSERT_TRUE(file->Replace("replaced", &err)) << err;
+  ASSERT_NE(Inode(), old_ino);
+  file.reset();
+  EXPECT_EQ(ContenderAnswer(), 'L');
+  // The contender holds the new file, not the old one.
+  int new_fd = open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+  EXPECT_EQ(flock(new_fd, LOCK_EX | LOCK_NB), -1);
+  EXPECT_EQ(errno, EWOULDBLOCK);
+  EXPECT_EQ(flock(old_fd, LOCK_EX | LOCK_NB), 0);
+  close(new_fd);
+  close(old_fd);
+  EXPECT_EQ(EndContender(), 0);
+}
+
+TEST_F(EditedFileTest, GivesUpOnALockHeldTooLong) {
+  int holder = open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_EQ(flock(holder, LOCK_SH), 0);  // a reader's lock is enough to keep us out
+  std::string err;
+  EditedFile::Failure failure;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(OpenFile(path_, &err, milliseconds(300), &failure));
+  EXPECT_GE(std::chrono::steady_clock::now() - start, milliseconds(300));
+  EXPECT_EQ(failure, EditedFile::Failure::kBusy);
+  EXPECT_EQ(err, "cannot lock " + path_ + ": the file is locked by another process");
+  close(holder);
+  EXPECT_EQ(Slurp(path_), "original");
+}
+
+TEST_F(EditedFileTest, RefusesWhatIsNoFileToEdit) {
+  ASSERT_EQ(mkfifo((dir_ + "/fifo").c_str(), 0600), 0);  // must not stall the open
+  ASSERT_EQ(mkdir((dir_ + "/sub").c_str(), 0755), 0);
+  ASSERT_EQ(symlink("loop", (dir_ + "/loop").c_str()), 0);
+  const std::pair<std::string, std::string> cases[] = {
+      {dir_ + "/missing", dir_ + "/missing: No such file or directory"},
+      {dir_ + "/nofolder/x", dir_ + "/nofolder: No such file or directory"},
+      {dir_ + "/fifo", dir_ + "/fifo: not a regular file"},
+      {dir_ + "/sub", dir_ + "/sub: not a regular file"},
+      {dir_ + "/sub/..", dir_ + "/sub/..: not a regular file"},
+      {dir_ + "/loop", dir_ + "/loop: Too many levels of symbolic links"},
+  };
+  for (const auto& [path, message] : cases) {
+    std::string err;
+    EditedFile::Failure failure;
+    EXPECT_FALSE(OpenFile(path, &err, kLongWait, &failure)) << path;
+    EXPECT_EQ(failure, EditedFile::Failure::kUnusable) << path;
+    EXPECT_EQ(err, message);
+  }
+}
+
+// Links are followed step by step to the file, which is replaced; the links stay. In a sticky
+// folder anyone may write to, only a link of ours or of the folder's owner is followed.
+TEST_F(EditedFileTest, FollowsLinksOnlyWhereTheKernelWould) {
+  if (geteuid() != 0) GTEST_SKIP() << "links of other users need root";
+  const std::string shared = dir_ + "/shared";
+  ASSERT_EQ(mkdir(shared.c_str(), 0755), 0);
+  ASSERT_EQ(chmod(shared.c_str(), 01777), 0);
+  ASSERT_EQ(chown(shared.c_str(), 4321, 4321), 0);
+  struct Case {
+    uid_t link_owner;
+    bool followed;
+  };
+  for (const Case& c : {Case{0, true}, Case{4321, true}, Case{5555, false}}) {
+    SCOPED_TRACE(c.link_owner);
+    std::ofstream(path_) << "original";
+    const std::string link = shared + "/link";
+    unlink(link.c_str());
+    ASSERT_EQ(symlink(path_.c_str(), link.c_str()), 0);
+    ASSERT_EQ(lchown(link.c_str(), c.link_owner, c.link_owner), 0);
+    std::string err;
+    auto file = OpenFile(link, &err);
+    EXPECT_EQ(file.has_value(), c.followed) << err;
+    if (file) {
+      EXPECT_EQ(file->Read(&err), "original");
+      EXPECT_TRUE(file->Replace("edited", &err)) << err;
+      EXPECT_EQ(Slurp(path_), "edited");
+    } else {
+      EXPECT_NE(err.find("is not followed"), std::string::npos) << err;
+      EXPECT_EQ(Slurp(path_), "original");
+    }
+    struct stat st;
+    ASSERT_EQ(lstat(link.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+  }
+}
+
+// Between the read and the write the name is taken by something else: a link to a file
+// elsewhere, or (renameat2 RENAME_EXCHANGE) a private file of root's. Nothing is written, the
+// file taking the name keeps its contents, and nothing is left behind.
+TEST_F(EditedFileTest, NeverWritesANameThatNoLongerDenotesTheLockedFile) {
+  const std::string victim = dir_ + "/victim";
+  const std::string secret = dir_ + "/secret";
+  struct Case {
+    const char* what;
+    std::function<void()> swap;
+    std::string now_named;  // what the name holds afterwards
+  };
+  const Case cases[] = {
+      {"link",
+       [&] {
+         ASSERT_EQ(rename(path_.c_str(), (dir_ + "/old").c_str()), 0);
+         ASSERT_EQ(symlink(victim.c_str(), path_.c_str()), 0);
+       },
+       "victim"},
+      {"exchange",
+       [&] {
+         ASSERT_EQ(renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, secret.c_str(), RENAME_EXCHANGE),
+                   0);
+       },
+       "secret"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove_all(dir_);
+    ASSERT_EQ(mkdir(dir_.c_str(), 0755), 0);
+    std::ofstream(path_) << "original";
+    std::ofstream(victim) << "victim";
+    std::ofstream(secret) << "secret";
+    ASSERT_EQ(chmod(secret.c_str(), 0600), 0);
+    std::string err;
+    auto file = OpenFile(path_, &err);
+    ASSERT_TRUE(file) << err;
+    ASSERT_EQ(file->Read(&err), "original");
+    c.swap();
+    const std::set<std::string> before = Names();
+    EXPECT_FALSE(file->Replace("edited", &err));
+    EXPECT_NE(err.find("was replaced or removed while it was edited"), std::string::npos) << err;
+    EXPECT_EQ(Slurp(path_), c.now_named);
+    EXPECT_EQ(Slurp(victim), "victim");
+    EXPECT_EQ(Names(), before) << "something was written or left behind";
+  }
+}
+
+// The file is held by descriptors: its folder renamed after it was opened changes nothing.
+TEST_F(EditedFileTest, AFolderRenamedMeanwhileChangesNothing) {
+  ASSERT_EQ(mkdir((dir_ + "/a").c_str(), 0755), 0);
+  std::ofstream(dir_ + "/a/conf") << "original";
+  std::string err;
+  auto file = OpenFile(dir_ + "/a/conf", &err);
+  ASSERT_TRUE(file) << err;
+  ASSERT_EQ(rename((dir_ + "/a").c_str(), (dir_ + "/b").c_str()), 0);
+  ASSERT_EQ(mkdir((dir_ + "/a").c_str(), 0755), 0);  // a new folder under the old name
+  EXPECT_EQ(file->Read(&err), "original");
+  EXPECT_TRUE(file->Replace("edited", &err)) << err;
+  EXPECT_EQ(Slurp(dir_ + "/b/conf"), "edited");
+  EXPECT_FALSE(std::filesystem::exists(dir_ + "/a/conf"));
+}
+
+}  // namespace
+}  // namespace platform
