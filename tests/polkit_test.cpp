@@ -17,7 +17,7 @@ using test_support::TempDir;
 
 const std::string kSandbox = std::string(TESTS_SOURCE_DIR) + "/polkit_sandbox.sh";
 const std::string kAgent = std::string(TESTS_SOURCE_DIR) + "/polkit_agent.py";
-const std::string kStandin = std::string(TESTS_SOURCE_DIR) + "/xinetd_standin.sh";
+const std::string kStandin = XINETD_STANDIN_PATH;
 const std::string kPolicy =
     std::string(TESTS_SOURCE_DIR) + "/../polkit/org.qrb.tftpcontroller.policy";
 const std::string kStarted = "xinetd start uid=0 euid=0 [-pidfile] [/var/run/xinetd.pid]\n";

@@ -4,7 +4,7 @@
 #   unshare -m -p -f --mount-proc /bin/sh xinetdtool_sandbox.sh WORK TOOL STANDIN
 #
 # A tmpfs lies over /run (and /var/run), so the machine's pid file is never read or written;
-# the stand-in (xinetd_standin.sh) lies over /usr/sbin/xinetd; every process started here
+# the stand-in STANDIN (xinetd_standin) lies over /usr/sbin/xinetd; every process started here
 # dies with this shell, the namespace's first process. Then WORK/scenario.sh runs with the
 # helpers below; what it produces lands in WORK: NAME.out, NAME.err, NAME.status per run,
 # and "record", the stand-in's record. Exit status 97: the sandbox could not be made.
@@ -71,6 +71,12 @@ settle() {
 serve() {
   /usr/sbin/xinetd -pidfile /run/xinetd.pid >/dev/null
   : >/run/sandbox/record
+}
+
+# hide_processes: /proc shows an ordinary user only its own processes (hidepid).
+hide_processes() {
+  mount -o remount,hidepid=invisible /proc 2>/dev/null || mount -o remount,hidepid=2 /proc ||
+    fail "cannot remount /proc with hidepid"
 }
 
 # alive PID: the process runs (a zombie does not).

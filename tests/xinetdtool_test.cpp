@@ -20,7 +20,7 @@ using test_support::RunResult;
 using test_support::TempDir;
 
 const std::string kSandbox = std::string(TESTS_SOURCE_DIR) + "/xinetdtool_sandbox.sh";
-const std::string kStandin = std::string(TESTS_SOURCE_DIR) + "/xinetd_standin.sh";
+const std::string kStandin = XINETD_STANDIN_PATH;
 const std::string kUsage = "Usage: /run/sandbox/xinetdtool --[start|restart|stop]\n";
 const std::string kStarted = "xinetd start uid=0 euid=0 [-pidfile] [/var/run/xinetd.pid]\n";
 const std::string kLaunching = "Launching xinetd (Morvane) ... xinetd stand-in started";
@@ -215,6 +215,11 @@ TEST(Xinetdtool, APidFileNamingNoServerCountsAsNone) {
        "serve; pid=$(cat /run/xinetd.pid); kill $pid\n"
        "settle '! alive $pid'"},
       {"another program", "keep=$(/run/sandbox/other); echo $keep >/run/xinetd.pid"},
+      // A root process named xinetd that runs another file (as a set-user-ID program started
+      // through a link named xinetd would).
+      {"another program named xinetd",
+       "mkdir /run/sandbox/fake && cp /run/sandbox/xinetd /run/sandbox/fake/xinetd\n"
+       "keep=$(/run/sandbox/fake/xinetd); echo $keep >/run/xinetd.pid"},
       {"an xinetd of another user",
        "keep=$(setpriv --reuid=65534 --regid=65534 --clear-groups /usr/sbin/xinetd)\n"
        "echo $keep >/run/xinetd.pid"},
@@ -262,6 +267,34 @@ alive $pid && echo kept >"$work/kept"
   ExpectRan(s, "stop", "Stopping xinetd (Morvane) ... Authentication failed for command /bin/kill");
   EXPECT_EQ(s.Record(), "") << "signalled the server";
   EXPECT_EQ(s.File("kept"), "kept\n");
+}
+
+// /proc mounted with hidepid: an ordinary user cannot see root's server. One that runs is not
+// started a second time; restarting and stopping it go to the privileged launch as ever (which
+// polkit, unreachable in the sandbox, refuses). A pid file naming no process counts as none.
+TEST(Xinetdtool, AServerTheUserCannotSeeIsNotStartedTwice) {
+  REQUIRE_SANDBOX();
+  Scenario s(R"sh(serve
+pid=$(cat /run/xinetd.pid)
+echo $pid >"$work/pid"
+hide_processes
+run_as_nobody start --start
+run_as_nobody restart --restart
+run_as_nobody stop --stop
+echo 32000 >/run/xinetd.pid
+run_as_nobody stale --start
+)sh");
+  ASSERT_TRUE(s.ran()) << s.Report();
+  const std::string pid = s.File("pid").substr(0, s.File("pid").size() - 1);
+  ExpectRan(s, "start",
+            "Launching xinetd (Morvane) ... not launched: /var/run/xinetd.pid names process " +
+                pid + ", which runs but cannot be inspected by this user");
+  ExpectRan(s, "restart",
+            "Restarting xinetd (Morvane) ... Authentication failed for command /bin/kill");
+  ExpectRan(s, "stop", "Stopping xinetd (Morvane) ... Authentication failed for command /bin/kill");
+  ExpectRan(s, "stale",
+            "Launching xinetd (Morvane) ... Authentication failed for command /usr/sbin/xinetd");
+  EXPECT_EQ(s.Record(), "");
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "xinetdtool/xinetd_control.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -84,9 +85,17 @@ std::optional<pid_t> ReadPidFile(const char* path) {
   return PidFromText(*text);
 }
 
-bool IsSuperServer(pid_t pid, const char* procRoot) {
+bool IsSuperServer(pid_t pid, const char* procRoot, const char* executable) {
   if (pid <= 0) return false;
   const std::string dir = std::string(procRoot) + "/" + std::to_string(pid);
+  if (geteuid() == 0) {
+    // The file it runs, not the name it was started by. (After xinetd is upgraded the running
+    // server's file is the replaced one, gone from the folder: it no longer counts.)
+    struct stat running, installed;
+    if (stat((dir + "/exe").c_str(), &running) != 0 || stat(executable, &installed) != 0 ||
+        running.st_dev != installed.st_dev || running.st_ino != installed.st_ino)
+      return false;
+  }
   std::optional<std::string> comm = ReadSmallRegularFile(dir + "/comm", 64);
   if (!comm || (*comm != "xinetd\n" && *comm != "xinetd")) return false;
   std::optional<std::string> status = ReadSmallRegularFile(dir + "/status", 64 * 1024);
@@ -98,6 +107,18 @@ bool IsSuperServer(pid_t pid, const char* procRoot) {
   // not one to signal. The first of the ids is the real user id.
   std::optional<std::string> uids = StatusField(*status, "Uid");
   return uids && uids->starts_with("0\t");
+}
+
+Server FindServer() {
+  std::optional<pid_t> pid = ReadPidFile(xinetdPidFile);
+  if (!pid) return {};
+  if (IsSuperServer(*pid)) return {ServerState::kRunning, *pid};
+  if (geteuid() == 0) return {};
+  // Alive (or refused to us, which means alive), yet its /proc entry hidden or closed to us.
+  if (kill(*pid, 0) != 0 && errno != EPERM) return {};
+  const std::string status = "/proc/" + std::to_string(*pid) + "/status";
+  if (access(status.c_str(), R_OK) == 0) return {};  // seen, and not the server
+  return {ServerState::kUninspectable, *pid};
 }
 
 }  // namespace xinetdtool
@@ -121,12 +142,19 @@ void LaunchAndLog(const char* what, const char* path, const std::vector<std::str
 }  // namespace
 
 pid_t XinetdPid() {
-  std::optional<pid_t> pid = xinetdtool::ReadPidFile(xinetdPidFile);
-  return pid && xinetdtool::IsSuperServer(*pid) ? *pid : 0;
+  return xinetdtool::FindServer().pid;
 }
 
 void StartXinetd() {
-  if (XinetdPid() != 0) return;
+  const xinetdtool::Server server = xinetdtool::FindServer();
+  if (server.state == xinetdtool::ServerState::kUninspectable) {
+    // Starting another could not do any good: two servers would fight over the ports.
+    platform::NSLog(std::string("Launching xinetd (Morvane) ... not launched: ") + xinetdPidFile +
+                    " names process " + std::to_string(server.pid) +
+                    ", which runs but cannot be inspected by this user");
+    return;
+  }
+  if (server.state == xinetdtool::ServerState::kRunning) return;
   LaunchAndLog("Launching xinetd (Morvane) ... ", xinetdExecutable, {"-pidfile", xinetdPidFile});
 }
 

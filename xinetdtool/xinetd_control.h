@@ -28,12 +28,31 @@ std::optional<pid_t> PidFromText(std::string_view text);
 std::optional<pid_t> ReadPidFile(const char* path);
 
 // True when a process `pid` runs under `procRoot` (normally "/proc"): it exists and is no
-// zombie, is named "xinetd" and has the real user id of root.
-bool IsSuperServer(pid_t pid, const char* procRoot = "/proc");
+// zombie, is named "xinetd" and has the real user id of root. Run by root, also its executable
+// must be `executable` (the same file, not merely the same name): any set-user-ID program
+// started through a link named xinetd is a root process of that name. An ordinary user cannot
+// see another user's executable, and goes by the rest.
+bool IsSuperServer(pid_t pid, const char* procRoot = "/proc",
+                   const char* executable = xinetdExecutable);
+
+// What the pid file says about the super-server.
+enum class ServerState {
+  kNone,     // no server runs (as far as anyone can tell)
+  kRunning,  // the pid file names a live super-server
+  // The pid names a process that runs but that this user may not look at (/proc mounted with
+  // hidepid, a process of root's): it may well be the server.
+  kUninspectable,
+};
+struct Server {
+  ServerState state = ServerState::kNone;
+  pid_t pid = 0;  // 0 with kNone
+};
+Server FindServer();
 
 }  // namespace xinetdtool
 
-// The pid of the running super-server, or 0 when the pid file names none.
+// The pid of the running super-server, or 0 when the pid file names none. A process this user
+// may not inspect counts as the server.
 pid_t XinetdPid();
 
 // Starts xinetd unless it runs; logs the launch.

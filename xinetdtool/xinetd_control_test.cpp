@@ -87,23 +87,41 @@ std::string Status(int uid, const char* state = "S (sleeping)") {
 
 TEST(IsSuperServer, WantsTheNameXinetdAndRoot) {
   ScratchDir proc;
-  proc.Write("77/comm", "xinetd\n");
-  proc.Write("77/status", Status(0));
-  proc.Write("78/comm", "xinetd\n");
-  proc.Write("78/status", Status(1000));
-  proc.Write("79/comm", "xinetd.old\n");
-  proc.Write("79/status", Status(0));
-  proc.Write("80/comm", "sh\n");
-  proc.Write("80/status", Status(0));
-  proc.Write("81/comm", "xinetd\n");
-  proc.Write("81/status", "Name:\txinetd\n");
-  proc.Write("82/comm", "xinetd\n");
-  proc.Write("82/status", Status(0, "Z (zombie)"));
-  std::string r = proc.Path("");
-  EXPECT_TRUE(IsSuperServer(77, r.c_str()));
-  for (pid_t pid : {78, 79, 80, 81, 82, 83, 0, -1}) {
-    EXPECT_FALSE(IsSuperServer(pid, r.c_str())) << pid;
+  const std::string installed = proc.Write("sbin/xinetd", "the server");
+  const std::string elsewhere = proc.Write("tmp/xinetd", "another program");
+  struct Case {
+    pid_t pid;
+    const char* comm;
+    std::string status;
+    std::string exe;        // what /proc/PID/exe leads to; empty: nothing
+    bool as_root, as_user;  // whether it counts when we are root, and when not
+  };
+  const Case cases[] = {
+      {77, "xinetd\n", Status(0), installed, true, true},
+      {78, "xinetd\n", Status(1000), installed, false, false},
+      {79, "xinetd.old\n", Status(0), installed, false, false},
+      {80, "sh\n", Status(0), installed, false, false},
+      {81, "xinetd\n", "Name:\txinetd\n", installed, false, false},
+      {82, "xinetd\n", Status(0, "Z (zombie)"), installed, false, false},
+      // Named xinetd, run by root, but running another file: only root can tell.
+      {84, "xinetd\n", Status(0), elsewhere, false, true},
+      {85, "xinetd\n", Status(0), "", false, true},
+  };
+  for (const Case& c : cases) {
+    const std::string dir = std::to_string(c.pid);
+    proc.Write(dir + "/comm", c.comm);
+    proc.Write(dir + "/status", c.status);
+    if (!c.exe.empty()) {
+      ASSERT_EQ(symlink(c.exe.c_str(), proc.Path(dir + "/exe").c_str()), 0);
+    }
   }
+  std::string r = proc.Path("");
+  const bool root = geteuid() == 0;
+  for (const Case& c : cases) {
+    EXPECT_EQ(IsSuperServer(c.pid, r.c_str(), installed.c_str()), root ? c.as_root : c.as_user)
+        << c.pid;
+  }
+  for (pid_t pid : {83, 0, -1}) EXPECT_FALSE(IsSuperServer(pid, r.c_str(), installed.c_str()));
 }
 
 TEST(IsSuperServer, LooksAtTheLiveProcess) {
@@ -123,7 +141,10 @@ TEST(IsSuperServer, LooksAtTheLiveProcess) {
   char c;
   ASSERT_EQ(read(ready[0], &c, 1), 1);
   close(ready[0]);
-  EXPECT_EQ(IsSuperServer(child), getuid() == 0);
+  // A root process named xinetd, but running this test's file: not the server, to root. An
+  // ordinary user sees only another user's process here, which is no server either.
+  EXPECT_FALSE(IsSuperServer(child));
+  EXPECT_EQ(IsSuperServer(child, "/proc", "/proc/self/exe"), getuid() == 0);
   kill(child, SIGKILL);
   siginfo_t info;
   ASSERT_EQ(waitid(P_PID, child, &info, WEXITED | WNOWAIT), 0);

@@ -87,5 +87,19 @@ TEST(SystemLogTest, LinesFromManyThreadsStayWhole) {
   EXPECT_EQ(count, kThreads * kLines);
 }
 
+// The ids are the process's and the writing thread's own, not the main thread's.
+TEST(SystemLogTest, ASecondThreadShowsItsOwnId) {
+  CapturedStderr captured;
+  pid_t writer = 0;
+  std::thread([&writer] {
+    writer = gettid();
+    NSLog("from a second thread");
+  }).join();
+  ASSERT_NE(writer, getpid());
+  EXPECT_NE(captured.Text().find("[" + std::to_string(getpid()) + ":" + std::to_string(writer) +
+                                 "] from a second thread\n"),
+            std::string::npos);
+}
+
 }  // namespace
 }  // namespace platform
