@@ -14,6 +14,7 @@
 #include <sys/auxv.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -76,6 +77,10 @@ int main(int argc, char* argv[]) {
   // Started through a link named after another program, we would be a root process of that
   // name to everyone who looks (a link named xinetd, for one).
   prctl(PR_SET_NAME, "launchdtool", 0, 0, 0);
+  // Interval timers survive exec: a caller's alarm would end us half way, and launchctl, whose
+  // output we read, with us.
+  const struct itimerval stopped = {};
+  for (int timer : {ITIMER_REAL, ITIMER_VIRTUAL, ITIMER_PROF}) setitimer(timer, &stopped, nullptr);
   if (!MakeStandardDescriptors()) return 1;
   const bool caller_is_root = getauxval(AT_SECURE) == 0 && getuid() == 0;
   const Caller caller = TakeCaller();

@@ -1,9 +1,10 @@
 // exec_helper [--close FD] [--broken-stdout] [--full-stdout MARK] [--ignore SIG] [--block SIG]
-//             [--no-args] PROGRAM [ARG...]
+//             [--alarm MS] [--no-args] PROGRAM [ARG...]
 //
 // Starts PROGRAM the way a careless or hostile caller might: with a standard descriptor closed,
 // with standard output a pipe nobody reads, with a signal ignored or blocked (both survive
-// exec), or with no arguments at all (not even a program name). Options may repeat.
+// exec), with an alarm set to go off MS milliseconds later (it survives exec too), or with no
+// arguments at all (not even a program name). Options may repeat.
 //
 // --full-stdout MARK: PROGRAM's standard output is a pipe already full, which this helper
 // leaves unread until the file MARK appears (at most 5 seconds), then reads to its end. It
@@ -11,6 +12,7 @@
 // not ("MARK never came"), and exits with PROGRAM's status.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -77,6 +79,12 @@ int main(int argc, char* argv[]) {
       sigemptyset(&set);
       sigaddset(&set, std::atoi(argv[++i]));
       sigprocmask(SIG_BLOCK, &set, nullptr);
+    } else if (std::strcmp(argv[i], "--alarm") == 0 && has_value) {
+      const long ms = std::atol(argv[++i]);
+      struct itimerval alarm = {};
+      alarm.it_value.tv_sec = ms / 1000;
+      alarm.it_value.tv_usec = (ms % 1000) * 1000;
+      setitimer(ITIMER_REAL, &alarm, nullptr);
     } else if (std::strcmp(argv[i], "--no-args") == 0) {
       no_args = true;
     } else {

@@ -648,6 +648,16 @@ TEST_F(LaunchdtoolSetuidTest, ACallerThatDoesNotReadCannotStallLaunchctl) {
   EXPECT_EQ(r.out, "");  // the helper read the tool's output itself
 }
 
+// An alarm the caller set before starting the tool survives exec; it must not end the tool
+// (and launchctl, whose output it reads) half way.
+TEST_F(LaunchdtoolSetuidTest, ACallersAlarmDoesNotCutTheRunShort) {
+  RunResult r =
+      AsUser({dir_.File("bin/exec_helper"), "--alarm", "100", Installed(), "list", "slow"},
+             {"PATH=/usr/bin:/bin"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, std::string(600, 'a') + std::string(424, 'b'));
+}
+
 // Started through a link named after another program, the tool still shows as itself.
 TEST_F(LaunchdtoolSetuidTest, KeepsItsOwnNameWhenStartedThroughALink) {
   const std::string link = dir_.File("xinetd");
