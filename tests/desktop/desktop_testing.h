@@ -4,7 +4,9 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -42,5 +44,29 @@ std::string InfoPlist(const std::string& body);
 // msgfmt. False when msgfmt is missing or refuses it.
 bool CompileCatalog(const std::string& folder, const std::string& language,
                     const std::string& domain, const std::string& po);
+
+}  // namespace desktop_testing
+
+namespace desktop_testing {
+
+// An X server of our own (Xvfb on a display number it finds free), stopped at destruction.
+class XServer {
+ public:
+  // nullptr with the reason in *why_not when Xvfb is missing or does not start.
+  static std::unique_ptr<XServer> Start(std::string* why_not);
+  ~XServer();
+  XServer(const XServer&) = delete;
+  XServer& operator=(const XServer&) = delete;
+  // ":N", for DISPLAY.
+  const std::string& display() const { return display_; }
+
+ private:
+  XServer(pid_t pid, std::string display) : pid_(pid), display_(std::move(display)) {}
+  pid_t pid_;
+  std::string display_;
+};
+
+// Waits up to `seconds` for `condition` to hold, checking every 20 ms.
+bool WaitFor(const std::function<bool()>& condition, double seconds = 10);
 
 }  // namespace desktop_testing

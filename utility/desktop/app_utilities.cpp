@@ -1,10 +1,16 @@
 #include "utility/desktop/app_utilities.h"
 
+#include <unistd.h>
+
 #include <cctype>
 #include <charconv>
 
+#include "platform/desktop/alert.h"
+#include "platform/desktop/application_quit.h"
 #include "platform/desktop/bundle.h"
+#include "platform/desktop/process_identity.h"
 #include "platform/desktop/user_folders.h"
+#include "utility/qrb_array.h"
 
 const char* const appFirstLaunchKey = "AppFirstLaunch";
 const char* const defaultFileCreatorKey = "DefaultFileCreator";
@@ -72,4 +78,55 @@ std::string UserLibraryPath() {
 
 std::string UserAppSupportPath() {
   return UserLibraryPath();
+}
+
+bool LaunchApp(const std::string& bundleIdentifier, platform::NSWorkspaceLaunchOptions options) {
+  std::string err;
+  if (platform::Workspace::launchAppWithBundleIdentifier(bundleIdentifier, options, &err)) {
+    return true;
+  }
+  std::string title = platform::MainBundle()->localizedStringForKey("Can't launch application", "");
+  platform::RunCriticalAlertPanel(title, bundleIdentifier);
+  return false;
+}
+
+void QuitApp(const std::string& bundleIdentifier, bool safely) {
+  if (!platform::IsDesktopEntryId(bundleIdentifier)) return;
+  if (platform::Workspace::absolutePathForAppBundleWithIdentifier(bundleIdentifier)) {
+    platform::QuitApplication(bundleIdentifier, safely);
+  }
+  sleep(1);
+}
+
+bool AppIsRunning(const std::string& bundleIdentifier) {
+  if (!platform::IsDesktopEntryId(bundleIdentifier)) return false;
+  platform::Array applications = platform::Workspace::launchedApplications();
+  return QRBArray::objectWithValueForKey(applications, platform::Value(bundleIdentifier),
+                                         platform::kApplicationBundleIdentifierKey) != nullptr;
+}
+
+bool AppIsActive(const std::string& bundleIdentifier) {
+  std::optional<platform::Dictionary> active = platform::Workspace::activeApplication();
+  if (!active) return false;
+  const platform::Value* id = active->Find(platform::kApplicationBundleIdentifierKey);
+  return id != nullptr && id->IsString() && id->string() == bundleIdentifier;
+}
+
+bool ProcessIsRunning(const std::string& bundleIdentifier, ProcessSerialNumber* psn) {
+  if (!platform::IsDesktopEntryId(bundleIdentifier)) return false;
+  ProcessSerialNumber process{kNoProcess, kNoProcess};
+  bool found = false;
+  platform::OSErr status;
+  do {
+    status = platform::GetNextProcess(&process);
+    if (status != platform::noErr) break;
+    std::optional<platform::Dictionary> info = platform::ProcessInformationCopyDictionary(
+        &process, platform::kProcessDictionaryIncludeAllInformationMask);
+    if (info) {
+      const platform::Value* id = info->Find(platform::kProcessBundleIdentifierKey);
+      found = id != nullptr && id->IsString() && id->string() == bundleIdentifier;
+    }
+  } while (status != procNotFound && !found);
+  if (found && psn != nullptr) *psn = process;
+  return found;
 }

@@ -1,0 +1,135 @@
+#include "platform/desktop/workspace.h"
+
+#include <gio/gdesktopappinfo.h>
+#include <gio/gio.h>
+#include <unistd.h>
+
+#include <map>
+#include <memory>
+
+#include "platform/desktop/process_identity.h"
+#include "platform/desktop/x_windows.h"
+
+namespace platform {
+
+namespace {
+
+struct UnrefObject {
+  void operator()(void* object) const { g_object_unref(object); }
+};
+using AppInfo = std::unique_ptr<GDesktopAppInfo, UnrefObject>;
+
+AppInfo FindEntry(std::string_view id) {
+  if (!IsDesktopEntryId(id)) return nullptr;
+  std::string file = std::string(id) + ".desktop";
+  return AppInfo(g_desktop_app_info_new(file.c_str()));
+}
+
+Dictionary ApplicationDictionary(const std::string& id, pid_t pid) {
+  Dictionary application;
+  application.Set(kApplicationBundleIdentifierKey, id);
+  std::string name = id;
+  std::optional<std::string> path;
+  if (AppInfo entry = FindEntry(id)) {
+    if (const char* entry_name = g_app_info_get_name(G_APP_INFO(entry.get()))) name = entry_name;
+    if (const char* file = g_desktop_app_info_get_filename(entry.get())) path = file;
+  }
+  application.Set(kApplicationNameKey, std::move(name));
+  if (path) application.Set(kApplicationPathKey, std::move(*path));
+  if (pid > 0) application.Set(kApplicationProcessIdentifierKey, Integer::FromSigned(pid));
+  return application;
+}
+
+// The pid of an X client's window is only meaningful when the client runs on this machine.
+bool RunsHere(XConnection& x, xcb_window_t window) {
+  std::optional<std::string> machine = x.Text(window, XCB_ATOM_WM_CLIENT_MACHINE);
+  if (!machine) return true;
+  char host[256] = {};
+  return gethostname(host, sizeof host - 1) == 0 && *machine == host;
+}
+
+}  // namespace
+
+bool Workspace::launchAppWithBundleIdentifier(std::string_view id,
+                                              NSWorkspaceLaunchOptions /*options*/,
+                                              std::string* err) {
+  if (!IsDesktopEntryId(id)) {
+    *err = "\"" + std::string(id) + "\" is no application ID";
+    return false;
+  }
+  AppInfo entry = FindEntry(id);
+  if (!entry) {
+    *err = "no application " + std::string(id) + " is installed";
+    return false;
+  }
+  GAppLaunchContext* context = g_app_launch_context_new();
+  GError* error = nullptr;
+  bool launched = g_app_info_launch(G_APP_INFO(entry.get()), nullptr, context, &error);
+  g_object_unref(context);
+  if (!launched) {
+    *err = error ? error->message : "the launch failed";
+    if (error) g_error_free(error);
+  }
+  return launched;
+}
+
+std::optional<std::string> Workspace::absolutePathForAppBundleWithIdentifier(std::string_view id) {
+  AppInfo entry = FindEntry(id);
+  if (!entry) return std::nullopt;
+  const char* file = g_desktop_app_info_get_filename(entry.get());
+  if (file == nullptr) return std::nullopt;
+  return std::string(file);
+}
+
+Array Workspace::launchedApplications() {
+  std::vector<std::pair<std::string, pid_t>> found;  // in order of their lowest pids
+  std::map<std::string, bool, std::less<>> seen;
+  ProcessSerialNumber psn{kNoProcess, kNoProcess};
+  while (GetNextProcess(&psn) == noErr) {
+    std::optional<Dictionary> info =
+        ProcessInformationCopyDictionary(&psn, kProcessDictionaryIncludeAllInformationMask);
+    const Value* id = info ? info->Find(kProcessBundleIdentifierKey) : nullptr;
+    if (id == nullptr || !id->IsString() || !seen.emplace(id->string(), true).second) continue;
+    found.emplace_back(id->string(), static_cast<pid_t>(psn.lowLongOfPSN));
+  }
+  Array applications;
+  for (const auto& [id, pid] : found) applications.emplace_back(ApplicationDictionary(id, pid));
+  return applications;
+}
+
+std::optional<Dictionary> Workspace::activeApplication() {
+  std::unique_ptr<XConnection> x = XConnection::Open();
+  if (!x) return std::nullopt;
+  std::optional<ActiveWindow> active = FindActiveWindow(*x);
+  if (!active) return std::nullopt;
+  if (active->pid && !RunsHere(*x, active->window)) active->pid.reset();
+  if (active->pid) {
+    OwnedFd dir = OpenProcessFolder(*active->pid);
+    if (dir.valid()) {
+      if (std::optional<std::string> id = ProcessApplicationId(dir.get(), *active->pid)) {
+        return ApplicationDictionary(*id, *active->pid);
+      }
+    }
+  }
+  if (active->application_id) {
+    std::string id = *active->application_id;
+    if (id.ends_with(".desktop")) id.resize(id.size() - 8);
+    if (IsDesktopEntryId(id)) return ApplicationDictionary(id, active->pid.value_or(0));
+  }
+  return std::nullopt;
+}
+
+std::vector<ProcessSerialNumber> Workspace::processesOfApplication(std::string_view id) {
+  std::vector<ProcessSerialNumber> processes;
+  if (!IsDesktopEntryId(id)) return processes;
+  ProcessSerialNumber psn{kNoProcess, kNoProcess};
+  while (GetNextProcess(&psn) == noErr) {
+    std::optional<Dictionary> info =
+        ProcessInformationCopyDictionary(&psn, kProcessDictionaryIncludeAllInformationMask);
+    const Value* found = info ? info->Find(kProcessBundleIdentifierKey) : nullptr;
+    if (found != nullptr && found->IsString() && found->string() == id) processes.push_back(psn);
+  }
+  return processes;
+}
+
+}  // namespace platform
