@@ -8,13 +8,19 @@
 # network are never touched; when the script ends, every process it started dies with the
 # namespace. Needs root; as an ordinary user it shows what it can.
 #
-# QRB_BUILD_DIR: the build folder holding configtool/configtool and xinetdtool/xinetdtool.
+# QRB_BUILD_DIR: the build folder holding configtool/configtool and xinetdtool/xinetdtool;
+# or QRB_SBIN_DIR: the folder the programs are installed in (/usr/sbin for the package).
 # Exit status 0 when every step did what it should.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-build=${QRB_BUILD_DIR:-$top/build/release}
-configtool=$build/configtool/configtool
-xinetdtool=$build/xinetdtool/xinetdtool
+if [ -n "${QRB_SBIN_DIR:-}" ]; then
+  configtool=$QRB_SBIN_DIR/configtool
+  xinetdtool=$QRB_SBIN_DIR/xinetdtool
+else
+  build=${QRB_BUILD_DIR:-$top/build/release}
+  configtool=$build/configtool/configtool
+  xinetdtool=$build/xinetdtool/xinetdtool
+fi
 port=6969
 service_file=/etc/xinetd.d/tftp
 
@@ -193,7 +199,7 @@ if [ "${1:-}" = --inside ]; then
 fi
 
 for program in "$configtool" "$xinetdtool"; do
-  [ -x "$program" ] || fail "$program is not built (set QRB_BUILD_DIR)"
+  [ -x "$program" ] || fail "$program is not built (set QRB_BUILD_DIR or QRB_SBIN_DIR)"
 done
 if [ "$(id -u)" -ne 0 ]; then
   outside_as_user

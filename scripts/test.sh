@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds and runs every test twice (a normal build and one with
-# AddressSanitizer and UndefinedBehaviorSanitizer), then runs each fuzz target for a while.
+# AddressSanitizer and UndefinedBehaviorSanitizer), builds the Debian packages and tests them
+# (tests/package_test.sh), then runs each fuzz target for a while.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 fuzz_seconds=${FUZZ_SECONDS:-60}
@@ -13,6 +14,10 @@ for flavour in release asan; do
   echo "== $flavour tests"
   (cd "$top/build/$flavour" && ctest --output-on-failure -j2 --timeout 600)
 done
+
+echo "== Debian packages"
+"$top/scripts/package.sh"
+"$top/tests/package_test.sh" "$top/build/package"
 
 if [ "$fuzz_seconds" -gt 0 ]; then
   echo "== fuzz targets, ${fuzz_seconds}s each"

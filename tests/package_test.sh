@@ -1,0 +1,155 @@
+#!/usr/bin/env bash
+# The Debian packages as an administrator meets them: tests/package_test.sh [DEB_FOLDER]
+# (default build/package, where scripts/package.sh puts them).
+#
+# 1. lintian reports no error; the programs, their modes and the manual pages are in the package.
+# 2. Inside private mount and pid namespaces, /usr, /etc and /var get a writable layer of their
+#    own (overlayfs over the machine's, the changes in a tmpfs), so the machine's system is
+#    never touched: `apt-get install ./...deb` installs both packages, the real-service demo
+#    runs against the installed programs, a small program is built against the development
+#    package, and `apt-get purge` removes them; then no file of theirs, and nothing new in
+#    /usr or /etc, may be left.
+# Needs root; skipped otherwise. Exit status 0 when every check held.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+main=qrb-tftp-controller
+dev=libqrb-desktop-dev
+
+fail() {
+  echo "FAILED: $*" >&2
+  exit 1
+}
+
+inside() {
+  local debs=$1 layer=$2
+  [ "$$" -eq 1 ] || fail "not inside private namespaces"
+  mount --make-rprivate /
+  mount -t tmpfs -o mode=0755 package-test "$layer"
+  local tree
+  for tree in usr etc var; do
+    mkdir -p "$layer/lower/$tree" "$layer/upper/$tree" "$layer/work/$tree"
+    mount --bind "/$tree" "$layer/lower/$tree"
+    mount -t overlay -o "lowerdir=$layer/lower/$tree,upperdir=$layer/upper/$tree,workdir=$layer/work/$tree" \
+      "package-test-$tree" "/$tree"
+  done
+  echo "Private namespaces: /usr, /etc and /var are layers of our own."
+
+  echo "== apt-get install"
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
+    "$debs"/${main}_*.deb "$debs"/${dev}_*.deb >"$layer/install.log" 2>&1 ||
+    { cat "$layer/install.log"; fail "apt-get install"; }
+  local p
+  for p in $main $dev; do
+    [ "$(dpkg-query -W -f='${db:Status-Abbrev}' $p)" = "ii " ] || fail "$p is not installed"
+  done
+  [ "$(stat -c '%a %U %G' /usr/sbin/launchdtool)" = "4755 root root" ] ||
+    fail "launchdtool is $(stat -c '%a %U %G' /usr/sbin/launchdtool)"
+  for p in configtool xinetdtool; do
+    [ "$(stat -c '%a %U %G' /usr/sbin/$p)" = "755 root root" ] || fail "/usr/sbin/$p"
+    [ -f /usr/share/man/man8/$p.8.gz ] || fail "no manual page for $p"
+  done
+  [ -f /usr/share/man/man8/launchdtool.8.gz ] || fail "no manual page for launchdtool"
+  xmllint --noout --dtdvalid /usr/share/polkit-1/policyconfig-1.dtd \
+    /usr/share/polkit-1/actions/org.qrb.tftpcontroller.policy || fail "the policy file"
+  echo "installed: programs in /usr/sbin (launchdtool 4755 root), manual pages, polkit policy"
+
+  echo "== the real service, with the installed programs"
+  QRB_SBIN_DIR=/usr/sbin "$top/scripts/demo-service.sh" >"$layer/demo.log" 2>&1 ||
+    { cat "$layer/demo.log"; fail "the demo with the installed programs"; }
+  grep -q "The real service did what it should at every step." "$layer/demo.log" ||
+    fail "the demo did not finish"
+  grep -F '$ timeout 30 /usr/sbin/xinetdtool --start' "$layer/demo.log" >/dev/null &&
+    grep -F '$ /usr/sbin/configtool /etc/xinetd.d/tftp disable no yes' "$layer/demo.log" >/dev/null ||
+    fail "the demo did not run the installed programs"
+  echo "the demo ran the installed configtool and xinetdtool on the real service"
+
+  echo "== a program built against the development package"
+  local build=$layer/consumer
+  mkdir "$build"
+  cat >"$build/main.cpp" <<'EOF'
+#include <cstdio>
+
+#include "utility/desktop/app_utilities.h"
+#include "utility/qrb_shell_command.h"
+
+int main() {
+  auto runner = QRBShellCommand::Create();
+  platform::Dictionary r = runner->launch("/bin/echo", {"linked"});
+  std::printf("%s%s %g\n", r.StringFor(commandOutputKey)->c_str(), appFirstLaunchKey,
+              AppVersion());
+  return 0;
+}
+EOF
+  # shellcheck disable=SC2046  # pkg-config gives words
+  g++ -std=c++20 -o "$build/consumer" "$build/main.cpp" $(pkg-config --cflags --libs qrb-desktop) \
+    >"$build/log" 2>&1 || { cat "$build/log"; fail "building against qrb-desktop"; }
+  [ "$("$build/consumer")" = "$(printf 'linked\nAppFirstLaunch 0')" ] || fail "the consumer's output"
+  [ -n "$(find /usr/share/qrb-desktop -name '*.po' -o -path '*/Resources/*')" ] ||
+    fail "no resources or catalogs in /usr/share/qrb-desktop"
+  echo "built and ran a program with pkg-config qrb-desktop"
+
+  echo "== apt-get purge"
+  DEBIAN_FRONTEND=noninteractive apt-get purge -y -q $main $dev >"$layer/purge.log" 2>&1 ||
+    { cat "$layer/purge.log"; fail "apt-get purge"; }
+  for p in $main $dev; do
+    case "$(dpkg-query -W -f='${db:Status-Abbrev}' $p 2>/dev/null || true)" in
+      "" | "un "* | "pn "*) ;;
+      *) fail "$p is still known to dpkg: $(dpkg-query -W -f='${db:Status-Abbrev}' $p)" ;;
+    esac
+  done
+  # No file of the packages' is left, nor anything else new in /usr or /etc.
+  local left
+  left=$(for p in "$debs"/${main}_*.deb "$debs"/${dev}_*.deb; do dpkg-deb --fsys-tarfile "$p" | tar -t; done |
+    sed 's|^\./|/|' | while read -r path; do
+      [ "$path" != / ] && [ -e "$path" ] && [ ! -d "$path" ] && echo "$path"
+    done || true)
+  [ -z "$left" ] || fail "left behind: $left"
+  for tree in usr etc; do
+    left=$(cd "$layer/upper/$tree" && find . -mindepth 1 |
+      while read -r path; do
+        # A folder of the machine's that only changed and changed back stays as a copy.
+        if [ -d "$path" ] && [ ! -L "$path" ] && [ -d "$layer/lower/$tree/$path" ]; then continue; fi
+        echo "/$tree/${path#./}"
+      done)
+    [ -z "$left" ] || fail "left behind in /$tree: $left"
+  done
+  left=$(cd "$layer/upper/var" && find . -path ./log -prune -o -name "*qrb*" -print)
+  [ -z "$left" ] || fail "left behind in /var: $left"
+  echo "purged: nothing of the packages is left"
+  echo
+  echo "The packages installed, served and went away cleanly."
+}
+
+if [ "${1:-}" = --inside ]; then
+  inside "$2" "$3"
+  exit 0
+fi
+
+debs=$(cd "${1:-$top/build/package}" && pwd)
+ls "$debs"/${main}_*.deb "$debs"/${dev}_*.deb >/dev/null 2>&1 ||
+  fail "no packages in $debs (scripts/package.sh builds them)"
+
+echo "== lintian"
+lintian --fail-on error "$debs"/${main}_*.deb "$debs"/${dev}_*.deb ||
+  fail "lintian reports errors"
+echo "lintian: no errors"
+
+echo "== contents"
+listing=$(dpkg-deb -c "$debs"/${main}_*.deb)
+for want in '-rwsr-xr-x root/root .* ./usr/sbin/launchdtool$' '-rwxr-xr-x root/root .* ./usr/sbin/configtool$' \
+  '-rwxr-xr-x root/root .* ./usr/sbin/xinetdtool$' ' ./usr/share/man/man8/xinetdtool.8.gz$' \
+  ' ./usr/share/polkit-1/actions/org.qrb.tftpcontroller.policy$'; do
+  grep -q -- "$want" <<<"$listing" || fail "$main lacks $want"
+done
+echo "$main holds the programs (launchdtool -rwsr-xr-x root), manual pages and policy"
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "skipped installing: needs root (private namespaces, apt-get)"
+  exit 0
+fi
+for tool in unshare apt-get dpkg-deb xmllint g++ pkg-config; do
+  command -v "$tool" >/dev/null || fail "$tool is missing (scripts/install-deps.sh installs it)"
+done
+layer=$(mktemp -d)
+trap 'rmdir "$layer" 2>/dev/null || true' EXIT
+timeout -k 5 600 unshare --mount --pid --fork --kill-child --mount-proc bash "$0" --inside "$debs" "$layer"
