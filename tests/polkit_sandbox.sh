@@ -52,12 +52,12 @@ done
 for user in qrbyes qrbno qrbask; do
   ! grep -q "^$user:" /etc/passwd || fail "the machine has a user $user already"
 done
-uid=61001
+uid=61000
 for user in qrbyes qrbno qrbask; do
-  ! getent passwd $uid >/dev/null && ! getent group $uid >/dev/null || fail "uid $uid is taken"
+  uid=$((uid + 1))
+  while getent passwd $uid >/dev/null || getent group $uid >/dev/null; do uid=$((uid + 1)); done
   echo "$user:x:$uid:$uid:sandbox user:/nonexistent:/bin/sh" >>$box/etc/passwd
   echo "$user:x:$uid:" >>$box/etc/group
-  uid=$((uid + 1))
 done
 echo 'qrbyes:!:19000:0:99999:7:::' >>$box/etc/shadow
 echo 'qrbno:!:19000:0:99999:7:::' >>$box/etc/shadow
@@ -66,7 +66,7 @@ echo 'qrbask:$6$qrbsandbox$ZIbzZiKanhp2ZcrO9qGL8PqgLOHIR5YR6hkC.NTjX9kz0ljoyq9/p
 for f in passwd group shadow; do
   mount --bind $box/etc/$f /etc/$f || fail "cannot lay the copy over /etc/$f"
 done
-[ "$(id -u qrbask 2>/dev/null)" = 61003 ] || fail "the test users are not seen"
+[ "$(id -u qrbask 2>/dev/null)" = "$uid" ] || fail "the test users are not seen"
 
 # The machine's actions and ours; our rules only (the distribution's own rules still apply).
 cp /usr/share/polkit-1/actions/* $box/actions/ 2>/dev/null
