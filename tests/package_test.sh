@@ -67,23 +67,30 @@ inside() {
   local build=$layer/consumer
   mkdir "$build"
   cat >"$build/main.cpp" <<'EOF'
+#include <QApplication>
+#include <QComboBox>
 #include <cstdio>
 
 #include "utility/desktop/app_utilities.h"
+#include "utility/desktop/qrb_popup_button.h"
 #include "utility/qrb_shell_command.h"
 
-int main() {
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  QComboBox button;
+  QRBPopupButton::replaceItemsWithTitles(button, {"one", "two"});
   auto runner = QRBShellCommand::Create();
   platform::Dictionary r = runner->launch("/bin/echo", {"linked"});
-  std::printf("%s%s %g\n", r.StringFor(commandOutputKey)->c_str(), appFirstLaunchKey,
-              AppVersion());
+  std::printf("%s%s %g %d\n", r.StringFor(commandOutputKey)->c_str(), appFirstLaunchKey,
+              AppVersion(), button.count());
   return 0;
 }
 EOF
+  # Qt's headers want position-independent code, which their pkg-config files leave out.
   # shellcheck disable=SC2046  # pkg-config gives words
-  g++ -std=c++20 -o "$build/consumer" "$build/main.cpp" $(pkg-config --cflags --libs qrb-desktop) \
+  g++ -std=c++20 -fPIC -o "$build/consumer" "$build/main.cpp" $(pkg-config --cflags --libs qrb-desktop) \
     >"$build/log" 2>&1 || { cat "$build/log"; fail "building against qrb-desktop"; }
-  [ "$("$build/consumer")" = "$(printf 'linked\nAppFirstLaunch 0')" ] || fail "the consumer's output"
+  [ "$(QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=$build "$build/consumer" 2>/dev/null)" = "$(printf 'linked\nAppFirstLaunch 0 2')" ] || fail "the consumer's output"
   [ -n "$(find /usr/share/qrb-desktop -name '*.po' -o -path '*/Resources/*')" ] ||
     fail "no resources or catalogs in /usr/share/qrb-desktop"
   echo "built and ran a program with pkg-config qrb-desktop"
