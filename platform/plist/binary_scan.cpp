@@ -7,6 +7,7 @@
 #include "platform/plist/scalar_text.h"
 #include "platform/plist/scan.h"
 #include "platform/plist/xml_text.h"
+#include "platform/text/utf8.h"
 
 namespace platform::plist_scan {
 
@@ -152,9 +153,19 @@ bool BinaryScanner::String(std::uint64_t object, bool as_key) {
   if (!Expand(count)) return false;
   std::uint64_t utf8_size = 0;
   if (!utf16) {
-    for (std::uint64_t i = 0; i < count; ++i) {
-      auto c = static_cast<unsigned char>(in_[body + i]);
-      if (c < 0x20 && !plist_text::IsXmlChar(c)) return NotXml(c);
+    // The reader takes the bytes of an "ASCII" string as they stand, so bytes above ASCII are
+    // UTF-8 to everything after it: what they encode must suit XML too (U+FFFE, U+FFFF). Bytes
+    // that are not UTF-8 at all are refused once the string is read.
+    const std::string_view text = in_.substr(body, count);
+    for (std::size_t i = 0; i < text.size();) {
+      auto c = static_cast<unsigned char>(text[i]);
+      if (c < 0x80) {
+        if (c < 0x20 && !plist_text::IsXmlChar(c)) return NotXml(c);
+        ++i;
+        continue;
+      }
+      const char32_t decoded = NextUtf8(text, &i);
+      if (!plist_text::IsXmlChar(decoded)) return NotXml(decoded);
     }
     utf8_size = count;
   } else {

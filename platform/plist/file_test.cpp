@@ -334,6 +334,11 @@ TEST(PlistFile, HostileBinaryFilesAreRefused) {
   EXPECT_NE(Refused(one(Bplist::Utf16(u"\x1F"))).find("U+001F"), std::string::npos);
   EXPECT_NE(Refused(one(Bplist::Utf16(u"\uFFFE"))).find("U+FFFE"), std::string::npos);
   EXPECT_NE(Refused(one(Bplist::Utf16(u"a\uFFFF"))).find("U+FFFF"), std::string::npos);
+  // An "ASCII" string whose bytes above ASCII are the UTF-8 of a character XML cannot carry.
+  EXPECT_NE(Refused(one(Bplist::Ascii("a\xEF\xBF\xBF"))).find("U+FFFF"), std::string::npos);
+  EXPECT_NE(Refused(one(Bplist::Ascii("\xC2\x80\xEF\xBF\xBE"))).find("U+FFFE"), std::string::npos);
+  EXPECT_NE(Refused(one(Bplist::Ascii("a\xFF"))).find("not valid UTF-8"), std::string::npos);
+  EXPECT_EQ(Parsed(one(Bplist::Ascii("caf\xC3\xA9"))), Value(Array{"caf\xC3\xA9"}));
   Bplist control_key;
   control_key.Add(Bplist::Dict({{1, 2}}));
   control_key.Add(Bplist::Ascii("k\x08"));
