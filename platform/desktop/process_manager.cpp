@@ -33,6 +33,19 @@ const OwnedFd& ProcFolder() {
   return proc;
 }
 
+// A stat file read in one call (the kernel makes it whole at each read) and parsed.
+std::optional<ProcessStat> ReadStatFile(int dir, const char* path) {
+  OwnedFd fd(openat(dir, path, O_RDONLY | O_CLOEXEC));
+  if (!fd.valid()) return std::nullopt;
+  char buffer[2048];
+  ssize_t n;
+  do {
+    n = read(fd.get(), buffer, sizeof buffer);
+  } while (n < 0 && errno == EINTR);
+  if (n <= 0) return std::nullopt;
+  return ParseProcessStat(std::string_view(buffer, static_cast<std::size_t>(n)));
+}
+
 // /proc/PID/stat of a live process of the calling user, read by name: the walk's fast path.
 // What is read of the process afterwards is read through its folder, opened then and checked
 // against this start time.
@@ -45,16 +58,7 @@ std::optional<ProcessStat> OwnLiveProcessStatOfPid(pid_t pid) {
     return std::nullopt;
   }
   memcpy(end, "/stat", 6);
-  OwnedFd fd(openat(ProcFolder().get(), path, O_RDONLY | O_CLOEXEC));
-  if (!fd.valid()) return std::nullopt;
-  char buffer[2048];
-  ssize_t n;
-  do {
-    n = read(fd.get(), buffer, sizeof buffer);
-  } while (n < 0 && errno == EINTR);
-  if (n <= 0) return std::nullopt;
-  std::optional<ProcessStat> stat =
-      ParseProcessStat(std::string_view(buffer, static_cast<std::size_t>(n)));
+  std::optional<ProcessStat> stat = ReadStatFile(ProcFolder().get(), path);
   if (!stat || stat->state == 'Z' || stat->state == 'X' || stat->state == 'x') {
     return std::nullopt;
   }
@@ -140,15 +144,7 @@ std::optional<ProcessStat> ParseProcessStat(std::string_view stat) {
 }
 
 std::optional<ProcessStat> ReadProcessStat(int pid_dir) {
-  OwnedFd fd(openat(pid_dir, "stat", O_RDONLY | O_CLOEXEC));
-  if (!fd.valid()) return std::nullopt;
-  char buffer[2048];
-  ssize_t n;
-  do {
-    n = read(fd.get(), buffer, sizeof buffer);
-  } while (n < 0 && errno == EINTR);
-  if (n <= 0) return std::nullopt;
-  return ParseProcessStat(std::string_view(buffer, static_cast<std::size_t>(n)));
+  return ReadStatFile(pid_dir, "stat");
 }
 
 OSErr GetNextProcess(ProcessSerialNumber* psn) {
