@@ -32,6 +32,7 @@ if [ "$fuzz_seconds" -gt 0 ]; then
     echo "-- $name"
     log="$top/build/fuzz/$name.log"
     if ! "$target" -max_total_time="$fuzz_seconds" -rss_limit_mb=4096 -print_final_stats=1 \
+      -artifact_prefix="$top/build/fuzz/" \
       "$corpus" ${seeds:+"$seeds"} >"$log" 2>&1; then
       tail -n 60 "$log"
       echo "$name found a fault" >&2
