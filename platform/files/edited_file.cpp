@@ -19,8 +19,6 @@ namespace platform {
 
 namespace {
 
-// Symbolic links followed before giving up, as the kernel does.
-constexpr int kMaxSymlinkHops = 40;
 // Replacements seen in a row while waiting before giving up: a file renamed over this often is
 // being fought over, not edited.
 constexpr int kMaxRelocks = 1000;
@@ -68,54 +66,41 @@ std::optional<EditedFile> EditedFile::Open(const std::string& path,
   // than followed by the kernel, so that what is opened is what was looked at.
   EditedFile file;
   file.path_ = path;
-  std::string current = path;  // relative to `base`
-  std::string shown = path;    // the same place, for messages
-  int base = AT_FDCWD;
-  OwnedFd base_holder;
+  PathWalk walk(path);
   for (int hops = 0;; ++hops) {
-    auto [folder, name] = SplitPath(current);
+    auto [folder, name] = SplitPath(walk.current);
     if (name.empty() || name == "." || name == "..")
-      return unusable(shown + ": not a regular file");
-    OwnedFd dir(openat(base, folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!dir.valid()) return unusable(SplitPath(shown).first + ": " + ErrnoText(errno));
+      return unusable(walk.shown + ": not a regular file");
+    OwnedFd dir(openat(walk.base, folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dir.valid()) return unusable(SplitPath(walk.shown).first + ": " + ErrnoText(errno));
     struct stat st;
     if (fstatat(dir.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
-      return unusable(shown + ": " + ErrnoText(errno));
+      return unusable(walk.shown + ": " + ErrnoText(errno));
     if (S_ISLNK(st.st_mode)) {
       if (hops >= kMaxSymlinkHops) return unusable(path + ": " + ErrnoText(ELOOP));
       struct stat folder_st;
-      if (fstat(dir.get(), &folder_st) != 0) return unusable(shown + ": " + ErrnoText(errno));
+      if (fstat(dir.get(), &folder_st) != 0) return unusable(walk.shown + ": " + ErrnoText(errno));
       if (!MayFollow(folder_st, st))
-        return unusable(shown +
+        return unusable(walk.shown +
                         ": a symbolic link in a sticky folder anyone may write to, owned neither "
                         "by us nor by the folder's owner, is not followed");
-      std::string link = ReadLinkAt(dir.get(), name);
-      if (link.empty()) return unusable(shown + ": " + ErrnoText(errno));
-      // A relative target is resolved from the folder that holds the link.
-      if (link[0] == '/') {
-        base = AT_FDCWD;
-        shown = link;
-      } else {
-        shown = SplitPath(shown).first + "/" + link;
-        base_holder = std::move(dir);
-        base = base_holder.get();
-      }
-      current = std::move(link);
+      if (!walk.FollowLink(std::move(dir), name))
+        return unusable(walk.shown + ": " + ErrnoText(errno));
       continue;
     }
     // Looked at before it is opened: opening a device can have effects of its own.
-    if (!S_ISREG(st.st_mode)) return unusable(shown + ": not a regular file");
+    if (!S_ISREG(st.st_mode)) return unusable(walk.shown + ": not a regular file");
     OwnedFd fd(openat(dir.get(), name.c_str(), kOpenFlags));
     if (!fd.valid()) {
       if (errno == ELOOP) continue;  // it became a link since: look again
-      return unusable(shown + ": " + ErrnoText(errno));
+      return unusable(walk.shown + ": " + ErrnoText(errno));
     }
-    if (fstat(fd.get(), &file.st_) != 0) return unusable(shown + ": " + ErrnoText(errno));
-    if (!S_ISREG(file.st_.st_mode)) return unusable(shown + ": not a regular file");
+    if (fstat(fd.get(), &file.st_) != 0) return unusable(walk.shown + ": " + ErrnoText(errno));
+    if (!S_ISREG(file.st_.st_mode)) return unusable(walk.shown + ": not a regular file");
     file.dir_ = std::move(dir);
     file.name_ = std::move(name);
     file.fd_ = std::move(fd);
-    file.shown_ = std::move(shown);
+    file.shown_ = std::move(walk.shown);
     break;
   }
 

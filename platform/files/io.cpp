@@ -23,8 +23,6 @@ namespace {
 
 // The most one read(2) is asked to move; the kernel moves at most ~2 GiB anyway.
 constexpr std::size_t kMaxChunk = std::size_t{1} << 30;
-// Symbolic links followed before giving up, as the kernel does.
-constexpr int kMaxSymlinkHops = 40;
 
 bool Fail(std::string* err, const std::string& text) {
   if (err != nullptr) *err = text;
@@ -44,44 +42,30 @@ struct Target {
 // Opens the folder of `path` and follows symbolic links to the file they finally name.
 // Returns an error text, empty on success.
 std::string ResolveTarget(const std::string& path, Target* t) {
-  std::string current = path;  // relative to `base`
-  std::string shown = path;    // the same place, for messages
-  int base = AT_FDCWD;
-  OwnedFd base_holder;
+  PathWalk walk(path);
   if (path.empty()) return ErrnoText(ENOENT);
   for (int hops = 0;; ++hops) {
-    auto [dir, name] = SplitPath(current);
-    if (name.empty() || name == "." || name == "..") return shown + ": " + ErrnoText(EISDIR);
-    OwnedFd dirfd(openat(base, dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!dirfd.valid()) return SplitPath(shown).first + ": " + ErrnoText(errno);
+    auto [dir, name] = SplitPath(walk.current);
+    if (name.empty() || name == "." || name == "..") return walk.shown + ": " + ErrnoText(EISDIR);
+    OwnedFd dirfd(openat(walk.base, dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dirfd.valid()) return SplitPath(walk.shown).first + ": " + ErrnoText(errno);
     struct stat st;
     if (fstatat(dirfd.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-      if (errno != ENOENT) return shown + ": " + ErrnoText(errno);
+      if (errno != ENOENT) return walk.shown + ": " + ErrnoText(errno);
       t->exists = false;
     } else if (S_ISLNK(st.st_mode)) {
       if (hops >= kMaxSymlinkHops) return path + ": " + ErrnoText(ELOOP);
-      std::string link = ReadLinkAt(dirfd.get(), name);
-      if (link.empty()) return shown + ": " + ErrnoText(errno);
-      // A relative target is resolved from the folder that holds the link.
-      if (link[0] == '/') {
-        base = AT_FDCWD;
-        shown = link;
-      } else {
-        shown = SplitPath(shown).first + "/" + link;
-        base_holder = std::move(dirfd);
-        base = base_holder.get();
-      }
-      current = std::move(link);
+      if (!walk.FollowLink(std::move(dirfd), name)) return walk.shown + ": " + ErrnoText(errno);
       continue;
     } else if (!S_ISREG(st.st_mode)) {
-      return shown + ": not a regular file";
+      return walk.shown + ": not a regular file";
     } else {
       t->exists = true;
       t->st = st;
     }
     t->dir = std::move(dirfd);
     t->name = name;
-    t->shown = shown;
+    t->shown = walk.shown;
     return {};
   }
 }

@@ -7,6 +7,8 @@
 #include <string>
 #include <utility>
 
+#include "platform/files/owned_fd.h"
+
 namespace platform {
 
 // The folder part and the last component of a path ("a/b" -> "a", "b"; "b" -> ".", "b";
@@ -27,5 +29,37 @@ inline std::string ReadLinkAt(int dirfd, const std::string& name) {
     buf.resize(buf.size() * 2);
   }
 }
+
+// Symbolic links followed before giving up, as the kernel does.
+constexpr int kMaxSymlinkHops = 40;
+
+// Where a walk along a path stands: the rest of the path, relative to the folder `base` (the
+// working folder at first), and the same place as a message names it.
+struct PathWalk {
+  explicit PathWalk(const std::string& path) : current(path), shown(path) {}
+
+  // Goes on at the target of the symbolic link `name` in the open folder `dir`: from the root
+  // for an absolute target, else from that folder, which the walk then keeps open. False, with
+  // errno set, when the link cannot be read.
+  bool FollowLink(OwnedFd dir, const std::string& name) {
+    std::string link = ReadLinkAt(dir.get(), name);
+    if (link.empty()) return false;
+    if (link[0] == '/') {
+      base = AT_FDCWD;
+      shown = link;
+    } else {
+      shown = SplitPath(shown).first + "/" + link;
+      base_holder = std::move(dir);
+      base = base_holder.get();
+    }
+    current = std::move(link);
+    return true;
+  }
+
+  std::string current;
+  std::string shown;
+  int base = AT_FDCWD;
+  OwnedFd base_holder;
+};
 
 }  // namespace platform
