@@ -1,7 +1,8 @@
-// For unit tests: runs a piece of a test as the unprivileged user "nobody".
+// For unit tests: runs a piece of a test as the unprivileged user "nobody", or as an ordinary user.
 #pragma once
 
 #include <grp.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -9,20 +10,39 @@
 
 namespace test_support {
 
-// Runs `body` in a forked child that has become the user "nobody" (65534, no groups); the result
-// is the child's exit status (100 when the change of identity failed, 128 + N when killed by
-// signal N). The body reports its own failures on standard error.
-inline int AsNobody(const std::function<int()>& body) {
+// Runs `body` in a forked child; the result is the child's exit status (128 + N when killed by
+// signal N).
+inline int InChild(const std::function<int()>& body) {
   pid_t pid = fork();
-  if (pid == 0) {
-    if (setgroups(0, nullptr) != 0 || setresgid(65534, 65534, 65534) != 0 ||
-        setresuid(65534, 65534, 65534) != 0)
-      _exit(100);
-    _exit(body());
-  }
+  if (pid == 0) _exit(body());
   int status = 0;
   waitpid(pid, &status, 0);
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// Makes the calling process the user "nobody" (65534, no groups).
+inline bool BecomeNobody() {
+  return setgroups(0, nullptr) == 0 && setresgid(65534, 65534, 65534) == 0 &&
+         setresuid(65534, 65534, 65534) == 0;
+}
+
+// Makes the calling process an ordinary user's: nobody's when it runs as root, else its own
+// user's. Its processes may then be inspected as those a user starts can, which a change of
+// identity otherwise forbids.
+inline bool BecomeOrdinaryUser() {
+  if (geteuid() == 0 && !BecomeNobody()) return false;
+  return prctl(PR_SET_DUMPABLE, 1) == 0;
+}
+
+// Runs `body` in a forked child that has become the user "nobody"; 100 when the change of
+// identity failed. The body reports its own failures on standard error.
+inline int AsNobody(const std::function<int()>& body) {
+  return InChild([&] { return BecomeNobody() ? body() : 100; });
+}
+
+// The same as an ordinary user (BecomeOrdinaryUser).
+inline int AsOrdinaryUser(const std::function<int()>& body) {
+  return InChild([&] { return BecomeOrdinaryUser() ? body() : 100; });
 }
 
 }  // namespace test_support

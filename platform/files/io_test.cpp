@@ -18,6 +18,8 @@
 #include <string_view>
 #include <vector>
 
+#include "tests/as_nobody.h"
+
 namespace platform {
 namespace {
 
@@ -64,14 +66,7 @@ struct stat Stat(const std::string& path) {
   return st;
 }
 
-// Runs `body` in a child process and returns its exit status (or 128 + signal).
-int InChild(const std::function<int()>& body) {
-  pid_t pid = fork();
-  if (pid == 0) _exit(body());
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
+using test_support::InChild;
 
 constexpr int kSkip = 77;
 
