@@ -207,17 +207,16 @@ std::optional<std::string> ProcessApplicationId(int pid_dir, pid_t pid) {
   return LaunchedApplicationId(pid_dir, pid);
 }
 
-bool WalkApplicationId(pid_t pid, const ProcessStat& stat, const ApplicationGroups* groups,
+bool WalkApplicationId(pid_t pid, const SeenProcessStat& seen, const ApplicationGroups* groups,
                        std::optional<std::string>* id) {
   id->reset();
+  const ProcessStat& stat = seen.stat;
   OwnedFd dir;
-  // Opens the process's folder, and checks that it still is the process of `stat`.
+  // Opens the process's folder, and checks that it still is the process seen.
   auto open_folder = [&] {
     if (dir.valid()) return true;
     dir = OpenProcessFolder(pid);
-    if (!dir.valid()) return false;
-    std::optional<ProcessStat> now = OwnLiveProcessStat(dir.get());
-    return now && now->start_time == stat.start_time;
+    return dir.valid() && IsSeenProcess(dir.get(), seen);
   };
   if (groups == nullptr || groups->count(pid) != 0) {
     if (!open_folder()) return false;

@@ -10,7 +10,7 @@
 #include <string_view>
 
 #include "platform/desktop/app_cgroups.h"
-#include "platform/desktop/process_manager.h"
+#include "platform/desktop/process_stat.h"
 
 namespace platform {
 
@@ -44,13 +44,13 @@ std::optional<std::string> ApplicationIdFromFlatpakInfo(std::string_view key_fil
 // /proc/PID: first found of its control group, its environment, its Flatpak sandbox.
 std::optional<std::string> ProcessApplicationId(int pid_dir, pid_t pid);
 
-// The same for a walk over many processes, at a fraction of the cost. `stat` is what the walk
+// The same for a walk over many processes, at a fraction of the cost. `seen` is what the walk
 // read of the process. With `groups` (the members of application groups at the walk's start),
 // only a member's own cgroup file is read, to confirm it. What the environment and the sandbox
 // tell stays the same while the process runs the same program (the same pid, start time and
 // place of its environment), and is read once and kept. Reads go through the process's
-// folder, opened when needed and checked against `stat`. False when the process is gone.
-bool WalkApplicationId(pid_t pid, const ProcessStat& stat, const ApplicationGroups* groups,
+// folder, opened when needed and checked against `seen`. False when the process is gone.
+bool WalkApplicationId(pid_t pid, const SeenProcessStat& seen, const ApplicationGroups* groups,
                        std::optional<std::string>* id);
 
 }  // namespace platform

@@ -1,68 +1,104 @@
 #include "platform/desktop/process_manager.h"
 
 #include <dirent.h>
-#include <fcntl.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <cstring>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/desktop/app_cgroups.h"
 #include "platform/desktop/process_identity.h"
-#include "platform/files/owned_fd.h"
 
 namespace platform {
 
 namespace {
 
+// What walks learned of a process that had run for the settling time when its stat file was
+// read. /proc shows each process's files under inode numbers of their own, fresh when the
+// process first shows them: the same stat inode under the same pid is the same process, whose
+// start time never changes. A process that has settled is taken to keep running the program
+// it ran then: a launcher writes a program's identity (GIO_LAUNCHED_DESKTOP_FILE_PID) into its
+// environment between fork and exec, in a new process's first moments.
+struct Known {
+  SeenProcessStat seen;
+  std::uint64_t walk = 0;  // the last walk that met it
+};
+
 // A walk of one thread: the pids /proc listed at its start and the members of application
-// groups then, and the process it stands on.
+// groups then, and the process it stands on; what it and earlier walks learned.
 struct Walk {
   std::vector<pid_t> pids;
   std::optional<ApplicationGroups> groups;
   pid_t pid = 0;
-  ProcessStat stat;
+  SeenProcessStat seen;
+  std::uint64_t number = 0;
+  std::uint64_t settled_start = 0;  // a process started at or before this tick has settled
+  std::unordered_map<pid_t, Known> known;
 };
 thread_local Walk walk;
 
-const OwnedFd& ProcFolder() {
-  static const OwnedFd proc(open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  return proc;
+constexpr std::size_t kMaxKnown = 1 << 16;
+std::atomic<std::int64_t> settling_ms{5000};
+
+// What the walk needs of process `pid`: the stat file of a live process of the calling user.
+// For an ordinary user one look at the owner of a known process's stat file proves it alive
+// and the user's; root, who owns every zombie's files too, reads each stat file.
+std::optional<SeenProcessStat> WalkStat(pid_t pid) {
+  uid_t me = getuid();
+  if (me != 0) {
+    char path[32];
+    ProcessStatPath(pid, path);
+    struct stat st;
+    if (fstatat(ProcFolder(), path, &st, 0) != 0) return std::nullopt;
+    auto known = walk.known.find(pid);
+    if (st.st_uid == me && known != walk.known.end() && known->second.seen.inode == st.st_ino) {
+      known->second.walk = walk.number;
+      return known->second.seen;
+    }
+    // Not shown as ours: another user's (the owner of its folder tells), or one of ours that
+    // is a zombie or may not be inspected (its stat file tells).
+    path[strcspn(path, "/")] = '\0';
+    if (st.st_uid != me && (fstatat(ProcFolder(), path, &st, 0) != 0 || st.st_uid != me)) {
+      return std::nullopt;
+    }
+  }
+  std::optional<SeenProcessStat> seen = OwnLiveProcessStatOfPid(pid);
+  if (seen && seen->shown_as_own && me != 0 && seen->stat.start_time <= walk.settled_start) {
+    walk.known[pid] = Known{*seen, walk.number};
+  } else {
+    walk.known.erase(pid);
+  }
+  return seen;
 }
 
-// A stat file read in one call (the kernel makes it whole at each read) and parsed.
-std::optional<ProcessStat> ReadStatFile(int dir, const char* path) {
-  OwnedFd fd(openat(dir, path, O_RDONLY | O_CLOEXEC));
-  if (!fd.valid()) return std::nullopt;
-  char buffer[2048];
-  ssize_t n;
-  do {
-    n = read(fd.get(), buffer, sizeof buffer);
-  } while (n < 0 && errno == EINTR);
-  if (n <= 0) return std::nullopt;
-  return ParseProcessStat(std::string_view(buffer, static_cast<std::size_t>(n)));
+// Starts a walk: its number, and which start times have settled.
+void StartWalk() {
+  ++walk.number;
+  if (walk.known.size() > kMaxKnown) walk.known.clear();
+  walk.settled_start = 0;
+  // The start times in stat files count clock ticks since boot.
+  long per_second = sysconf(_SC_CLK_TCK);
+  struct timespec now;
+  if (per_second <= 0 || clock_gettime(CLOCK_BOOTTIME, &now) != 0) return;
+  auto ticks = static_cast<std::uint64_t>(per_second);
+  std::uint64_t now_ticks = static_cast<std::uint64_t>(now.tv_sec) * ticks +
+                            static_cast<std::uint64_t>(now.tv_nsec) * ticks / 1000000000u;
+  std::uint64_t settling =
+      static_cast<std::uint64_t>(std::max<std::int64_t>(settling_ms, 0)) * ticks / 1000;
+  if (now_ticks > settling) walk.settled_start = now_ticks - settling;
 }
 
-// /proc/PID/stat of a live process of the calling user, read by name: the walk's fast path.
-// What is read of the process afterwards is read through its folder, opened then and checked
-// against this start time.
-std::optional<ProcessStat> OwnLiveProcessStatOfPid(pid_t pid) {
-  char path[32];
-  auto [end, ec] = std::to_chars(path, path + 16, pid);
-  *end = '\0';
-  struct stat st;
-  if (fstatat(ProcFolder().get(), path, &st, 0) != 0 || st.st_uid != getuid()) {
-    return std::nullopt;
-  }
-  memcpy(end, "/stat", 6);
-  std::optional<ProcessStat> stat = ReadStatFile(ProcFolder().get(), path);
-  if (!stat || stat->state == 'Z' || stat->state == 'X' || stat->state == 'x') {
-    return std::nullopt;
-  }
-  return stat;
+// Ends a walk that went through the whole list: the processes it did not meet are gone.
+void EndWalk() {
+  std::erase_if(walk.known, [](const auto& entry) { return entry.second.walk != walk.number; });
+  walk.pids.clear();
+  walk.groups.reset();
 }
 
 std::vector<pid_t> ListPids() {
@@ -81,76 +117,21 @@ std::vector<pid_t> ListPids() {
   return pids;
 }
 
-}  // namespace
-
-std::optional<ProcessStat> OwnLiveProcessStat(int pid_dir) {
-  struct stat st;
-  if (fstat(pid_dir, &st) != 0 || st.st_uid != getuid()) return std::nullopt;
-  std::optional<ProcessStat> stat = ReadProcessStat(pid_dir);
-  if (!stat || stat->state == 'Z' || stat->state == 'X' || stat->state == 'x') {
-    return std::nullopt;
-  }
-  return stat;
-}
-
-namespace {
-
 ProcessSerialNumber SerialNumber(pid_t pid, std::uint64_t start_time) {
   return {static_cast<std::uint32_t>(start_time), static_cast<std::uint32_t>(pid)};
 }
 
 }  // namespace
 
-OwnedFd OpenProcessFolder(pid_t pid) {
-  if (pid <= 0) return OwnedFd();
-  char path[32];
-  auto [end, ec] = std::to_chars(path, path + sizeof path - 1, pid);
-  *end = '\0';
-  return OwnedFd(openat(ProcFolder().get(), path, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-}
-
-std::optional<ProcessStat> ParseProcessStat(std::string_view stat) {
-  // "pid (command) state ppid ...": the command may hold spaces and parentheses.
-  std::size_t close = stat.rfind(')');
-  if (close == std::string_view::npos) return std::nullopt;
-  std::string_view rest = stat.substr(close + 1);
-  ProcessStat result;
-  // Fields from the third (state) on: the start time is the 22nd, the environment's place the
-  // 50th and 51st.
-  int field = 2;
-  std::size_t i = 0;
-  while (i < rest.size() && field < 51) {
-    while (i < rest.size() && rest[i] == ' ') ++i;
-    std::size_t start = i;
-    while (i < rest.size() && rest[i] != ' ' && rest[i] != '\n') ++i;
-    if (start == i) break;
-    ++field;
-    std::string_view token = rest.substr(start, i - start);
-    std::uint64_t* number = field == 22   ? &result.start_time
-                            : field == 50 ? &result.env_start
-                            : field == 51 ? &result.env_end
-                                          : nullptr;
-    if (field == 3) {
-      result.state = token[0];
-    } else if (number != nullptr) {
-      auto [end, ec] = std::from_chars(token.data(), token.data() + token.size(), *number);
-      if (ec != std::errc() || end != token.data() + token.size()) return std::nullopt;
-    }
-  }
-  // The start time is the one field needed; older kernels show no environment fields.
-  if (field < 22) return std::nullopt;
-  if (field < 51) result.env_start = result.env_end = 0;
-  return result;
-}
-
-std::optional<ProcessStat> ReadProcessStat(int pid_dir) {
-  return ReadStatFile(pid_dir, "stat");
+void SetProcessSettlingTime(std::chrono::milliseconds time) {
+  settling_ms = time.count();
 }
 
 OSErr GetNextProcess(ProcessSerialNumber* psn) {
   if (psn == nullptr) return procNotFound;
   std::size_t next;
   if (psn->lowLongOfPSN == kNoProcess && psn->highLongOfPSN == kNoProcess) {
+    StartWalk();
     walk.pids = ListPids();
     walk.groups = ApplicationGroupMembers();
     next = 0;
@@ -161,15 +142,14 @@ OSErr GetNextProcess(ProcessSerialNumber* psn) {
   }
   walk.pid = 0;
   for (; next < walk.pids.size(); ++next) {
-    std::optional<ProcessStat> stat = OwnLiveProcessStatOfPid(walk.pids[next]);
-    if (!stat) continue;
+    std::optional<SeenProcessStat> seen = WalkStat(walk.pids[next]);
+    if (!seen) continue;
     walk.pid = walk.pids[next];
-    walk.stat = *stat;
-    *psn = SerialNumber(walk.pid, walk.stat.start_time);
+    walk.seen = *seen;
+    *psn = SerialNumber(walk.pid, walk.seen.stat.start_time);
     return noErr;
   }
-  walk.pids.clear();
-  walk.groups.reset();
+  EndWalk();
   return procNotFound;
 }
 
@@ -180,18 +160,18 @@ std::optional<Dictionary> ProcessInformationCopyDictionary(const ProcessSerialNu
     return std::nullopt;
   }
   pid_t pid = static_cast<pid_t>(psn->lowLongOfPSN);
-  ProcessStat stat;
+  SeenProcessStat seen;
   const ApplicationGroups* groups = nullptr;
-  if (walk.pid == pid && SerialNumber(pid, walk.stat.start_time) == *psn) {
-    stat = walk.stat;
+  if (walk.pid == pid && SerialNumber(pid, walk.seen.stat.start_time) == *psn) {
+    seen = walk.seen;
     if (walk.groups) groups = &*walk.groups;
   } else {
-    std::optional<ProcessStat> found = OwnLiveProcessStatOfPid(pid);
-    if (!found || SerialNumber(pid, found->start_time) != *psn) return std::nullopt;
-    stat = *found;
+    std::optional<SeenProcessStat> found = OwnLiveProcessStatOfPid(pid);
+    if (!found || SerialNumber(pid, found->stat.start_time) != *psn) return std::nullopt;
+    seen = *found;
   }
   std::optional<std::string> id;
-  if (!WalkApplicationId(pid, stat, groups, &id)) return std::nullopt;  // gone meanwhile
+  if (!WalkApplicationId(pid, seen, groups, &id)) return std::nullopt;  // gone meanwhile
   Dictionary info;
   info.Set(kProcessPidKey, Integer::FromSigned(pid));
   if (id) {

@@ -4,11 +4,12 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
 
-#include "platform/files/owned_fd.h"
+#include "platform/desktop/process_stat.h"
 #include "platform/plist/value.h"
 
 namespace platform {
@@ -33,35 +34,18 @@ inline constexpr const char* kProcessBundleIdentifierKey = "CFBundleIdentifier";
 
 // Advances *psn to the next live process of the calling user (the first one when *psn is
 // kNoProcess): noErr, or procNotFound at the end of the list. Zombies are skipped. A walk reads
-// /proc once at its start and then each process once.
+// /proc once at its start and then each process once: for an ordinary user, a process that an
+// earlier walk of the same thread met after it had run for the settling time costs one look at
+// the owner of its stat file.
 OSErr GetNextProcess(ProcessSerialNumber* psn);
+
+// How long a process must have run before walks keep what they read of it (5 s).
+void SetProcessSettlingTime(std::chrono::milliseconds time);
 
 // The information of the process *psn names: its pid, and its application ID when it has one.
 // nullopt when that process is gone (its pid is free or held by a later process).
 std::optional<Dictionary> ProcessInformationCopyDictionary(const ProcessSerialNumber* psn,
                                                            std::uint32_t info_to_return);
-
-// What /proc/PID/stat tells of a process.
-struct ProcessStat {
-  char state = '?';              // 'Z' zombie, 'X' dead, ...
-  std::uint64_t start_time = 0;  // clock ticks since boot
-  // Where the program's environment lies in its memory (0 when not shown): they change with
-  // each program the process runs.
-  std::uint64_t env_start = 0, env_end = 0;
-};
-// Parses the text of /proc/PID/stat (whose second field, the command, may hold anything).
-std::optional<ProcessStat> ParseProcessStat(std::string_view stat);
-
-// Reads /proc/PID/stat through `pid_dir`, an open descriptor of /proc/PID.
-std::optional<ProcessStat> ReadProcessStat(int pid_dir);
-
-// An open descriptor of /proc/PID: what is read through it comes from the process that held
-// the pid when it was opened, or from none (once that process is gone).
-OwnedFd OpenProcessFolder(pid_t pid);
-
-// What /proc/PID/stat tells of the process of `pid_dir` when it is alive (no zombie) and the
-// calling user's (the owner of its /proc folder, its effective user while it may be inspected).
-std::optional<ProcessStat> OwnLiveProcessStat(int pid_dir);
 
 // The serial number of the live process `pid` has now, if it is one of the calling user's.
 std::optional<ProcessSerialNumber> SerialNumberOfPid(pid_t pid);

@@ -1,39 +1,22 @@
 #include "platform/desktop/process_manager.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/sched.h>
 #include <signal.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <set>
 
 #include "platform/desktop/process_signal.h"
+#include "tests/as_nobody.h"
 
 namespace platform {
 namespace {
-
-TEST(ProcessStat, ParsesStateAndStartTimeWhateverTheCommandHolds) {
-  std::string tail = " 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 987654321 19 20\n";
-  struct Case {
-    std::string stat;
-    std::optional<char> state;
-    std::uint64_t start_time;
-  } cases[] = {
-      {"42 (sleep) S" + tail, 'S', 987654321},
-      {"42 (a) (b) ) Z" + tail, 'Z', 987654321},  // a command may hold ") "
-      {"42 (with space) R" + tail, 'R', 987654321},
-      {"42 (short) S 1 2 3", std::nullopt, 0},
-      {"42 no parenthesis S" + tail, std::nullopt, 0},
-      {"42 (x) S 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 -5 19\n", std::nullopt, 0},
-  };
-  for (const Case& c : cases) {
-    std::optional<ProcessStat> stat = ParseProcessStat(c.stat);
-    ASSERT_EQ(stat.has_value(), c.state.has_value()) << c.stat;
-    if (!stat) continue;
-    EXPECT_EQ(stat->state, *c.state);
-    EXPECT_EQ(stat->start_time, c.start_time);
-  }
-}
 
 // The serial numbers of a whole walk.
 std::vector<ProcessSerialNumber> Walk() {
@@ -94,6 +77,175 @@ TEST(ProcessManager, WalksTheUsersLiveProcessesInAscendingOrder) {
   waitpid(child, nullptr, 0);
   waitpid(zombie, nullptr, 0);
   EXPECT_EQ(ProcessInformationCopyDictionary(&*child_psn, ~0u), std::nullopt);  // gone
+}
+
+// The serial number a whole walk gives `pid`, if it lists it.
+std::optional<ProcessSerialNumber> InWalk(pid_t pid) {
+  std::optional<ProcessSerialNumber> found;
+  for (const ProcessSerialNumber& psn : Walk()) {
+    if (psn.lowLongOfPSN == static_cast<std::uint32_t>(pid)) found = psn;
+  }
+  return found;
+}
+
+// A child that waits for one command on `commands`: 'x' exits (and stays a zombie until it is
+// reaped), 'd' makes the process one that may not be inspected; it then acknowledges on `acks`.
+pid_t CommandedChild(int commands, int acks) {
+  pid_t pid = fork();
+  if (pid != 0) return pid;
+  char command = 0;
+  if (read(commands, &command, 1) != 1 || command == 'x') _exit(0);
+  if (command == 'd') prctl(PR_SET_DUMPABLE, 0);
+  if (write(acks, "k", 1) != 1) _exit(1);
+  for (;;) pause();
+}
+
+// Walks keep what they learned of a process; each walk must still see what became of it. Run as
+// an ordinary user, whose walks keep what they read of a process at once here.
+TEST(ProcessManager, WalksSeeWhatBecameOfAProcessTheyKnow) {
+  struct Case {
+    const char* what;
+    char command;
+    bool listed;
+  } cases[] = {
+      {"left alone", 'n', true},
+      {"exited, not reaped", 'x', false},
+      {"made uninspectable", 'd', true},
+  };
+  int status = test_support::AsOrdinaryUser([&] {
+    SetProcessSettlingTime(std::chrono::milliseconds(0));
+    int failures = 0;
+    for (const Case& c : cases) {
+      int commands[2], acks[2];
+      if (pipe(commands) != 0 || pipe(acks) != 0) return 101;
+      pid_t child = CommandedChild(commands[0], acks[1]);
+      std::optional<ProcessSerialNumber> before = InWalk(child);
+      bool acted = write(commands[1], &c.command, 1) == 1;
+      siginfo_t info;
+      char ack;
+      acted = acted && (c.command == 'x' ? waitid(P_PID, child, &info, WEXITED | WNOWAIT) == 0
+                                         : read(acks[0], &ack, 1) == 1);
+      std::optional<ProcessSerialNumber> after = InWalk(child);
+      if (!before || !acted || after.has_value() != c.listed || (after && *after != *before)) {
+        fprintf(stderr, "%s: listed before %d, after %d (expected %d)\n", c.what,
+                before.has_value(), after.has_value(), c.listed);
+        ++failures;
+      }
+      kill(child, SIGKILL);
+      waitpid(child, nullptr, 0);
+      for (int fd : {commands[0], commands[1], acks[0], acks[1]}) close(fd);
+    }
+    if (InWalk(1)) {
+      fprintf(stderr, "process 1, root's, is listed\n");
+      ++failures;
+    }
+    return failures;
+  });
+  EXPECT_EQ(status, 0);
+}
+
+// The application ID a walk finds for `pid`, asked while the walk stands on it.
+std::optional<std::string> IdInWalk(pid_t pid) {
+  std::optional<std::string> found;
+  ProcessSerialNumber psn{kNoProcess, kNoProcess};
+  while (GetNextProcess(&psn) == noErr) {
+    if (psn.lowLongOfPSN != static_cast<std::uint32_t>(pid)) continue;
+    std::optional<Dictionary> info = ProcessInformationCopyDictionary(&psn, ~0u);
+    const Value* id = info ? info->Find(kProcessBundleIdentifierKey) : nullptr;
+    if (id != nullptr && id->IsString()) found = id->string();
+  }
+  return found;
+}
+
+// A launcher writes the identity into the environment of the program a new process runs after
+// fork: what a walk read of the process before that must not stay.
+TEST(ProcessManager, WalksSeeTheProgramANewProcessRunsAfterFork) {
+  int status = test_support::AsOrdinaryUser([] {
+    int go[2], exec_done[2];
+    if (pipe(go) != 0 || pipe2(exec_done, O_CLOEXEC) != 0) return 101;
+    pid_t child = fork();
+    if (child == 0) {
+      char byte;
+      if (read(go[0], &byte, 1) != 1) _exit(1);
+      std::string pid = "GIO_LAUNCHED_DESKTOP_FILE_PID=" + std::to_string(getpid());
+      const char* argv[] = {"sleep", "100", nullptr};
+      const char* envp[] = {"GIO_LAUNCHED_DESKTOP_FILE=/x/applications/org.qrb.Probe.desktop",
+                            pid.c_str(), nullptr};
+      execve("/bin/sleep", const_cast<char**>(argv), const_cast<char**>(envp));
+      _exit(1);
+    }
+    close(exec_done[1]);
+    std::optional<std::string> before = IdInWalk(child);
+    char byte;
+    bool executed = write(go[1], "g", 1) == 1 && read(exec_done[0], &byte, 1) == 0;
+    std::optional<std::string> after = IdInWalk(child);
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    if (!executed || before || after != "org.qrb.Probe") {
+      fprintf(stderr, "before exec %s, after %s\n", before.value_or("none").c_str(),
+              after.value_or("none").c_str());
+      return 1;
+    }
+    return 0;
+  });
+  EXPECT_EQ(status, 0);
+}
+
+// A sleeping process of an ordinary user, placed at pid `at` when that is not 0.
+pid_t SleeperAt(pid_t at) {
+  struct clone_args args = {};
+  args.exit_signal = SIGCHLD;
+  if (at != 0) {
+    args.set_tid = reinterpret_cast<std::uintptr_t>(&at);
+    args.set_tid_size = 1;
+  }
+  long pid = syscall(SYS_clone3, &args, sizeof args);
+  if (pid == 0) {
+    if (!test_support::BecomeOrdinaryUser()) _exit(1);
+    for (;;) pause();
+  }
+  return static_cast<pid_t>(pid);
+}
+
+// A process that takes the pid of one an earlier walk knew is another process: the walk names
+// it by its own start time.
+TEST(ProcessManager, AProcessThatTakesAKnownPidIsANewOne) {
+  if (geteuid() != 0) GTEST_SKIP() << "placing a process at a chosen pid needs root";
+  pid_t first = SleeperAt(0);
+  ASSERT_GT(first, 0);
+  int go[2], done[2];
+  ASSERT_EQ(pipe(go), 0);
+  ASSERT_EQ(pipe(done), 0);
+  pid_t walker = fork();
+  if (walker == 0) {
+    if (!test_support::BecomeOrdinaryUser()) _exit(100);
+    SetProcessSettlingTime(std::chrono::milliseconds(0));
+    std::optional<ProcessSerialNumber> before = InWalk(first);
+    char byte = 0;
+    if (!before || write(done[1], "k", 1) != 1 || read(go[0], &byte, 1) != 1) _exit(101);
+    if (byte != 'r') _exit(77);  // no second process could take the pid
+    std::optional<ProcessSerialNumber> after = InWalk(first);
+    std::optional<ProcessSerialNumber> now = SerialNumberOfPid(first);
+    if (!after || !now) _exit(102);
+    if (*after == *before) _exit(103);  // the earlier process's start time
+    _exit(*after == *now ? 0 : 104);
+  }
+  char byte;
+  ASSERT_EQ(read(done[0], &byte, 1), 1);
+  kill(first, SIGKILL);
+  waitpid(first, nullptr, 0);
+  usleep(30000);  // a later clock tick
+  pid_t second = SleeperAt(first);
+  ASSERT_EQ(write(go[1], second == first ? "r" : "s", 1), 1);
+  int status = 0;
+  waitpid(walker, &status, 0);
+  if (second > 0) {
+    kill(second, SIGKILL);
+    waitpid(second, nullptr, 0);
+  }
+  for (int fd : {go[0], go[1], done[0], done[1]}) close(fd);
+  if (second != first) GTEST_SKIP() << "the pid could not be taken again: " << strerror(errno);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 TEST(SignalProcess, ReachesOnlyTheProcessTheSerialNumberNames) {
