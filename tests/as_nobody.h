@@ -2,6 +2,7 @@
 #pragma once
 
 #include <grp.h>
+#include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -10,14 +11,38 @@
 
 namespace test_support {
 
+// A test's forked child, killed and reaped when it goes out of scope: a failed assertion must
+// not leave it running, holding the test's output open.
+class ForkedChild {
+ public:
+  explicit ForkedChild(pid_t pid) : pid_(pid) {}
+  ForkedChild(const ForkedChild&) = delete;
+  ForkedChild& operator=(const ForkedChild&) = delete;
+  ~ForkedChild() {
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      Wait();
+    }
+  }
+  pid_t pid() const { return pid_; }
+  // Waits for the child to end: its exit status, or 128 + N when killed by signal N.
+  int Wait() {
+    int status = 0;
+    if (pid_ <= 0 || waitpid(pid_, &status, 0) != pid_) return -1;
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+
+ private:
+  pid_t pid_;
+};
+
 // Runs `body` in a forked child; the result is the child's exit status (128 + N when killed by
 // signal N).
 inline int InChild(const std::function<int()>& body) {
   pid_t pid = fork();
   if (pid == 0) _exit(body());
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return ForkedChild(pid).Wait();
 }
 
 // Makes the calling process the user "nobody" (65534, no groups).

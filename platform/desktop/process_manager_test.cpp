@@ -211,41 +211,40 @@ pid_t SleeperAt(pid_t at) {
 // it by its own start time.
 TEST(ProcessManager, AProcessThatTakesAKnownPidIsANewOne) {
   if (geteuid() != 0) GTEST_SKIP() << "placing a process at a chosen pid needs root";
-  pid_t first = SleeperAt(0);
-  ASSERT_GT(first, 0);
+  test_support::ForkedChild first(SleeperAt(0));
+  ASSERT_GT(first.pid(), 0);
   int go[2], done[2];
   ASSERT_EQ(pipe(go), 0);
   ASSERT_EQ(pipe(done), 0);
-  pid_t walker = fork();
-  if (walker == 0) {
+  pid_t pid = first.pid();
+  test_support::ForkedChild walker(fork());
+  if (walker.pid() == 0) {
     if (!test_support::BecomeOrdinaryUser()) _exit(100);
     SetProcessSettlingTime(std::chrono::milliseconds(0));
-    std::optional<ProcessSerialNumber> before = InWalk(first);
+    std::optional<ProcessSerialNumber> before = InWalk(pid);
     char byte = 0;
     if (!before || write(done[1], "k", 1) != 1 || read(go[0], &byte, 1) != 1) _exit(101);
     if (byte != 'r') _exit(77);  // no second process could take the pid
-    std::optional<ProcessSerialNumber> after = InWalk(first);
-    std::optional<ProcessSerialNumber> now = SerialNumberOfPid(first);
+    std::optional<ProcessSerialNumber> after = InWalk(pid);
+    std::optional<ProcessSerialNumber> now = SerialNumberOfPid(pid);
     if (!after || !now) _exit(102);
     if (*after == *before) _exit(103);  // the earlier process's start time
     _exit(*after == *now ? 0 : 104);
   }
-  char byte;
-  ASSERT_EQ(read(done[0], &byte, 1), 1);
-  kill(first, SIGKILL);
-  waitpid(first, nullptr, 0);
+  char byte = 0;
+  bool walked = read(done[0], &byte, 1) == 1;
+  kill(pid, SIGKILL);
+  first.Wait();
   usleep(30000);  // a later clock tick
-  pid_t second = SleeperAt(first);
-  ASSERT_EQ(write(go[1], second == first ? "r" : "s", 1), 1);
-  int status = 0;
-  waitpid(walker, &status, 0);
-  if (second > 0) {
-    kill(second, SIGKILL);
-    waitpid(second, nullptr, 0);
-  }
+  test_support::ForkedChild second(walked ? SleeperAt(pid) : -1);
+  int reuse_errno = errno;
+  bool reused = second.pid() == pid;
+  ASSERT_EQ(write(go[1], reused ? "r" : "s", 1), 1);
+  int status = walker.Wait();
   for (int fd : {go[0], go[1], done[0], done[1]}) close(fd);
-  if (second != first) GTEST_SKIP() << "the pid could not be taken again: " << strerror(errno);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  ASSERT_TRUE(walked) << "the first walk failed: " << status;
+  if (!reused) GTEST_SKIP() << "the pid could not be taken again: " << strerror(reuse_errno);
+  EXPECT_EQ(status, 0);
 }
 
 TEST(SignalProcess, ReachesOnlyTheProcessTheSerialNumberNames) {
