@@ -5,17 +5,22 @@
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <sstream>
 #include <thread>
 
+#include "platform/desktop/app_cgroups.h"
+#include "platform/desktop/process_identity.h"
 #include "platform/desktop/shell_script.h"
 #include "tests/desktop/desktop_testing.h"
 #include "tests/desktop/ssh_sandbox.h"
@@ -24,6 +29,7 @@
 namespace {
 
 using desktop_testing::ReadFile;
+using desktop_testing::WaitFor;
 
 constexpr const char* kProbe = "org.qrb.RemoteProbe";
 constexpr const char* kHost = "127.0.0.1";
@@ -69,6 +75,76 @@ std::size_t Count(const std::string& text, const std::string& what) {
   for (std::size_t i = text.find(what); i != std::string::npos; i = text.find(what, i + 1)) ++n;
   return n;
 }
+
+// Sleeping processes of one user, each in a control group named as systemd names a unit, made
+// in every hierarchy where systemd keeps its units (the unified one and, in older layouts, its
+// own) below a folder of the test's. The processes and the groups go at destruction.
+class UnitSleepers {
+ public:
+  explicit UnitSleepers(uid_t uid) : uid_(uid) {
+    for (const std::string& hierarchy :
+         platform::CgroupHierarchies(ReadFile("/proc/self/mountinfo"))) {
+      std::string top = hierarchy + "/qrb-remote-test-" + std::to_string(getpid());
+      if (mkdir(top.c_str(), 0755) != 0) {
+        skip_reason_ = "cannot make the control group " + top + ": " + std::strerror(errno);
+        return;
+      }
+      tops_.push_back(top);
+    }
+    if (tops_.empty()) skip_reason_ = "no control-group hierarchy of systemd's is mounted";
+  }
+  ~UnitSleepers() {
+    for (pid_t pid : pids_) kill(pid, SIGKILL);
+    for (pid_t pid : pids_) waitpid(pid, nullptr, 0);
+    for (const std::string& top : tops_) {
+      for (const std::string& unit : units_) {
+        std::string group = top + "/" + unit;
+        WaitFor([&] { return rmdir(group.c_str()) == 0 || errno == ENOENT; }, 5);
+      }
+      rmdir(top.c_str());
+    }
+  }
+  UnitSleepers(const UnitSleepers&) = delete;
+  UnitSleepers& operator=(const UnitSleepers&) = delete;
+
+  // Why no group can be made here; empty otherwise.
+  const std::string& skip_reason() const { return skip_reason_; }
+
+  // A sleeper of the user's in the group UNIT, once it runs as the user; nothing on failure.
+  std::optional<pid_t> Start(const std::string& unit) {
+    for (const std::string& top : tops_) {
+      if (mkdir((top + "/" + unit).c_str(), 0755) != 0) return std::nullopt;
+    }
+    units_.push_back(unit);
+    pid_t pid = fork();
+    if (pid < 0) return std::nullopt;
+    if (pid == 0) {
+      if (setgroups(0, nullptr) == 0 && setgid(uid_) == 0 && setuid(uid_) == 0) {
+        execl("/bin/sleep", "sleep", "120", nullptr);
+      }
+      _exit(127);
+    }
+    pids_.push_back(pid);
+    for (const std::string& top : tops_) {
+      if (!desktop_testing::WriteFile(top + "/" + unit + "/cgroup.procs", std::to_string(pid))) {
+        return std::nullopt;
+      }
+    }
+    // /proc/PID is the user's once the process has left root's credentials behind by exec.
+    std::string proc = "/proc/" + std::to_string(pid);
+    struct stat st;
+    if (!WaitFor([&] { return stat(proc.c_str(), &st) == 0 && st.st_uid == uid_; })) {
+      return std::nullopt;
+    }
+    return pid;
+  }
+
+ private:
+  uid_t uid_;
+  std::string skip_reason_;
+  std::vector<std::string> tops_, units_;
+  std::vector<pid_t> pids_;
+};
 
 class RemoteControlSshTest : public ::testing::Test {
  protected:
@@ -170,6 +246,45 @@ TEST_F(RemoteControlSshTest, LaunchesAndQuitsTheProbeAsTheUser) {
   EXPECT_EQ(quit, std::nullopt) << Describe(quit);
   kill(session, SIGKILL);
   waitpid(session, nullptr, 0);
+}
+
+TEST_F(RemoteControlSshTest, QuitEndsTheApplicationsUnitsAndNoOthers) {
+  UnitSleepers sleepers(sandbox_->uid());
+  if (!sleepers.skip_reason().empty()) GTEST_SKIP() << sleepers.skip_reason();
+  // "flatpak" is an application's ID here: the applications that flatpak launched are not it.
+  const std::string app = "flatpak";
+  struct Case {
+    std::string unit;
+    bool ended;
+  };
+  const Case cases[] = {
+      {"app-flatpak.service", true},
+      {"app-flatpak@x.service", true},
+      {"app-flatpak-77.scope", true},
+      {"app-gnome-flatpak-77.scope", true},
+      {"app-flatpak-org.gimp.GIMP-12345.scope", false},  // GIMP, launched by flatpak
+      {"app-flatpak-7-8.scope", false},                  // the application "7"
+      {"app-a-b-flatpak.service", false},                // too many parts to tell the ID
+      {"app-a-b-flatpak@x.service", false},
+      {"app-a-b-flatpak-77.scope", false},
+  };
+  std::vector<pid_t> pids;
+  for (const Case& c : cases) {
+    std::optional<pid_t> pid = sleepers.Start(c.unit);
+    ASSERT_TRUE(pid) << c.unit;
+    // The process walk reads the unit as the script is to.
+    std::optional<std::string> id =
+        platform::ApplicationIdFromCgroups(ReadFile("/proc/" + std::to_string(*pid) + "/cgroup"));
+    EXPECT_EQ(id == app, c.ended) << c.unit << " holds " << id.value_or("no application");
+    pids.push_back(*pid);
+  }
+
+  std::optional<platform::Dictionary> quit =
+      QuitAppOnRemoteMac(app, kHost, sandbox_->user(), sandbox_->password());
+  EXPECT_EQ(quit, std::nullopt) << Describe(quit);
+  for (std::size_t i = 0; i < pids.size(); ++i) {
+    EXPECT_EQ(Alive(pids[i]), !cases[i].ended) << cases[i].unit;
+  }
 }
 
 TEST_F(RemoteControlSshTest, FailuresCarrySshsMessageAndStartNothing) {

@@ -56,17 +56,40 @@ while [ -n "$rest" ]; do
   esac
 done
 
+# Whether the unit named is the application's: app-[LAUNCHER-]ID-RANDOM.scope or
+# app-[LAUNCHER-]ID[@RANDOM].service. A launcher's name is no ID ("flatpak" must not match
+# app-flatpak-org.gimp.GIMP-12345.scope), and more parts than these leave the ID ambiguous.
+is_app_unit() {
+  unit=$1
+  case $unit in
+  *.scope)
+    unit=${unit%%.scope}
+    case $unit in
+    *-) return 1 ;;
+    *-*) unit=${unit%%-*} ;;
+    *) return 1 ;;
+    esac
+    ;;
+  *.service)
+    unit=${unit%%.service}
+    unit=${unit%%%%@*}
+    ;;
+  *) return 1 ;;
+  esac
+  case $unit in
+  app-*) unit=${unit#app-} ;;
+  *) return 1 ;;
+  esac
+  # The escaped ID holds no "-": what follows the first one is all of the rest but one part.
+  [ "$unit" = "$escaped" ] || [ "${unit#*-}" = "$escaped" ]
+}
+
 # One of our processes belongs to the application when its control group is the application's
 # unit, or when gio launched it from the application's desktop entry.
 belongs() {
   leaf=
   read -r leaf 2>/dev/null <"$1/cgroup"
-  leaf=${leaf##*/}
-  case $leaf in
-  "app-$escaped.service" | "app-$escaped@"*.service | "app-"*"-$escaped.service" | \
-    "app-"*"-$escaped@"*.service | "app-$escaped-"*.scope | "app-"*"-$escaped-"*.scope)
-    return 0 ;;
-  esac
+  if is_app_unit "${leaf##*/}"; then return 0; fi
   [ -r "$1/environ" ] || return 1
   file= file_pid=
   while IFS= read -r line; do
