@@ -85,11 +85,21 @@ is_app_unit() {
 }
 
 # One of our processes belongs to the application when its control group is the application's
-# unit, or when gio launched it from the application's desktop entry.
+# unit, or when gio launched it from the application's desktop entry. The group is the one in
+# the unified hierarchy, or in systemd's own where the unified one holds the process at its top
+# or is not there; its line may come anywhere in the file.
 belongs() {
-  leaf=
-  read -r leaf 2>/dev/null <"$1/cgroup"
-  if is_app_unit "${leaf##*/}"; then return 0; fi
+  unified= systemd=
+  while IFS= read -r line; do
+    case $line in
+    0::*) unified=${line#0::} ;;
+    *:name=systemd:*) systemd=${line#*:name=systemd:} ;;
+    esac
+  done 2>/dev/null <"$1/cgroup"
+  case $unified in '' | /) unified=$systemd ;; esac
+  case $unified in
+  */*) if is_app_unit "${unified##*/}"; then return 0; fi ;;
+  esac
   [ -r "$1/environ" ] || return 1
   file= file_pid=
   while IFS= read -r line; do
