@@ -118,16 +118,19 @@ class UnitSleepers {
   // Whether there is a unified hierarchy to place a sleeper in alone.
   bool has_unified() const { return !unified_.empty(); }
 
+  // What went wrong in the last Start that failed.
+  const std::string& error() const { return error_; }
+
   // A sleeper of the user's in the group UNIT, once it runs as the user; nothing on failure.
   std::optional<pid_t> Start(const std::string& unit, bool unified_only = false) {
     std::vector<std::string> tops = tops_;
     if (unified_only) tops = {unified_};
-    for (const std::string& top : tops) {
-      if (mkdir((top + "/" + unit).c_str(), 0755) != 0) return std::nullopt;
-    }
     units_.push_back(unit);
+    for (const std::string& top : tops) {
+      if (mkdir((top + "/" + unit).c_str(), 0755) != 0) return Failed("mkdir " + top + "/" + unit);
+    }
     pid_t pid = fork();
-    if (pid < 0) return std::nullopt;
+    if (pid < 0) return Failed("fork");
     if (pid == 0) {
       if (setgroups(0, nullptr) == 0 && setgid(uid_) == 0 && setuid(uid_) == 0) {
         execl("/bin/sleep", "sleep", "120", nullptr);
@@ -136,22 +139,28 @@ class UnitSleepers {
     }
     pids_.push_back(pid);
     for (const std::string& top : tops) {
-      if (!desktop_testing::WriteFile(top + "/" + unit + "/cgroup.procs", std::to_string(pid))) {
-        return std::nullopt;
+      std::string procs = top + "/" + unit + "/cgroup.procs";
+      if (!desktop_testing::WriteFile(procs, std::to_string(pid))) {
+        return Failed("writing " + procs);
       }
     }
     // /proc/PID is the user's once the process has left root's credentials behind by exec.
     std::string proc = "/proc/" + std::to_string(pid);
     struct stat st;
     if (!WaitFor([&] { return stat(proc.c_str(), &st) == 0 && st.st_uid == uid_; })) {
-      return std::nullopt;
+      return Failed(proc + " never became the user's");
     }
     return pid;
   }
 
  private:
+  std::nullopt_t Failed(const std::string& what) {
+    error_ = what + ": " + std::strerror(errno);
+    return std::nullopt;
+  }
+
   uid_t uid_;
-  std::string skip_reason_, unified_;
+  std::string skip_reason_, unified_, error_;
   std::vector<std::string> tops_, units_;
   std::vector<pid_t> pids_;
 };
@@ -289,7 +298,7 @@ TEST_F(RemoteControlSshTest, QuitEndsTheApplicationsUnitsAndNoOthers) {
       continue;
     }
     std::optional<pid_t> pid = sleepers.Start(c.unit, c.unified_only);
-    ASSERT_TRUE(pid) << c.unit;
+    ASSERT_TRUE(pid) << sleepers.error();
     // The process walk reads the unit as the script is to.
     std::optional<std::string> id =
         platform::ApplicationIdFromCgroups(ReadFile("/proc/" + std::to_string(*pid) + "/cgroup"));
