@@ -31,14 +31,13 @@ int main(int argc, char* argv[]) {
                  name);
     return 1;
   }
-  // Only a test that the file exists and can be read; non-blocking so that a FIFO cannot hold
-  // the run.
-  int fd = open(argv[1], O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
+  // Only a test that the file exists and could be read, made without opening it: opening what
+  // the name denotes now (a device a link was turned to) can act by itself. The file is opened
+  // once, step by step, when it is edited.
+  if (faccessat(AT_FDCWD, argv[1], R_OK, AT_EACCESS) != 0) {
     std::fprintf(stderr, "File not found: %s\n", argv[1]);
     return 1;
   }
-  close(fd);
   // The values go into UTF-8 text and property lists; bytes that are not UTF-8 would spoil them.
   static const char* const kNames[] = {nullptr, nullptr, "paramName", "newValue", "oldValue"};
   for (int i = 2; i < argc; ++i) {

@@ -5,6 +5,7 @@
 #include <sched.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -126,7 +127,14 @@ TEST(ConfigtoolCommandLine, UsageMissingFileAndBadArguments) {
   // Neither a folder nor a FIFO is edited; the FIFO must not hold the run.
   ExpectLeftAlone(Tool({dir.path(), "x", "y", "z"}), "0", f, kService);
   ASSERT_EQ(mkfifo(dir.File("fifo").c_str(), 0600), 0);
+  // Nor is it ever opened: opening what is not a regular file (a device) can act by itself.
+  int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  ASSERT_GE(watch, 0);
+  ASSERT_GE(inotify_add_watch(watch, dir.File("fifo").c_str(), IN_OPEN), 0);
   ExpectLeftAlone(Tool({dir.File("fifo"), "ProgramArguments"}), "", f, kService);
+  char event[sizeof(struct inotify_event) + 256];
+  EXPECT_LT(read(watch, event, sizeof event), 0) << "the FIFO was opened";
+  close(watch);
 }
 
 TEST(ConfigtoolTextFile, EditsOnlyTheFirstLineNamingTheParameter) {
