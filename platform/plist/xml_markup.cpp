@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <array>
-#include <vector>
+#include <unordered_set>
 
 #include "platform/plist/xml_text.h"
 #include "platform/text/utf8.h"
@@ -191,7 +191,8 @@ bool XmlMarkup::Tag(std::size_t skip, std::string_view* name, bool* self_closing
     pos_ = n + 1;
     return true;
   }
-  std::vector<std::string_view> attributes;
+  // Kept in a hash set: a tag with many attributes must cost no more than its length.
+  std::unordered_set<std::string_view> attributes;
   for (i = n;;) {
     const std::size_t space = i;
     while (i < in_.size() && IsSpace(in_[i])) ++i;
@@ -207,9 +208,8 @@ bool XmlMarkup::Tag(std::size_t skip, std::string_view* name, bool* self_closing
     while (i < in_.size() && IsSpace(in_[i])) ++i;
     if (skip != 1 || space == a || a == i || i >= in_.size() || in_[i] != '=')
       return Fail("malformed tag", start);
-    if (std::find(attributes.begin(), attributes.end(), attribute) != attributes.end())
+    if (!attributes.insert(attribute).second)
       return Fail("the attribute " + std::string(attribute) + " given twice", start);
-    attributes.push_back(attribute);
     ++i;
     while (i < in_.size() && IsSpace(in_[i])) ++i;
     if (i >= in_.size() || (in_[i] != '"' && in_[i] != '\'')) return Fail("malformed tag", start);
