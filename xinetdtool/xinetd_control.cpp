@@ -24,13 +24,15 @@ namespace {
 // A pid file holds a number and a newline; anything longer is not one.
 constexpr std::size_t kMaxPidFileSize = 4096;
 
-// Reads at most `limit` bytes of the regular file at `path`; nullopt when it is missing, not
-// a regular file, unreadable or longer than `limit`. Opening does not block on a FIFO, and
-// nothing but a regular file is read.
-std::optional<std::string> ReadSmallRegularFile(const std::string& path, std::size_t limit) {
+// Reads at most `limit` bytes of the regular file at `path` (relative to the folder `dir`, or
+// to the working folder with AT_FDCWD); nullopt when it is missing, not a regular file,
+// unreadable or longer than `limit`. Opening does not block on a FIFO, and nothing but a
+// regular file is read.
+std::optional<std::string> ReadSmallRegularFile(int dir, const std::string& path,
+                                                std::size_t limit) {
   struct stat before;
-  if (stat(path.c_str(), &before) != 0 || !S_ISREG(before.st_mode)) return std::nullopt;
-  platform::OwnedFd fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  if (fstatat(dir, path.c_str(), &before, 0) != 0 || !S_ISREG(before.st_mode)) return std::nullopt;
+  platform::OwnedFd fd(openat(dir, path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
   if (!fd.valid()) return std::nullopt;
   struct stat st;
   if (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
@@ -80,25 +82,29 @@ std::optional<pid_t> PidFromText(std::string_view text) {
 }
 
 std::optional<pid_t> ReadPidFile(const char* path) {
-  std::optional<std::string> text = ReadSmallRegularFile(path, kMaxPidFileSize);
+  std::optional<std::string> text = ReadSmallRegularFile(AT_FDCWD, path, kMaxPidFileSize);
   if (!text) return std::nullopt;
   return PidFromText(*text);
 }
 
 bool IsSuperServer(pid_t pid, const char* procRoot, const char* executable) {
   if (pid <= 0) return false;
-  const std::string dir = std::string(procRoot) + "/" + std::to_string(pid);
+  // The process's folder, opened once: what is read through it comes from the process that
+  // held the pid then, or from none.
+  const std::string path = std::string(procRoot) + "/" + std::to_string(pid);
+  platform::OwnedFd dir(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!dir.valid()) return false;
   if (geteuid() == 0) {
     // The file it runs, not the name it was started by. (After xinetd is upgraded the running
     // server's file is the replaced one, gone from the folder: it no longer counts.)
     struct stat running, installed;
-    if (stat((dir + "/exe").c_str(), &running) != 0 || stat(executable, &installed) != 0 ||
+    if (fstatat(dir.get(), "exe", &running, 0) != 0 || stat(executable, &installed) != 0 ||
         running.st_dev != installed.st_dev || running.st_ino != installed.st_ino)
       return false;
   }
-  std::optional<std::string> comm = ReadSmallRegularFile(dir + "/comm", 64);
+  std::optional<std::string> comm = ReadSmallRegularFile(dir.get(), "comm", 64);
   if (!comm || (*comm != "xinetd\n" && *comm != "xinetd")) return false;
-  std::optional<std::string> status = ReadSmallRegularFile(dir + "/status", 64 * 1024);
+  std::optional<std::string> status = ReadSmallRegularFile(dir.get(), "status", 64 * 1024);
   if (!status) return false;
   // A zombie has stopped serving; it only waits to be reaped.
   std::optional<std::string> state = StatusField(*status, "State");
