@@ -6,7 +6,6 @@
 // once the sleepers have settled, and the first call, while they are new, is timed apart.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
-#include <grp.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/prctl.h>
@@ -21,6 +20,7 @@
 
 #include "platform/desktop/process_manager.h"
 #include "platform/desktop/workspace.h"
+#include "tests/as_nobody.h"
 #include "utility/desktop/app_utilities.h"
 
 extern char** environ;
@@ -82,18 +82,16 @@ BENCHMARK(BM_Pgrep)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
-  if (getuid() == 0) {
-    if (setgroups(0, nullptr) != 0 || setresgid(65534, 65534, 65534) != 0 ||
-        setresuid(65534, 65534, 65534) != 0) {
-      perror("becoming nobody");
-      return 1;
-    }
-    prctl(PR_SET_DUMPABLE, 1);  // as a process started by the user, not by root, is
+  if (!test_support::BecomeOrdinaryUser()) {
+    perror("becoming an ordinary user");
+    return 1;
   }
   std::vector<pid_t> sleepers;
   for (int i = 0; i < kSleepers; ++i) {
     pid_t pid = fork();
     if (pid == 0) {
+      prctl(PR_SET_PDEATHSIG, SIGKILL);  // none outlives a benchmark that is interrupted
+      if (getppid() == 1) _exit(0);
       for (;;) pause();
     }
     if (pid < 0) {
