@@ -11,11 +11,13 @@ set(qrb_libraries utility_desktop utility_array utility_shell_command utility_st
     platform_net platform_text)
 set(qrb_link_flags)
 foreach(library ${qrb_libraries})
-  if(TARGET ${library})
-    install(TARGETS ${library} ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}/qrb
-            COMPONENT development)
-    string(APPEND qrb_link_flags " -l${library}")
+  # A library renamed or added without this list following would leave the package unusable.
+  if(NOT TARGET ${library})
+    message(FATAL_ERROR "qrb_install.cmake lists ${library}, which is no library of the tree")
   endif()
+  install(TARGETS ${library} ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}/qrb
+          COMPONENT development)
+  string(APPEND qrb_link_flags " -l${library}")
 endforeach()
 
 file(GLOB_RECURSE qrb_headers RELATIVE ${PROJECT_SOURCE_DIR} CONFIGURE_DEPENDS
@@ -34,10 +36,8 @@ foreach(file ${qrb_resources} ${qrb_catalogs})
   install(FILES ${file} DESTINATION ${CMAKE_INSTALL_DATADIR}/qrb-desktop/${folder}
           COMPONENT development)
 endforeach()
-if(EXISTS ${PROJECT_SOURCE_DIR}/cmake/qrb_bundle.cmake)
-  install(FILES ${PROJECT_SOURCE_DIR}/cmake/qrb_bundle.cmake
-          DESTINATION ${CMAKE_INSTALL_DATADIR}/qrb-desktop/cmake COMPONENT development)
-endif()
+install(FILES ${PROJECT_SOURCE_DIR}/cmake/qrb_bundle.cmake
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/qrb-desktop/cmake COMPONENT development)
 
 configure_file(${PROJECT_SOURCE_DIR}/cmake/qrb-desktop.pc.in
                ${PROJECT_BINARY_DIR}/qrb-desktop.pc @ONLY)

@@ -10,7 +10,7 @@ packages=(
   qt6-base-dev libglib2.0-dev libxcb1-dev gettext xvfb
   libpolkit-gobject-1-dev polkitd pkexec dbus
   openssh-client openssh-server libglib2.0-bin libcrypt-dev
-  debhelper dpkg-dev fakeroot lintian libxml2-utils
+  debhelper dpkg-dev fakeroot lintian
 )
 missing=()
 for p in "${packages[@]}"; do
