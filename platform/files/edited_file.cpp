@@ -6,7 +6,6 @@
 
 #include <cerrno>
 #include <exception>
-#include <memory>
 #include <thread>
 #include <utility>
 
@@ -144,23 +143,9 @@ std::optional<std::string> EditedFile::Read(std::string* err) const {
 bool EditedFile::Replace(std::string_view contents, std::string* err) try {
   const std::string what =
       "cannot replace " + (shown_ == path_ ? path_ : path_ + " (" + shown_ + ")") + ": ";
-  auto write_through = [&](TempFile::Kind kind, std::string* why) {
-    std::unique_ptr<TempFile> temp = TempFile::Create(dir_.get(), name_, 0600, kind);
-    if (!temp) {
-      Fail(why, "creating a temporary file: " + ErrnoText(errno));
-      return TempFile::Outcome::kFailed;
-    }
-    if (!temp->Fill(contents, &st_, why)) return TempFile::Outcome::kFailed;
-    return temp->Install(why, &st_);
-  };
   std::string why;
-  TempFile::Outcome done = write_through(TempFile::Kind::kUnnamed, &why);
-  // Rare: an unnamed file that cannot be named here; written again into a named one.
-  if (done == TempFile::Outcome::kNotNameable) done = write_through(TempFile::Kind::kNamed, &why);
-  if (done != TempFile::Outcome::kInstalled) return Fail(err, what + why);
-  if (fsync(dir_.get()) != 0 && errno != EINVAL)
-    return Fail(err, what + "the new contents are in place, but syncing the folder failed: " +
-                         ErrnoText(errno));
+  if (!ReplaceInFolder(dir_.get(), name_, contents, &st_, &st_, TempFile::Kind::kUnnamed, &why))
+    return Fail(err, what + why);
   return true;
 } catch (const std::exception&) {
   return Fail(err, "cannot replace " + path_ + ": " + ErrnoText(ENOMEM));

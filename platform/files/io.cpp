@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <cstring>
 #include <exception>
-#include <memory>
 #include <utility>
 
 #include "platform/files/owned_fd.h"
@@ -70,19 +69,6 @@ std::string ResolveTarget(const std::string& path, Target* t) {
   }
 }
 
-// Writes `contents` through a new file of the given kind and installs it in place of t.name.
-TempFile::Outcome WriteThrough(const Target& t, std::string_view contents, TempFile::Kind kind,
-                               std::string* err) {
-  // A file that exists starts private and takes the old mode once it is complete; a new one
-  // gets 0666 less the umask (and the folder's default ACL) when it is created.
-  std::unique_ptr<TempFile> temp =
-      TempFile::Create(t.dir.get(), t.name, t.exists ? 0600 : 0666, kind);
-  if (!temp)
-    return Fail(err, "creating a temporary file: " + ErrnoText(errno)), TempFile::Outcome::kFailed;
-  if (!temp->Fill(contents, t.exists ? &t.st : nullptr, err)) return TempFile::Outcome::kFailed;
-  return temp->Install(err);
-}
-
 bool Replace(const std::string& path, std::string_view contents, TempFile::Kind kind,
              std::string* err) try {
   Target t;
@@ -91,15 +77,9 @@ bool Replace(const std::string& path, std::string_view contents, TempFile::Kind 
   const std::string what =
       "cannot replace " + (t.shown == path ? path : path + " (" + t.shown + ")") + ": ";
   std::string why;
-  TempFile::Outcome done = WriteThrough(t, contents, kind, &why);
-  // Rare: an unnamed file that cannot be named here (neither /proc nor the right to link the
-  // descriptor itself). The contents are written again, into a file named from the start.
-  if (done == TempFile::Outcome::kNotNameable)
-    done = WriteThrough(t, contents, TempFile::Kind::kNamed, &why);
-  if (done != TempFile::Outcome::kInstalled) return Fail(err, what + why);
-  if (fsync(t.dir.get()) != 0 && errno != EINVAL)
-    return Fail(err, what + "the new contents are in place, but syncing the folder failed: " +
-                         ErrnoText(errno));
+  if (!ReplaceInFolder(t.dir.get(), t.name, contents, t.exists ? &t.st : nullptr, nullptr, kind,
+                       &why))
+    return Fail(err, what + why);
   return true;
 } catch (const std::exception&) {
   return Fail(err, "cannot replace " + path + ": " + ErrnoText(ENOMEM));

@@ -158,4 +158,29 @@ TempFile::Outcome TempFile::Install(std::string* err, const struct stat* replace
   return Outcome::kInstalled;
 }
 
+bool ReplaceInFolder(int dirfd, const std::string& name, std::string_view contents,
+                     const struct stat* existing, const struct stat* replaced, TempFile::Kind kind,
+                     std::string* why) {
+  auto write_through = [&](TempFile::Kind k) {
+    // A file that exists starts private and takes the old mode once it is complete; a new one
+    // gets 0666 less the umask (and the folder's default ACL) when it is created.
+    std::unique_ptr<TempFile> temp = TempFile::Create(dirfd, name, existing ? 0600 : 0666, k);
+    if (!temp) {
+      Fail(why, "creating a temporary file: " + ErrnoText(errno));
+      return TempFile::Outcome::kFailed;
+    }
+    if (!temp->Fill(contents, existing, why)) return TempFile::Outcome::kFailed;
+    return temp->Install(why, replaced);
+  };
+  TempFile::Outcome done = write_through(kind);
+  // Rare: an unnamed file that cannot be named here (neither /proc nor the right to link the
+  // descriptor itself). The contents are written again, into a file named from the start.
+  if (done == TempFile::Outcome::kNotNameable) done = write_through(TempFile::Kind::kNamed);
+  if (done != TempFile::Outcome::kInstalled) return false;
+  if (fsync(dirfd) != 0 && errno != EINVAL)
+    return Fail(
+        why, "the new contents are in place, but syncing the folder failed: " + ErrnoText(errno));
+  return true;
+}
+
 }  // namespace platform

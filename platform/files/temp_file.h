@@ -60,4 +60,14 @@ class TempFile {
   int fd_ = -1;
 };
 
+// Puts `contents` in place of `name` in the open folder `dirfd` through a TempFile of `kind`
+// (written again into a named one when an unnamed one cannot be named here), then syncs the
+// folder. `existing`: the status of the file replaced, whose owner and mode the new one takes
+// (null for a new file, created 0666 less the umask). `replaced`: when not null, the name must
+// still denote that file at the rename. False with the reason in *why; when only the folder's
+// sync failed, the new contents are in place and *why says so.
+bool ReplaceInFolder(int dirfd, const std::string& name, std::string_view contents,
+                     const struct stat* existing, const struct stat* replaced, TempFile::Kind kind,
+                     std::string* why);
+
 }  // namespace platform
