@@ -76,12 +76,13 @@ bool RestoreRootDefaults(std::string* err) {
       wanted = {limit.boot_soft, limit.boot_hard};
     const auto resource = static_cast<__rlimit_resource>(limit.resource);
     if (setrlimit(resource, &wanted) == 0) continue;
+    const int error = errno;
     struct rlimit nearest;
-    if (errno != EPERM || !NearestReachable(limit, wanted, &nearest) ||
-        setrlimit(resource, &nearest) != 0) {
-      errno = EPERM;
-      return Fail(err, std::string("the resource limit ") + limit.name);
-    }
+    if (error == EPERM && NearestReachable(limit, wanted, &nearest) &&
+        setrlimit(resource, &nearest) == 0)
+      continue;
+    errno = error;  // a refusal, or the reason the kernel gave
+    return Fail(err, std::string("the resource limit ") + limit.name);
   }
   errno = 0;
   if (setpriority(PRIO_PROCESS, 0, 0) != 0) return Fail(err, "the nice value");
