@@ -191,8 +191,11 @@ TEST(ProcessManager, WalksSeeTheProgramANewProcessRunsAfterFork) {
   EXPECT_EQ(status, 0);
 }
 
-// A sleeping process of an ordinary user, placed at pid `at` when that is not 0.
+// A sleeping process of an ordinary user, placed at pid `at` when that is not 0; returned once
+// it has become that user.
 pid_t SleeperAt(pid_t at) {
+  int ready[2];
+  if (pipe(ready) != 0) return -1;
   struct clone_args args = {};
   args.exit_signal = SIGCHLD;
   if (at != 0) {
@@ -201,9 +204,15 @@ pid_t SleeperAt(pid_t at) {
   }
   long pid = syscall(SYS_clone3, &args, sizeof args);
   if (pid == 0) {
-    if (!test_support::BecomeOrdinaryUser()) _exit(1);
+    if (!test_support::BecomeOrdinaryUser() || write(ready[1], "k", 1) != 1) _exit(1);
     for (;;) pause();
   }
+  const int error = errno;
+  char byte;
+  close(ready[1]);
+  if (pid > 0 && read(ready[0], &byte, 1) != 1) pid = -1;  // it could not become the user
+  close(ready[0]);
+  errno = error;
   return static_cast<pid_t>(pid);
 }
 
