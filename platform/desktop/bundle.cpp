@@ -1,11 +1,12 @@
 #include "platform/desktop/bundle.h"
 
+#include <fcntl.h>
 #include <libintl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <mutex>
 
+#include "platform/files/path_steps.h"
 #include "platform/plist/file.h"
 
 namespace platform {
@@ -17,18 +18,6 @@ bool IsRegularFile(const std::string& path) {
   return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-std::string ParentFolder(const std::string& path) {
-  std::string::size_type slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
-std::string LastComponent(const std::string& path) {
-  std::string::size_type slash = path.find_last_of('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 // A name that stays inside the folder it is looked up in.
 bool IsPlainFileName(std::string_view name) {
   return !name.empty() && name != "." && name != ".." &&
@@ -36,10 +25,7 @@ bool IsPlainFileName(std::string_view name) {
 }
 
 std::string ExecutablePath() {
-  std::string buffer(4096, '\0');
-  ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size());
-  if (n <= 0 || static_cast<std::size_t>(n) >= buffer.size()) return {};
-  buffer.resize(static_cast<std::size_t>(n));
+  std::string buffer = ReadLinkAt(AT_FDCWD, "/proc/self/exe");
   constexpr std::string_view kDeleted = " (deleted)";
   if (buffer.ends_with(kDeleted)) buffer.resize(buffer.size() - kDeleted.size());
   return buffer;
@@ -119,12 +105,11 @@ std::string Bundle::localizedStringForKey(std::string_view key, std::string_view
 }
 
 std::string MainBundleFolderFor(const std::string& executable) {
-  std::string folder = ParentFolder(executable);
-  std::string base = LastComponent(folder);
+  auto [folder, name] = SplitPath(executable);
+  auto [prefix, base] = SplitPath(folder);
   if (base == "bin" || base == "sbin") {
-    std::string shared = ParentFolder(folder);
-    if (shared == "/") shared.clear();
-    shared += "/share/" + LastComponent(executable);
+    std::string shared = prefix == "/" ? std::string() : prefix;
+    shared += "/share/" + name;
     if (IsRegularFile(shared + "/Info.plist")) return shared;
   }
   return folder;
