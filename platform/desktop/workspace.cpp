@@ -40,6 +40,19 @@ Dictionary ApplicationDictionary(const std::string& id, pid_t pid) {
   return application;
 }
 
+// Walks the calling user's processes in ascending order of pid and hands each one that has an
+// application to visit(psn, id), until visit returns false.
+template <typename Visit>
+void WalkApplicationProcesses(Visit visit) {
+  ProcessSerialNumber psn{kNoProcess, kNoProcess};
+  while (GetNextProcess(&psn) == noErr) {
+    std::optional<Dictionary> info =
+        ProcessInformationCopyDictionary(&psn, kProcessDictionaryIncludeAllInformationMask);
+    const Value* id = info ? info->Find(kProcessBundleIdentifierKey) : nullptr;
+    if (id != nullptr && id->IsString() && !visit(psn, id->string())) return;
+  }
+}
+
 // The pid of an X client's window is only meaningful when the client runs on this machine.
 bool RunsHere(XConnection& x, xcb_window_t window) {
   std::optional<std::string> machine = x.Text(window, XCB_ATOM_WM_CLIENT_MACHINE);
@@ -84,14 +97,10 @@ std::optional<std::string> Workspace::absolutePathForAppBundleWithIdentifier(std
 Array Workspace::launchedApplications() {
   std::vector<std::pair<std::string, pid_t>> found;  // in order of their lowest pids
   std::map<std::string, bool, std::less<>> seen;
-  ProcessSerialNumber psn{kNoProcess, kNoProcess};
-  while (GetNextProcess(&psn) == noErr) {
-    std::optional<Dictionary> info =
-        ProcessInformationCopyDictionary(&psn, kProcessDictionaryIncludeAllInformationMask);
-    const Value* id = info ? info->Find(kProcessBundleIdentifierKey) : nullptr;
-    if (id == nullptr || !id->IsString() || !seen.emplace(id->string(), true).second) continue;
-    found.emplace_back(id->string(), static_cast<pid_t>(psn.lowLongOfPSN));
-  }
+  WalkApplicationProcesses([&](const ProcessSerialNumber& psn, const std::string& id) {
+    if (seen.emplace(id, true).second) found.emplace_back(id, static_cast<pid_t>(psn.lowLongOfPSN));
+    return true;
+  });
   Array applications;
   for (const auto& [id, pid] : found) applications.emplace_back(ApplicationDictionary(id, pid));
   return applications;
@@ -119,16 +128,14 @@ std::optional<Dictionary> Workspace::activeApplication() {
   return std::nullopt;
 }
 
-std::vector<ProcessSerialNumber> Workspace::processesOfApplication(std::string_view id) {
+std::vector<ProcessSerialNumber> Workspace::processesOfApplication(std::string_view id,
+                                                                   std::size_t most) {
   std::vector<ProcessSerialNumber> processes;
-  if (!IsDesktopEntryId(id)) return processes;
-  ProcessSerialNumber psn{kNoProcess, kNoProcess};
-  while (GetNextProcess(&psn) == noErr) {
-    std::optional<Dictionary> info =
-        ProcessInformationCopyDictionary(&psn, kProcessDictionaryIncludeAllInformationMask);
-    const Value* found = info ? info->Find(kProcessBundleIdentifierKey) : nullptr;
-    if (found != nullptr && found->IsString() && found->string() == id) processes.push_back(psn);
-  }
+  if (most == 0 || !IsDesktopEntryId(id)) return processes;
+  WalkApplicationProcesses([&](const ProcessSerialNumber& psn, const std::string& found) {
+    if (found == id) processes.push_back(psn);
+    return processes.size() < most;
+  });
   return processes;
 }
 

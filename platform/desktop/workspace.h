@@ -2,7 +2,9 @@
 // applications of the calling user that run and that is active.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -57,8 +59,10 @@ class Workspace {
   // X server, no active window, or one whose application is unknown.
   static std::optional<Dictionary> activeApplication();
 
-  // The serial numbers of the calling user's processes of application `id`, ascending by pid.
-  static std::vector<ProcessSerialNumber> processesOfApplication(std::string_view id);
+  // The serial numbers of the calling user's processes of application `id`, ascending by pid:
+  // the first `most` of them (the walk stops there). None when `id` is no desktop-entry ID.
+  static std::vector<ProcessSerialNumber> processesOfApplication(
+      std::string_view id, std::size_t most = std::numeric_limits<std::size_t>::max());
 };
 
 }  // namespace platform

@@ -4,13 +4,13 @@
 
 #include <cctype>
 #include <charconv>
+#include <vector>
 
 #include "platform/desktop/alert.h"
 #include "platform/desktop/application_quit.h"
 #include "platform/desktop/bundle.h"
 #include "platform/desktop/process_identity.h"
 #include "platform/desktop/user_folders.h"
-#include "utility/qrb_array.h"
 
 const char* const appFirstLaunchKey = "AppFirstLaunch";
 const char* const defaultFileCreatorKey = "DefaultFileCreator";
@@ -99,10 +99,7 @@ void QuitApp(const std::string& bundleIdentifier, bool safely) {
 }
 
 bool AppIsRunning(const std::string& bundleIdentifier) {
-  if (!platform::IsDesktopEntryId(bundleIdentifier)) return false;
-  platform::Array applications = platform::Workspace::launchedApplications();
-  return QRBArray::objectWithValueForKey(applications, platform::Value(bundleIdentifier),
-                                         platform::kApplicationBundleIdentifierKey) != nullptr;
+  return !platform::Workspace::processesOfApplication(bundleIdentifier, 1).empty();
 }
 
 bool AppIsActive(const std::string& bundleIdentifier) {
@@ -113,20 +110,9 @@ bool AppIsActive(const std::string& bundleIdentifier) {
 }
 
 bool ProcessIsRunning(const std::string& bundleIdentifier, ProcessSerialNumber* psn) {
-  if (!platform::IsDesktopEntryId(bundleIdentifier)) return false;
-  ProcessSerialNumber process{kNoProcess, kNoProcess};
-  bool found = false;
-  platform::OSErr status;
-  do {
-    status = platform::GetNextProcess(&process);
-    if (status != platform::noErr) break;
-    std::optional<platform::Dictionary> info = platform::ProcessInformationCopyDictionary(
-        &process, platform::kProcessDictionaryIncludeAllInformationMask);
-    if (info) {
-      const platform::Value* id = info->Find(platform::kProcessBundleIdentifierKey);
-      found = id != nullptr && id->IsString() && id->string() == bundleIdentifier;
-    }
-  } while (status != procNotFound && !found);
-  if (found && psn != nullptr) *psn = process;
-  return found;
+  std::vector<ProcessSerialNumber> first =
+      platform::Workspace::processesOfApplication(bundleIdentifier, 1);
+  if (first.empty()) return false;
+  if (psn != nullptr) *psn = first.front();
+  return true;
 }
