@@ -1,7 +1,6 @@
 #include "platform/desktop/check_box_cell.h"
 
 #include <QAbstractItemModel>
-#include <QApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -10,10 +9,6 @@
 namespace platform {
 
 namespace {
-
-QStyle* StyleOf(const QStyleOptionViewItem& option) {
-  return option.widget ? option.widget->style() : QApplication::style();
-}
 
 Qt::CheckState CheckStateOf(const QModelIndex& index) {
   const QVariant value = index.data(Qt::CheckStateRole);
@@ -37,7 +32,7 @@ void CheckBoxCell::setTitle(const QString& title) {
 }
 
 CheckBoxCell::Layout CheckBoxCell::layoutFor(const QStyleOptionViewItem& option) const {
-  QStyle* style = StyleOf(option);
+  QStyle* style = styleOf(option);
   const QSize box(style->pixelMetric(QStyle::PM_IndicatorWidth, &option, option.widget),
                   style->pixelMetric(QStyle::PM_IndicatorHeight, &option, option.widget));
   const QRect cell = option.rect;
@@ -62,13 +57,8 @@ void CheckBoxCell::paint(QPainter* painter, const QStyleOptionViewItem& option,
                          const QModelIndex& index) const {
   QStyleOptionViewItem opt(option);
   initStyleOption(&opt, index);
-  QStyle* style = StyleOf(opt);
-  // The row's background, selection and focus, without the model's own text or icon.
-  opt.text.clear();
-  opt.icon = QIcon();
-  opt.features &= ~(QStyleOptionViewItem::HasCheckIndicator | QStyleOptionViewItem::HasDisplay |
-                    QStyleOptionViewItem::HasDecoration);
-  style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, opt.widget);
+  QStyle* style = styleOf(opt);
+  drawRowBackground(painter, &opt);
 
   const Layout layout = layoutFor(opt);
   QStyleOptionViewItem box(opt);
@@ -102,7 +92,7 @@ void CheckBoxCell::paint(QPainter* painter, const QStyleOptionViewItem& option,
 QSize CheckBoxCell::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const {
   QStyleOptionViewItem opt(option);
   initStyleOption(&opt, index);
-  QStyle* style = StyleOf(opt);
+  QStyle* style = styleOf(opt);
   const int boxWidth = style->pixelMetric(QStyle::PM_IndicatorWidth, &opt, opt.widget);
   const int boxHeight = style->pixelMetric(QStyle::PM_IndicatorHeight, &opt, opt.widget);
   const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, &opt, opt.widget) + 1;

@@ -1,20 +1,11 @@
 #include "platform/desktop/popup_cell.h"
 
 #include <QAbstractItemModel>
-#include <QApplication>
 #include <QComboBox>
 #include <QPainter>
 #include <QStyle>
 
 namespace platform {
-
-namespace {
-
-QStyle* StyleOf(const QStyleOptionViewItem& option) {
-  return option.widget ? option.widget->style() : QApplication::style();
-}
-
-}  // namespace
 
 PopupCell::PopupCell(QObject* parent) : TableCell(parent) {}
 
@@ -34,14 +25,10 @@ void PopupCell::paint(QPainter* painter, const QStyleOptionViewItem& option,
                       const QModelIndex& index) const {
   QStyleOptionViewItem opt(option);
   initStyleOption(&opt, index);
-  QStyle* style = StyleOf(opt);
+  QStyle* style = styleOf(opt);
   // The row's background and selection, then a pop-up button showing the value.
   const QString value = opt.text;
-  opt.text.clear();
-  opt.icon = QIcon();
-  opt.features &= ~(QStyleOptionViewItem::HasCheckIndicator | QStyleOptionViewItem::HasDisplay |
-                    QStyleOptionViewItem::HasDecoration);
-  style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, opt.widget);
+  drawRowBackground(painter, &opt);
 
   QStyleOptionComboBox button;
   button.direction = opt.direction;
@@ -70,7 +57,7 @@ QSize PopupCell::sizeHint(const QStyleOptionViewItem& option, const QModelIndex&
   button.fontMetrics = opt.fontMetrics;
   button.frame = true;
   const QSize content(textWidth, opt.fontMetrics.height());
-  return StyleOf(opt)
+  return styleOf(opt)
       ->sizeFromContents(QStyle::CT_ComboBox, &button, content, opt.widget)
       .grownBy(QMargins(1, 1, 1, 1));
 }
