@@ -26,15 +26,15 @@ void closeModalPanel(QDialog* panel, QWidget* window) {
 int runModalPanel(QDialog* panel, QWidget* window) {
   if (panel == nullptr) return platform::NSRunAbortedResponse;
   QPointer<QDialog> guard(panel);
-  // A free-standing panel is application-modal while it runs; modality is set before the panel
-  // is shown, when it takes effect.
-  const Qt::WindowModality before = panel->windowModality();
-  const bool makeModal = window == nullptr && !panel->isVisible() && before == Qt::NonModal;
-  if (makeModal) panel->setWindowModality(Qt::ApplicationModal);
-  openModalPanel(panel, window);
+  // Without a window the loop shows the panel application-modal. A loop that ends with the
+  // panel still shown (the application quit) leaves it so; closing hides it, and then it is
+  // made non-modal again here.
+  const bool madeModal =
+      window == nullptr && !panel->isVisible() && panel->windowModality() == Qt::NonModal;
+  if (window != nullptr) openModalPanel(panel, window);
   const int code = platform::runModalForWindow(*panel);
   if (guard) closeModalPanel(panel, window);
-  if (guard && makeModal && !panel->isVisible()) panel->setWindowModality(before);
+  if (guard && madeModal && !panel->isVisible()) panel->setWindowModality(Qt::NonModal);
   return code;
 }
 

@@ -123,6 +123,18 @@ TEST(QRBApplication, ASheetGoesBackToItsOwnParentWhenItEnds) {
   EXPECT_TRUE(panel.isNull());
 }
 
+// A loop can end while its panel still shows (the application quits, or the panel reports a
+// code without hiding): closing the panel afterwards also takes back its modality.
+TEST(QRBApplication, AFreeStandingPanelThatOutlivesItsLoopIsNonModalOnceClosed) {
+  Window window;
+  Panel panel(1);
+  QTimer::singleShot(20, &panel, [&panel] { emit panel.finished(3); });
+  EXPECT_EQ(QRBApplication::runModalPanel(&panel, nullptr), 3);
+  EXPECT_FALSE(panel.isVisible());
+  EXPECT_EQ(panel.windowModality(), Qt::NonModal);
+  EXPECT_TRUE(window.clickGetsThrough());
+}
+
 TEST(QRBApplication, ALoopThatEndsWithoutACodeFromThePanelIsAborted) {
   struct Case {
     const char* name;
