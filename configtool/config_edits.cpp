@@ -84,7 +84,8 @@ Value* ReadDictionary(const char* unchanged_out, std::optional<platform::EditedF
   // values that follow instead of going back to the kernel and faulting in again.
   mallopt(M_MMAP_THRESHOLD, 32 << 20);
   std::string err;
-  if ((*file)->status().st_size >= (std::int64_t{1} << 32)) {  // libplist takes 32-bit sizes
+  // Refused before it is read: a file that size is not worth reading only to refuse it.
+  if (static_cast<std::uint64_t>((*file)->status().st_size) >= platform::kMaxPlistFileSize) {
     *result = LeftAlone(unchanged_out, configFile + ": the file is 4 GiB or larger");
     return nullptr;
   }

@@ -22,8 +22,6 @@ namespace {
 
 using plist_scan::Token;
 
-constexpr std::uint64_t kMaxFileSize = std::uint64_t{1} << 32;  // libplist takes 32-bit sizes
-
 // plist_free recurses. The scan keeps libplist's trees within kMaxPlistDepth, but if libplist
 // ever read a file otherwise than the scan did, a tree too deep to free is left unfreed rather
 // than crash the program.
@@ -234,7 +232,7 @@ bool Converter::Dict(plist_t node, const Token& t, Value* out, int depth) {
 }
 
 std::optional<Value> Parse(std::string_view bytes, std::string* err, ReaderTree keep) {
-  if (bytes.size() >= kMaxFileSize) return *err = "the file is 4 GiB or larger", std::nullopt;
+  if (bytes.size() >= kMaxPlistFileSize) return *err = "the file is 4 GiB or larger", std::nullopt;
   if (bytes.starts_with("\xEF\xBB\xBF")) bytes.remove_prefix(3);
   if (bytes.empty()) return *err = "an empty file", std::nullopt;
   const bool binary = bytes.starts_with("bplist");
@@ -247,7 +245,7 @@ std::optional<Value> Parse(std::string_view bytes, std::string* err, ReaderTree 
                : plist_scan::ScanXml(bytes, &scan, &why)))
     return *err = "not a valid property list: " + why, std::nullopt;
   std::string_view text = binary ? bytes : std::string_view(scan.xml_for_reader);
-  if (text.size() >= kMaxFileSize) return *err = "the file is 4 GiB or larger", std::nullopt;
+  if (text.size() >= kMaxPlistFileSize) return *err = "the file is 4 GiB or larger", std::nullopt;
 
   plist_t raw = nullptr;
   if (binary)
@@ -292,7 +290,7 @@ bool IsPlistString(std::string_view s) {
 std::optional<Value> ReadPlistFile(const std::string& path, std::string* err, ReaderTree tree) {
   struct stat st;
   if (stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
-      static_cast<std::uint64_t>(st.st_size) >= kMaxFileSize) {
+      static_cast<std::uint64_t>(st.st_size) >= kMaxPlistFileSize) {
     *err = path + ": the file is 4 GiB or larger";
     return std::nullopt;
   }

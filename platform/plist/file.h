@@ -1,6 +1,7 @@
 // Reading property-list files (XML or binary) and writing them back as XML.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -11,6 +12,9 @@ namespace platform {
 
 // Deepest nesting of arrays and dictionaries a property list may have.
 inline constexpr int kMaxPlistDepth = 512;
+
+// The size a property list file stays below: libplist takes 32-bit sizes.
+inline constexpr std::uint64_t kMaxPlistFileSize = std::uint64_t{1} << 32;
 
 // What becomes of libplist's own tree of the file once its values have been taken over.
 enum class ReaderTree {
