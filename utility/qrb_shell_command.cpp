@@ -116,11 +116,13 @@ platform::Dictionary QRBShellCommand::launchAsRoot(const std::string& path,
                                                    const std::vector<std::string>& args,
                                                    const std::optional<std::string>& stdInput) {
   platform::Dictionary result;
-  if (!authAgent(path, 3) && !authAgent(path, 2)) {
+  // The rights refused, by us or by pkexec: the program never ran.
+  auto refused = [&] {
     result.Set(commandOutputKey, "Authentication failed for command " + path);
     result.Set(commandResultKey, Number(-2));
     return result;
-  }
+  };
+  if (!authAgent(path, 3) && !authAgent(path, 2)) return refused();
   auto unable = [&] {
     result.Set(commandOutputKey, "Unable to launch " + path + " with superuser privileges");
     result.Set(commandResultKey, Number(-1));
@@ -154,11 +156,7 @@ platform::Dictionary QRBShellCommand::launchAsRoot(const std::string& path,
   bool exchanged = platform::ExchangeWithChild(exchange, &why);
   // pkexec's refusal (a dismissed dialog, a user not allowed) means the program never ran.
   status = AuthorizationCloseStream(stream);
-  if (status == errAuthorizationCanceled || status == errAuthorizationDenied) {
-    result.Set(commandOutputKey, "Authentication failed for command " + path);
-    result.Set(commandResultKey, Number(-2));
-    return result;
-  }
+  if (status == errAuthorizationCanceled || status == errAuthorizationDenied) return refused();
 
   result.Set(commandOutputKey, std::move(output));
   if (!exchanged) result.Set(commandErrorKey, path + ": " + why);
