@@ -2,7 +2,6 @@
 
 #include <gio/gdesktopappinfo.h>
 #include <gio/gio.h>
-#include <unistd.h>
 
 #include <map>
 #include <memory>
@@ -51,14 +50,6 @@ void WalkApplicationProcesses(Visit visit) {
     const Value* id = info ? info->Find(kProcessBundleIdentifierKey) : nullptr;
     if (id != nullptr && id->IsString() && !visit(psn, id->string())) return;
   }
-}
-
-// The pid of an X client's window is only meaningful when the client runs on this machine.
-bool RunsHere(XConnection& x, xcb_window_t window) {
-  std::optional<std::string> machine = x.Text(window, XCB_ATOM_WM_CLIENT_MACHINE);
-  if (!machine) return true;
-  char host[256] = {};
-  return gethostname(host, sizeof host - 1) == 0 && *machine == host;
 }
 
 }  // namespace
@@ -111,7 +102,7 @@ std::optional<Dictionary> Workspace::activeApplication() {
   if (!x) return std::nullopt;
   std::optional<ActiveWindow> active = FindActiveWindow(*x);
   if (!active) return std::nullopt;
-  if (active->pid && !RunsHere(*x, active->window)) active->pid.reset();
+  if (active->pid && !ClientRunsHere(*x, active->window)) active->pid.reset();
   if (active->pid) {
     OwnedFd dir = OpenProcessFolder(*active->pid);
     if (dir.valid()) {

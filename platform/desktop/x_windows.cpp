@@ -1,5 +1,7 @@
 #include "platform/desktop/x_windows.h"
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <cstring>
 
@@ -100,6 +102,13 @@ std::optional<ActiveWindow> FindActiveWindow(XConnection& x) {
   return active;
 }
 
+bool ClientRunsHere(XConnection& x, xcb_window_t window) {
+  std::optional<std::string> machine = x.Text(window, XCB_ATOM_WM_CLIENT_MACHINE);
+  if (!machine) return true;
+  char host[256] = {};
+  return gethostname(host, sizeof host - 1) == 0 && *machine == host;
+}
+
 bool WindowManagerRuns(XConnection& x) {
   xcb_atom_t check = x.Atom("_NET_SUPPORTING_WM_CHECK");
   std::optional<std::uint32_t> window = x.Value(x.root(), check, XCB_ATOM_WINDOW);
@@ -126,7 +135,7 @@ std::vector<xcb_window_t> TopLevelWindowsOf(XConnection& x, const std::set<pid_t
   for (xcb_window_t window : candidates) {
     std::optional<std::uint32_t> pid = x.Value(window, wm_pid, XCB_ATOM_CARDINAL);
     if (!pid || *pid > static_cast<std::uint32_t>(INT32_MAX) ||
-        pids.count(static_cast<pid_t>(*pid)) == 0) {
+        pids.count(static_cast<pid_t>(*pid)) == 0 || !ClientRunsHere(x, window)) {
       continue;
     }
     if (!managed) {

@@ -47,11 +47,16 @@ struct ActiveWindow {
 };
 std::optional<ActiveWindow> FindActiveWindow(XConnection& x);
 
+// False when the window's client names another machine (WM_CLIENT_MACHINE): its _NET_WM_PID
+// is then no pid of ours. A client that names none is taken to run here.
+bool ClientRunsHere(XConnection& x, xcb_window_t window);
+
 // True when an EWMH window manager runs (its check window names itself).
 bool WindowManagerRuns(XConnection& x);
 
-// The top-level windows whose _NET_WM_PID is one of `pids`: the window manager's client list
-// when one runs, else the root's viewable children that take WM_DELETE_WINDOW.
+// The top-level windows of clients on this machine whose _NET_WM_PID is one of `pids`: the
+// window manager's client list when one runs, else the root's viewable children that take
+// WM_DELETE_WINDOW.
 std::vector<xcb_window_t> TopLevelWindowsOf(XConnection& x, const std::set<pid_t>& pids);
 
 // Asks each window to close as its close button does: _NET_CLOSE_WINDOW to the root window

@@ -111,6 +111,9 @@ TEST_F(XWindows, WithoutAWindowManagerCloseRequestsGoToTheWindowsThatTakeThem) {
   xcb_window_t other_process = Window(4243, true, true);
   xcb_window_t no_protocol = Window(4242, false, true);
   xcb_window_t unmapped = Window(4242, true, false);
+  // A client of another machine (ssh -X) whose pid only happens to be one of ours.
+  xcb_window_t remote = Window(4242, true, true);
+  SetText(remote, "WM_CLIENT_MACHINE", "elsewhere.invalid");
   (void)other_process, (void)no_protocol, (void)unmapped;
   EXPECT_FALSE(WindowManagerRuns(*x_));
   std::vector<xcb_window_t> windows = TopLevelWindowsOf(*x_, {4242, 1});
