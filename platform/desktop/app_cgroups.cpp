@@ -5,10 +5,10 @@
 #include <unistd.h>
 
 #include <charconv>
-#include <fstream>
 #include <sstream>
 
 #include "platform/desktop/process_identity.h"
+#include "platform/files/io.h"
 #include "platform/files/owned_fd.h"
 
 namespace platform {
@@ -18,22 +18,13 @@ namespace {
 constexpr int kMaxDepth = 16;
 constexpr int kMaxGroups = 100000;
 
-std::string ReadAll(int fd) {
-  std::string text;
-  char buffer[8192];
-  ssize_t n;
-  while ((n = read(fd, buffer, sizeof buffer)) > 0)
-    text.append(buffer, static_cast<std::size_t>(n));
-  return text;
-}
-
 // Adds the members of group folder `dir` (named `name`) and of the groups below it.
 void Walk(int dir, const std::string& name, int depth, int* groups, ApplicationGroups* members) {
   if (depth > kMaxDepth || ++*groups > kMaxGroups) return;
   if (std::optional<std::string> id = ApplicationIdFromUnitName(name)) {
     OwnedFd procs(openat(dir, "cgroup.procs", O_RDONLY | O_CLOEXEC));
     if (procs.valid()) {
-      std::string text = ReadAll(procs.get());
+      std::string text = ReadWholeDescriptor(procs.get(), "cgroup.procs", nullptr).value_or("");
       const char* p = text.data();
       const char* end = p + text.size();
       while (p < end) {
@@ -99,10 +90,8 @@ std::optional<ApplicationGroups> ApplicationGroupMembers(
 }
 
 std::optional<ApplicationGroups> ApplicationGroupMembers() {
-  std::ifstream mountinfo("/proc/self/mountinfo");
-  std::stringstream text;
-  text << mountinfo.rdbuf();
-  return ApplicationGroupMembers(CgroupHierarchies(text.str()));
+  std::string mountinfo = ReadWholeFile("/proc/self/mountinfo", nullptr).value_or("");
+  return ApplicationGroupMembers(CgroupHierarchies(mountinfo));
 }
 
 }  // namespace platform
