@@ -11,7 +11,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -20,6 +19,7 @@
 #include <thread>
 
 #include "platform/files/io.h"
+#include "tests/scratch_folder.h"
 
 namespace platform {
 namespace {
@@ -44,11 +44,6 @@ std::optional<EditedFile> OpenFile(const std::string& path, std::string* err,
 class EditedFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/edited_file_test.XXXXXX";
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-    path_ = dir_ + "/conf";
     std::ofstream(path_) << "original";
     ASSERT_EQ(pipe2(to_parent_, O_CLOEXEC), 0);
     ASSERT_EQ(pipe2(to_child_, O_CLOEXEC), 0);
@@ -59,8 +54,6 @@ class EditedFileTest : public ::testing::Test {
       kill(child_, SIGKILL);
       waitpid(child_, nullptr, 0);
     }
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
   }
 
   // A second process that opens the file for editing, says whether it got it ('L' or 'E'),
@@ -108,13 +101,10 @@ class EditedFileTest : public ::testing::Test {
     EXPECT_EQ(stat(path_.c_str(), &st), 0);
     return st.st_ino;
   }
-  std::set<std::string> Names() const {
-    std::set<std::string> out;
-    for (const auto& e : std::filesystem::directory_iterator(dir_)) out.insert(e.path().filename());
-    return out;
-  }
+  std::set<std::string> Names() const { return folder_.Names(); }
 
-  std::string dir_, path_;
+  const test_support::ScratchFolder folder_{"edited_file_test"};
+  const std::string dir_ = folder_.path(), path_ = folder_.File("conf");
   int to_parent_[2] = {-1, -1}, to_child_[2] = {-1, -1};
   pid_t child_ = -1;
 };

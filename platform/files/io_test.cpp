@@ -10,7 +10,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -19,34 +18,15 @@
 #include <vector>
 
 #include "tests/as_nobody.h"
+#include "tests/scratch_folder.h"
 
 namespace platform {
 namespace {
 
-class Folder {
+// Other users' processes in the tests pass through the folder.
+class Folder : public test_support::ScratchFolder {
  public:
-  Folder() {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/file_io_test.XXXXXX";
-    path_ = mkdtemp(pattern.data()) ? pattern : "";
-    chmod(path_.c_str(), 0755);  // other users' processes in the tests pass through
-  }
-  ~Folder() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-  const std::string& path() const { return path_; }
-  // Names in the folder: a temporary file left behind shows up here.
-  std::set<std::string> Names(const std::string& sub = "") const {
-    std::set<std::string> out;
-    for (const auto& e : std::filesystem::directory_iterator(path_ + "/" + sub))
-      out.insert(e.path().filename());
-    return out;
-  }
-
- private:
-  std::string path_;
+  Folder() : ScratchFolder("file_io_test") { chmod(path().c_str(), 0755); }
 };
 
 void Write(const std::string& path, const std::string& bytes) {
@@ -258,7 +238,6 @@ TEST_P(ReplaceFile, ReadOnlyFolderLeavesTheOriginal) {
   EXPECT_EQ(status, 0);
   EXPECT_EQ(Read(f), "original");
   EXPECT_EQ(dir.Names("ro"), std::set<std::string>{"conf"});
-  chmod(dir.File("ro").c_str(), 0755);
 }
 
 TEST_P(ReplaceFile, FullFileSystemLeavesTheOriginal) {

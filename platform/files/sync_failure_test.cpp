@@ -7,8 +7,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <set>
@@ -16,6 +14,7 @@
 
 #include "platform/files/edited_file.h"
 #include "platform/files/io.h"
+#include "tests/scratch_folder.h"
 
 namespace {
 
@@ -62,13 +61,11 @@ TEST(SyncFailure, TheReplacementFailsOrSaysTheFolderWasNotSynced) {
       {"named", ReplaceFileThroughNamedTemp},
       {"edited file", ThroughEditedFile},
   };
-  const char* tmp = std::getenv("TMPDIR");
   for (const auto& [name, replace] : replacers) {
     for (Failing mode : {Failing::kFiles, Failing::kFolders}) {
       SCOPED_TRACE(std::string(name) + (mode == Failing::kFiles ? ", file" : ", folder"));
-      std::string folder = std::string(tmp && *tmp ? tmp : "/tmp") + "/sync_test.XXXXXX";
-      ASSERT_NE(mkdtemp(folder.data()), nullptr);
-      const std::string path = folder + "/conf";
+      const test_support::ScratchFolder folder("sync_test");
+      const std::string path = folder.File("conf");
       std::ofstream(path) << "original";
       std::string err;
       failing = mode;
@@ -86,11 +83,7 @@ TEST(SyncFailure, TheReplacementFailsOrSaysTheFolderWasNotSynced) {
                            "Input/output error");
         EXPECT_EQ(Slurp(path), "new contents");
       }
-      std::set<std::string> names;
-      for (const auto& e : std::filesystem::directory_iterator(folder))
-        names.insert(e.path().filename());
-      EXPECT_EQ(names, std::set<std::string>{"conf"});
-      std::filesystem::remove_all(folder);
+      EXPECT_EQ(folder.Names(), std::set<std::string>{"conf"});
     }
   }
 }

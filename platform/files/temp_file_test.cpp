@@ -7,38 +7,24 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <regex>
 #include <set>
 #include <sstream>
 
+#include "tests/scratch_folder.h"
+
 namespace platform {
 namespace {
 
 // A scratch folder, held open as the replacement code holds the target's folder.
-class Folder {
+class Folder : public test_support::ScratchFolder {
  public:
-  Folder() {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/temp_file_test.XXXXXX";
-    path_ = mkdtemp(pattern.data()) ? pattern : "";
-    fd_ = open(path_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  }
-  ~Folder() {
-    close(fd_);
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
+  Folder()
+      : ScratchFolder("temp_file_test"),
+        fd_(open(path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
+  ~Folder() { close(fd_); }
   int fd() const { return fd_; }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-  std::set<std::string> Names() const {
-    std::set<std::string> out;
-    for (const auto& e : std::filesystem::directory_iterator(path_))
-      out.insert(e.path().filename());
-    return out;
-  }
   std::string Read(const std::string& name) const {
     std::ostringstream s;
     s << std::ifstream(File(name), std::ios::binary).rdbuf();
@@ -46,8 +32,7 @@ class Folder {
   }
 
  private:
-  std::string path_;
-  int fd_ = -1;
+  int fd_;
 };
 
 using Kind = TempFile::Kind;
