@@ -5,13 +5,14 @@
 
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <limits>
 #include <string>
 #include <vector>
+
+#include "tests/scratch_folder.h"
 
 namespace platform {
 namespace {
@@ -461,16 +462,15 @@ TEST(PlistFile, RootNeedNotBeADictionary) {
 }
 
 TEST(PlistFile, ReadPlistFileReportsThePathAndRefuses4GiB) {
-  char dir[] = "/tmp/plist_file_test.XXXXXX";
-  ASSERT_NE(mkdtemp(dir), nullptr);
-  const std::string good = std::string(dir) + "/good.plist", big = std::string(dir) + "/big.plist";
+  const test_support::ScratchFolder dir("plist_file_test");
+  const std::string good = dir.File("good.plist"), big = dir.File("big.plist");
   std::ofstream(good) << Xml("<dict><key>k</key><string>v</string></dict>");
   std::string err;
   std::optional<Value> v = ReadPlistFile(good, &err);
   ASSERT_TRUE(v) << err;
   EXPECT_EQ(At(*v, "k"), Value("v"));
 
-  EXPECT_FALSE(ReadPlistFile(std::string(dir) + "/missing", &err));
+  EXPECT_FALSE(ReadPlistFile(dir.File("missing"), &err));
   EXPECT_NE(err.find("/missing"), std::string::npos);
   // A sparse file: refused by its size, never read.
   ASSERT_EQ(truncate(good.c_str(), 0), 0);
@@ -479,9 +479,6 @@ TEST(PlistFile, ReadPlistFileReportsThePathAndRefuses4GiB) {
   EXPECT_FALSE(ReadPlistFile(big, &err));
   EXPECT_NE(err.find("4 GiB"), std::string::npos) << err;
   EXPECT_FALSE(ReadPlistFile(good, &err));  // empty
-  std::remove(big.c_str());
-  std::remove(good.c_str());
-  rmdir(dir);
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "tests/as_nobody.h"
+#include "tests/scratch_folder.h"
 
 namespace {
 
@@ -73,17 +74,14 @@ TEST_F(AuthorizationTest, StreamCarriesInputAndOutputAndCloseReaps) {
 }
 
 TEST_F(AuthorizationTest, WithoutStreamTheCallWaitsForTheTool) {
-  char folder[] = "/tmp/auth-test-XXXXXX";
-  ASSERT_NE(mkdtemp(folder), nullptr);
-  std::string mark = std::string(folder) + "/mark";
+  const test_support::ScratchFolder folder("auth-test");
+  const std::string mark = folder.File("mark");
   std::string script = "read x; sleep 0.2; echo ${x:-empty} > " + mark;
   char* args[] = {const_cast<char*>("-c"), script.data(), nullptr};
   EXPECT_EQ(AuthorizationExecuteWithPrivileges(ref_, "/bin/sh", 0, args, nullptr), 0);
   struct stat info;
   EXPECT_EQ(stat(mark.c_str(), &info), 0);  // done, reading /dev/null as its input
   EXPECT_EQ(info.st_size, 6);
-  unlink(mark.c_str());
-  rmdir(folder);
 }
 
 TEST_F(AuthorizationTest, FailuresToStartAndForeignStreams) {
@@ -133,10 +131,9 @@ TEST_F(AuthorizationTest, OrdinaryUserNeedsTheHelperAndInteraction) {
 // pkexec ends with 126 (dialog dismissed) or 127 (not authorised) when it refuses; the tool
 // then never ran, and closing its stream says so.
 TEST_F(AuthorizationTest, PkexecsRefusalIsReportedOnClose) {
-  char folder[] = "/tmp/auth-test-XXXXXX";
-  ASSERT_NE(mkdtemp(folder), nullptr);
-  ASSERT_EQ(chmod(folder, 0755), 0);
-  const std::string helper = std::string(folder) + "/pkexec";
+  const test_support::ScratchFolder folder("auth-test");
+  ASSERT_EQ(chmod(folder.path().c_str(), 0755), 0);
+  const std::string helper = folder.File("pkexec");
   struct Case {
     int exit_status;
     OSStatus expected;
@@ -169,8 +166,6 @@ TEST_F(AuthorizationTest, PkexecsRefusalIsReportedOnClose) {
         }),
         0);
   }
-  unlink(helper.c_str());
-  rmdir(folder);
 }
 
 // Without a stand-in, polkit decides; one that cannot be reached grants nothing, silently or not.
