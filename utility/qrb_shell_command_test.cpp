@@ -14,6 +14,7 @@
 #include <string>
 
 #include "tests/as_nobody.h"
+#include "tests/scratch_folder.h"
 
 namespace {
 
@@ -105,15 +106,14 @@ TEST_F(ShellCommandTest, ChildThatIgnoresItsInputDoesNotRaiseSigpipeHere) {
 }
 
 TEST_F(ShellCommandTest, ProgramThatCannotStartIsReportedWithReason) {
-  char folder[] = "/tmp/runner-test-XXXXXX";
-  ASSERT_NE(mkdtemp(folder), nullptr);
-  std::string plain = std::string(folder) + "/not-executable";
+  const test_support::ScratchFolder folder("runner-test");
+  const std::string plain = folder.File("not-executable");
   FILE* file = std::fopen(plain.c_str(), "w");
   ASSERT_NE(file, nullptr);
   std::fputs("#!/bin/sh\necho ran\n", file);
   std::fclose(file);
   chmod(plain.c_str(), 0644);
-  const std::string missing = std::string(folder) + "/missing";
+  const std::string missing = folder.File("missing");
 
   struct Case {
     std::string path;
@@ -128,8 +128,6 @@ TEST_F(ShellCommandTest, ProgramThatCannotStartIsReportedWithReason) {
     EXPECT_EQ(Text(result, commandErrorKey), c.path + ": " + c.reason);
   }
   EXPECT_EQ(Code(runner_->launch(std::string("/bin/true\0x", 11))), -1);
-  unlink(plain.c_str());
-  rmdir(folder);
 }
 
 TEST_F(ShellCommandTest, PrivilegedLaunchUsesOneStreamBothWays) {
@@ -209,26 +207,19 @@ TEST_F(ShellCommandTest, OrdinaryUserIsAskedOnceThenRunsThroughTheHelper) {
 // A stand-in for pkexec that ends as the real one does when it refuses, or as the tool would.
 class StandInHelper {
  public:
-  explicit StandInHelper(int exit_status) {
-    char folder[] = "/tmp/qrb-helper-XXXXXX";
-    if (mkdtemp(folder) == nullptr) return;
-    folder_ = folder;
-    path_ = folder_ + "/pkexec";
+  explicit StandInHelper(int exit_status) : folder_("qrb-helper"), path_(folder_.File("pkexec")) {
     FILE* f = std::fopen(path_.c_str(), "w");
     if (f == nullptr) return;
     std::fprintf(f, "#!/bin/sh\nexit %d\n", exit_status);
     std::fclose(f);
     chmod(path_.c_str(), 0755);
-    chmod(folder_.c_str(), 0755);
-  }
-  ~StandInHelper() {
-    unlink(path_.c_str());
-    rmdir(folder_.c_str());
+    chmod(folder_.path().c_str(), 0755);
   }
   const char* path() const { return path_.c_str(); }
 
  private:
-  std::string folder_, path_;
+  const test_support::ScratchFolder folder_;
+  const std::string path_;
 };
 
 TEST_F(ShellCommandTest, PkexecsRefusalIsARefusal) {

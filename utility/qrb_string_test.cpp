@@ -1,12 +1,11 @@
 #include "utility/qrb_string.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
+
+#include "tests/scratch_folder.h"
 
 namespace {
 
@@ -14,26 +13,16 @@ using Lines = std::vector<std::string>;
 
 class QRBStringFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/qrb_string_test.XXXXXX";
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override {
-    MacOSXVersion = 0;
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
-  }
+  void TearDown() override { MacOSXVersion = 0; }
   std::string Put(const std::string& name, const std::string& bytes) {
-    std::ofstream(dir_ + "/" + name, std::ios::binary) << bytes;
-    return dir_ + "/" + name;
+    std::ofstream(dir_.File(name), std::ios::binary) << bytes;
+    return dir_.File(name);
   }
   std::string Get(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), {}};
   }
-  std::string dir_;
+  const test_support::ScratchFolder dir_{"qrb_string_test"};
 };
 
 const std::string kText = "h\xC3\xA9llo \xE2\x82\xAC \xF0\x9F\x98\x80";  // "héllo € 😀"
@@ -76,7 +65,7 @@ TEST_F(QRBStringFileTest, NewerReadTakesOnlyUtf8) {
   EXPECT_EQ(QRBString::stringReadingFromFile(Put("nul", std::string("a\0b", 3))),
             std::string("a\0b", 3));
   std::string err;
-  EXPECT_EQ(QRBString::stringReadingFromFile(dir_ + "/missing", &err), std::nullopt);
+  EXPECT_EQ(QRBString::stringReadingFromFile(dir_.File("missing"), &err), std::nullopt);
   EXPECT_FALSE(err.empty());
 }
 
@@ -94,7 +83,7 @@ TEST_F(QRBStringFileTest, WritesUtf8AtomicallyOnEitherPath) {
     EXPECT_FALSE(err.empty());
     EXPECT_EQ(Get(path), kText);
   }
-  EXPECT_FALSE(QRBString::writeToPath("x", dir_ + "/no/such/folder/file"));
+  EXPECT_FALSE(QRBString::writeToPath("x", dir_.File("no/such/folder/file")));
 }
 
 TEST(QRBStringMacRoman, EncodedReadsUtf8BytesAsMacRoman) {

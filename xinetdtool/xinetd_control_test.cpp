@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <stdlib.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -13,31 +12,23 @@
 #include <fstream>
 #include <string>
 
+#include "tests/scratch_folder.h"
+
 namespace xinetdtool {
 namespace {
 
 namespace fs = std::filesystem;
 
-class ScratchDir {
+// Files are written with the folders they lie in.
+class ScratchDir : public test_support::ScratchFolder {
  public:
-  ScratchDir() {
-    std::string templ = fs::temp_directory_path() / "xinetdctl.XXXXXX";
-    path_ = mkdtemp(templ.data()) ? templ : "";
-  }
-  ~ScratchDir() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
+  ScratchDir() : ScratchFolder("xinetdctl") {}
   std::string Write(const std::string& name, const std::string& content) const {
-    fs::path p = fs::path(path_) / name;
+    fs::path p = File(name);
     fs::create_directories(p.parent_path());
     std::ofstream(p, std::ios::binary) << content;
     return p;
   }
-  std::string Path(const std::string& name) const { return fs::path(path_) / name; }
-
- private:
-  std::string path_;
 };
 
 TEST(PidFromText, ReadsTheLeadingNumberAsAPid) {
@@ -58,17 +49,17 @@ TEST(PidFromText, NothingAboveZeroWithinRangeIsNoPid) {
 
 TEST(ReadPidFile, ReadsOnlySmallRegularFiles) {
   ScratchDir dir;
-  EXPECT_EQ(ReadPidFile(dir.Path("missing").c_str()), std::nullopt);
+  EXPECT_EQ(ReadPidFile(dir.File("missing").c_str()), std::nullopt);
   EXPECT_EQ(ReadPidFile(dir.Write("plain", "321\n").c_str()), 321);
   EXPECT_EQ(ReadPidFile(dir.Write("words", "not a number\n").c_str()), std::nullopt);
-  ASSERT_EQ(symlink(dir.Path("plain").c_str(), dir.Path("link").c_str()), 0);
-  EXPECT_EQ(ReadPidFile(dir.Path("link").c_str()), 321);
-  ASSERT_EQ(symlink("/dev/zero", dir.Path("device").c_str()), 0);
-  EXPECT_EQ(ReadPidFile(dir.Path("device").c_str()), std::nullopt);
-  EXPECT_EQ(ReadPidFile(dir.Path("").c_str()), std::nullopt);  // a folder
+  ASSERT_EQ(symlink(dir.File("plain").c_str(), dir.File("link").c_str()), 0);
+  EXPECT_EQ(ReadPidFile(dir.File("link").c_str()), 321);
+  ASSERT_EQ(symlink("/dev/zero", dir.File("device").c_str()), 0);
+  EXPECT_EQ(ReadPidFile(dir.File("device").c_str()), std::nullopt);
+  EXPECT_EQ(ReadPidFile(dir.File("").c_str()), std::nullopt);  // a folder
   // No writer: opening or reading a FIFO would wait for ever.
-  ASSERT_EQ(mkfifo(dir.Path("fifo").c_str(), 0600), 0);
-  EXPECT_EQ(ReadPidFile(dir.Path("fifo").c_str()), std::nullopt);
+  ASSERT_EQ(mkfifo(dir.File("fifo").c_str(), 0600), 0);
+  EXPECT_EQ(ReadPidFile(dir.File("fifo").c_str()), std::nullopt);
 }
 
 TEST(ReadPidFile, AFileLargerThanAPidFileHoldsNoPid) {
@@ -112,10 +103,10 @@ TEST(IsSuperServer, WantsTheNameXinetdAndRoot) {
     proc.Write(dir + "/comm", c.comm);
     proc.Write(dir + "/status", c.status);
     if (!c.exe.empty()) {
-      ASSERT_EQ(symlink(c.exe.c_str(), proc.Path(dir + "/exe").c_str()), 0);
+      ASSERT_EQ(symlink(c.exe.c_str(), proc.File(dir + "/exe").c_str()), 0);
     }
   }
-  std::string r = proc.Path("");
+  std::string r = proc.File("");
   const bool root = geteuid() == 0;
   for (const Case& c : cases) {
     EXPECT_EQ(IsSuperServer(c.pid, r.c_str(), installed.c_str()), root ? c.as_root : c.as_user)
