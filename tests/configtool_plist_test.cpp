@@ -50,7 +50,10 @@ class ConfigtoolPlistReaders : public ::testing::Test {
   }
   // Writes the case's file.
   void Make(const Case& c) {
-    if (!c.input.starts_with("{")) return WriteFile(file_, c.input);
+    if (!c.input.starts_with("{")) {
+      WriteFile(file_, c.input);
+      return;
+    }
     RunResult r = test_support::Run({"/usr/bin/python3", "-c", kBinaryFrom, file_, c.input});
     EXPECT_EQ(r.status, 0) << r.err;
   }

@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -105,9 +106,8 @@ TempDir::TempDir() {
 
 TempDir::~TempDir() {
   nftw(
-      path_.c_str(),
-      [](const char* p, const struct stat*, int, struct FTW*) { return remove(p); }, 16,
-      FTW_DEPTH | FTW_PHYS);
+      path_.c_str(), [](const char* p, const struct stat*, int, struct FTW*) { return remove(p); },
+      16, FTW_DEPTH | FTW_PHYS);
 }
 
 std::string ReadFile(const std::string& path) {
@@ -117,11 +117,16 @@ std::string ReadFile(const std::string& path) {
   return s.str();
 }
 
-void WriteFile(const std::string& path, const std::string& content) {
+bool WriteFile(const std::string& path, const std::string& content) {
+  std::error_code ec;
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << content;
+  return static_cast<bool>(out.flush());
 }
 
-bool IsRoot() { return geteuid() == 0; }
+bool IsRoot() {
+  return geteuid() == 0;
+}
 
 }  // namespace test_support

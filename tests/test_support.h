@@ -32,7 +32,8 @@ class TempDir {
 };
 
 std::string ReadFile(const std::string& path);
-void WriteFile(const std::string& path, const std::string& content);
+// Writes a file, making the folders on its way. False on any failure.
+bool WriteFile(const std::string& path, const std::string& content);
 bool IsRoot();
 
 }  // namespace test_support

@@ -5,12 +5,13 @@
 #include <unistd.h>
 
 #include "tests/desktop/desktop_testing.h"
+#include "tests/test_support.h"
 
 namespace platform {
 namespace {
 
-using desktop_testing::ScratchFolder;
-using desktop_testing::WriteFile;
+using test_support::TempDir;
+using test_support::WriteFile;
 
 TEST(CgroupHierarchies, AreTheUnifiedOneThenSystemdsOwn) {
   std::string mountinfo =
@@ -29,27 +30,27 @@ TEST(CgroupHierarchies, AreTheUnifiedOneThenSystemdsOwn) {
 }
 
 TEST(ApplicationGroupMembers, ArePlacedByTheGroupTheySitIn) {
-  ScratchFolder root;
-  std::string user = root.Path("unified/user.slice/user-1000.slice/user@1000.service/app.slice/");
+  TempDir root;
+  std::string user = root.File("unified/user.slice/user-1000.slice/user@1000.service/app.slice/");
   ASSERT_TRUE(WriteFile(user + "app-gnome-org.gnome.Terminal-77.scope/cgroup.procs", "100\n101\n"));
   ASSERT_TRUE(WriteFile(user + "app-org.example.Editor@x.service/cgroup.procs", "200\n"));
   // A group below an application's: its members are not the application's by their leaf.
   ASSERT_TRUE(WriteFile(user + "app-org.example.Editor@x.service/helper/cgroup.procs", "201\n"));
   ASSERT_TRUE(WriteFile(user + "app-gnome-firefox-esr-5.scope/cgroup.procs", "300\n"));
-  ASSERT_TRUE(WriteFile(root.Path("unified/system.slice/cron.service/cgroup.procs"), "400\n"));
-  ASSERT_TRUE(WriteFile(root.Path("unified/cgroup.procs"), "1\n"));
+  ASSERT_TRUE(WriteFile(root.File("unified/system.slice/cron.service/cgroup.procs"), "400\n"));
+  ASSERT_TRUE(WriteFile(root.File("unified/cgroup.procs"), "1\n"));
   // The older hierarchy places 100 elsewhere; the unified one, read first, wins.
-  ASSERT_TRUE(WriteFile(root.Path("systemd/app-org.other.App-1.scope/cgroup.procs"), "100\n500\n"));
-  ASSERT_EQ(symlink(user.c_str(), root.Path("systemd/link").c_str()), 0);  // never followed
+  ASSERT_TRUE(WriteFile(root.File("systemd/app-org.other.App-1.scope/cgroup.procs"), "100\n500\n"));
+  ASSERT_EQ(symlink(user.c_str(), root.File("systemd/link").c_str()), 0);  // never followed
 
   std::optional<ApplicationGroups> members =
-      ApplicationGroupMembers({root.Path("unified"), root.Path("systemd"), root.Path("missing")});
+      ApplicationGroupMembers({root.File("unified"), root.File("systemd"), root.File("missing")});
   ASSERT_TRUE(members);
   EXPECT_EQ(*members, (ApplicationGroups{{100, "org.gnome.Terminal"},
                                          {101, "org.gnome.Terminal"},
                                          {200, "org.example.Editor"},
                                          {500, "org.other.App"}}));
-  EXPECT_EQ(ApplicationGroupMembers({root.Path("missing")}), std::nullopt);
+  EXPECT_EQ(ApplicationGroupMembers({root.File("missing")}), std::nullopt);
   EXPECT_EQ(ApplicationGroupMembers(std::vector<std::string>{}), std::nullopt);
 }
 

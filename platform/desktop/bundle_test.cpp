@@ -6,36 +6,37 @@
 #include <cstdlib>
 
 #include "tests/desktop/desktop_testing.h"
+#include "tests/test_support.h"
 
 namespace platform {
 namespace {
 
 using desktop_testing::CompileCatalog;
 using desktop_testing::InfoPlist;
-using desktop_testing::ScratchFolder;
-using desktop_testing::WriteFile;
+using test_support::TempDir;
+using test_support::WriteFile;
 
 TEST(MainBundleFolder, InstalledProgramsUseTheirShareFolderWhenItHoldsInfoPlist) {
-  ScratchFolder root;
-  ASSERT_TRUE(WriteFile(root.Path("usr/share/app/Info.plist"), InfoPlist("")));
-  ASSERT_TRUE(WriteFile(root.Path("usr/sbin/app"), ""));
-  ASSERT_TRUE(WriteFile(root.Path("usr/bin/other"), ""));
-  ASSERT_TRUE(WriteFile(root.Path("build/examples/app/app"), ""));
+  TempDir root;
+  ASSERT_TRUE(WriteFile(root.File("usr/share/app/Info.plist"), InfoPlist("")));
+  ASSERT_TRUE(WriteFile(root.File("usr/sbin/app"), ""));
+  ASSERT_TRUE(WriteFile(root.File("usr/bin/other"), ""));
+  ASSERT_TRUE(WriteFile(root.File("build/examples/app/app"), ""));
   struct Case {
     std::string executable, folder;
   } cases[] = {
-      {root.Path("usr/bin/app"), root.Path("usr/share/app")},
-      {root.Path("usr/sbin/app"), root.Path("usr/share/app")},
-      {root.Path("usr/bin/other"), root.Path("usr/bin")},  // no share/other/Info.plist
-      {root.Path("build/examples/app/app"), root.Path("build/examples/app")},
-      {root.Path("usr/libexec/app"), root.Path("usr/libexec")},
+      {root.File("usr/bin/app"), root.File("usr/share/app")},
+      {root.File("usr/sbin/app"), root.File("usr/share/app")},
+      {root.File("usr/bin/other"), root.File("usr/bin")},  // no share/other/Info.plist
+      {root.File("build/examples/app/app"), root.File("build/examples/app")},
+      {root.File("usr/libexec/app"), root.File("usr/libexec")},
   };
   for (const Case& c : cases) EXPECT_EQ(MainBundleFolderFor(c.executable), c.folder);
 }
 
 TEST(Bundle, ReadsItsInfoDictionary) {
-  ScratchFolder folder;
-  ASSERT_TRUE(WriteFile(folder.Path("Info.plist"),
+  TempDir folder;
+  ASSERT_TRUE(WriteFile(folder.File("Info.plist"),
                         InfoPlist("<key>CFBundleIdentifier</key><string>org.example.App</string>\n"
                                   "<key>CFBundleVersion</key><string>2.1.3</string>\n"
                                   "<key>Count</key><integer>3</integer>\n")));
@@ -62,9 +63,9 @@ TEST(Bundle, WithoutAUsableInfoPlistHasAnEmptyInfoDictionary) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ScratchFolder folder;
+    TempDir folder;
     if (c.contents) {
-      ASSERT_TRUE(WriteFile(folder.Path("Info.plist"), *c.contents));
+      ASSERT_TRUE(WriteFile(folder.File("Info.plist"), *c.contents));
     }
     Bundle bundle(folder.path());
     EXPECT_TRUE(bundle.infoDictionary().empty());
@@ -73,12 +74,12 @@ TEST(Bundle, WithoutAUsableInfoPlistHasAnEmptyInfoDictionary) {
 }
 
 TEST(Bundle, FindsResourcesInsideItsResourcesFolderOnly) {
-  ScratchFolder folder;
-  ASSERT_TRUE(WriteFile(folder.Path("Resources/Script.sh"), "echo"));
-  ASSERT_TRUE(WriteFile(folder.Path("Resources/README"), "text"));
-  ASSERT_TRUE(WriteFile(folder.Path("Secret.sh"), "echo"));
-  ASSERT_TRUE(WriteFile(folder.Path("Resources/Folder.sh/inner"), ""));
-  std::string resources = folder.Path("Resources/");
+  TempDir folder;
+  ASSERT_TRUE(WriteFile(folder.File("Resources/Script.sh"), "echo"));
+  ASSERT_TRUE(WriteFile(folder.File("Resources/README"), "text"));
+  ASSERT_TRUE(WriteFile(folder.File("Secret.sh"), "echo"));
+  ASSERT_TRUE(WriteFile(folder.File("Resources/Folder.sh/inner"), ""));
+  std::string resources = folder.File("Resources/");
   struct Case {
     std::string name, type;
     std::optional<std::string> path;
@@ -126,7 +127,7 @@ class LocalizedStrings : public ::testing::Test {
 };
 
 TEST_F(LocalizedStrings, ComeFromTheBundlesCatalogsOrFallBack) {
-  ScratchFolder folder;
+  TempDir folder;
   ASSERT_TRUE(CompileCatalog(folder.path(), "de", "Localizable",
                              "msgid \"Can't launch application\"\n"
                              "msgstr \"Programm kann nicht gestartet werden\"\n"
@@ -153,7 +154,7 @@ TEST_F(LocalizedStrings, ComeFromTheBundlesCatalogsOrFallBack) {
 }
 
 TEST_F(LocalizedStrings, TwoBundlesKeepTheirOwnCatalogsOfOneDomain) {
-  ScratchFolder one, two;
+  TempDir one, two;
   ASSERT_TRUE(CompileCatalog(one.path(), "de", "Localizable", "msgid \"k\"\nmsgstr \"eins\"\n"));
   ASSERT_TRUE(CompileCatalog(two.path(), "de", "Localizable", "msgid \"k\"\nmsgstr \"zwei\"\n"));
   Bundle first(one.path()), second(two.path());
@@ -164,8 +165,8 @@ TEST_F(LocalizedStrings, TwoBundlesKeepTheirOwnCatalogsOfOneDomain) {
 }
 
 TEST(MainBundle, IsTheFolderAHostNames) {
-  ScratchFolder folder;
-  ASSERT_TRUE(WriteFile(folder.Path("Info.plist"),
+  TempDir folder;
+  ASSERT_TRUE(WriteFile(folder.File("Info.plist"),
                         InfoPlist("<key>CFBundleName</key><string>Host</string>\n")));
   std::shared_ptr<const Bundle> before = MainBundle();
   ASSERT_NE(before, nullptr);

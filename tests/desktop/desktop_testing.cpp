@@ -4,45 +4,16 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
+
+#include "tests/test_support.h"
 
 extern char** environ;
 
 namespace desktop_testing {
-
-ScratchFolder::ScratchFolder() {
-  const char* tmp = getenv("TMPDIR");
-  std::string pattern = std::string(tmp && *tmp == '/' ? tmp : "/tmp") + "/qrb-desktop.XXXXXX";
-  if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-}
-
-ScratchFolder::~ScratchFolder() {
-  if (path_.empty()) return;
-  std::error_code ec;
-  std::filesystem::remove_all(path_, ec);
-}
-
-bool WriteFile(const std::string& path, const std::string& contents) {
-  std::error_code ec;
-  std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << contents;
-  return static_cast<bool>(out.flush());
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 std::string FindProgram(const std::string& name) {
   for (const char* folder : {"/usr/bin", "/bin", "/usr/sbin", "/sbin"}) {
@@ -50,19 +21,6 @@ std::string FindProgram(const std::string& name) {
     if (access(path.c_str(), X_OK) == 0) return path;
   }
   return "";
-}
-
-int RunProgram(const std::vector<std::string>& argv) {
-  std::vector<char*> args;
-  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  pid_t pid;
-  if (posix_spawn(&pid, args[0], nullptr, nullptr, args.data(), environ) != 0) return -1;
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) return -1;
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 std::string InfoPlist(const std::string& body) {
@@ -89,8 +47,9 @@ bool CompileCatalog(const std::string& folder, const std::string& language,
       "\\n\"\n\"MIME-Version: 1.0\\n\"\n"
       "\"Content-Type: text/plain; charset=UTF-8\\n\"\n"
       "\"Content-Transfer-Encoding: 8bit\\n\"\n\n";
-  if (!WriteFile(source, header + po) || !WriteFile(target, "")) return false;
-  bool ok = RunProgram({msgfmt, "--check", "-o", target, source}) == 0;
+  if (!test_support::WriteFile(source, header + po) || !test_support::WriteFile(target, ""))
+    return false;
+  bool ok = test_support::Run({msgfmt, "--check", "-o", target, source}).status == 0;
   unlink(source.c_str());
   return ok;
 }

@@ -1,5 +1,6 @@
-// Helpers for the desktop library's tests: scratch folders, test bundles, and the programs the
-// tests start (msgfmt, Xvfb, the probe), each torn down by its owner.
+// Helpers for the desktop library's tests: test bundles, and the programs the tests start
+// (msgfmt, Xvfb, the probe), each torn down by its owner. Scratch folders, files and programs run
+// once come from tests/test_support.h.
 #pragma once
 
 #include <sys/types.h>
@@ -13,29 +14,8 @@
 
 namespace desktop_testing {
 
-// A fresh folder under $TMPDIR (or /tmp), removed with all it holds at destruction.
-class ScratchFolder {
- public:
-  ScratchFolder();
-  ~ScratchFolder();
-  ScratchFolder(const ScratchFolder&) = delete;
-  ScratchFolder& operator=(const ScratchFolder&) = delete;
-  const std::string& path() const { return path_; }
-  std::string Path(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
-
-// Writes a file, making the folders on its way. False on any failure.
-bool WriteFile(const std::string& path, const std::string& contents);
-std::string ReadFile(const std::string& path);
-
 // The path of an installed program looked for in /usr/bin, /bin, /usr/sbin, /sbin, or "".
 std::string FindProgram(const std::string& name);
-
-// Runs a program (no shell) and waits for it; its exit status, or -1 when it did not exit.
-int RunProgram(const std::vector<std::string>& argv);
 
 // An XML property list whose root dictionary holds `body` (already marked up).
 std::string InfoPlist(const std::string& body);

@@ -25,6 +25,9 @@ extern char** environ;
 
 namespace desktop_testing {
 
+using test_support::ReadFile;
+using test_support::WriteFile;
+
 namespace {
 
 std::string Errno(const std::string& what) {
@@ -97,8 +100,7 @@ SshSandbox::SshSandbox() {
     skip_reason_ = "a user named " + user_ + " exists";
     return;
   }
-  if (scratch_.path().empty() || !ChooseUid() || !Enter() || !AddTestUser() || !StartServer() ||
-      !SetUpClient()) {
+  if (!ChooseUid() || !Enter() || !AddTestUser() || !StartServer() || !SetUpClient()) {
     if (error_.empty()) error_ = "setting up the SSH sandbox failed";
   }
 }
@@ -120,7 +122,7 @@ bool SshSandbox::Enter() {
   }
   // Nothing mounted from here on reaches the machine's own view.
   return Mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, &error_) &&
-         RunProgram({FindProgram("ip"), "link", "set", "lo", "up"}) == 0 &&
+         test_support::Run({FindProgram("ip"), "link", "set", "lo", "up"}).status == 0 &&
          Mount("tmpfs", "/run", "tmpfs", 0, &error_) && mkdir("/run/sshd", 0755) == 0 &&
          chmod(scratch_.path().c_str(), 0755) == 0;
 }
@@ -145,7 +147,7 @@ bool SshSandbox::ChooseUid() {
 bool SshSandbox::AddTestUser() {
   std::string hash = PasswordHash(password_);
   if (hash.empty()) return false;
-  home_ = scratch_.Path("home");
+  home_ = scratch_.File("home");
   std::string id = std::to_string(uid_);
   std::string passwd =
       ReadFile("/etc/passwd") + user_ + ":x:" + id + ":" + id + "::" + home_ + ":/bin/sh\n";
@@ -154,7 +156,7 @@ bool SshSandbox::AddTestUser() {
   const std::pair<std::string, std::string> files[] = {
       {"passwd", passwd}, {"shadow", shadow}, {"group", group}};
   for (const auto& [name, contents] : files) {
-    std::string copy = scratch_.Path("etc/" + name);
+    std::string copy = scratch_.File("etc/" + name);
     if (!WriteFile(copy, contents) || chmod(copy.c_str(), name == "shadow" ? 0640 : 0644) != 0 ||
         !Mount(copy.c_str(), "/etc/" + name, nullptr, MS_BIND, &error_)) {
       if (error_.empty()) error_ = "writing " + copy;
@@ -169,20 +171,21 @@ bool SshSandbox::AddTestUser() {
 }
 
 bool SshSandbox::StartServer() {
-  std::string key = scratch_.Path("server/host_key");
-  std::string config = scratch_.Path("server/sshd_config");
+  std::string key = scratch_.File("server/host_key");
+  std::string config = scratch_.File("server/sshd_config");
   std::string settings = "ListenAddress 127.0.0.1:" + std::to_string(port_) + "\nHostKey " + key +
                          "\nPidFile none\nUsePAM no\nPasswordAuthentication yes\n"
                          "KbdInteractiveAuthentication no\nPubkeyAuthentication yes\n"
                          "AuthorizedKeysFile none\nPermitRootLogin no\nAllowUsers " +
                          user_ + "\nX11Forwarding no\nLogLevel VERBOSE\n";
-  if (!WriteFile(config, settings) || RunProgram({FindProgram("ssh-keygen"), "-q", "-t", "ed25519",
-                                                  "-N", "", "-C", "", "-f", key}) != 0) {
+  std::vector<std::string> keygen = {
+      FindProgram("ssh-keygen"), "-q", "-t", "ed25519", "-N", "", "-C", "", "-f", key};
+  if (!WriteFile(config, settings) || test_support::Run(keygen).status != 0) {
     error_ = "making the server's host key";
     return false;
   }
   std::string sshd = FindProgram("sshd");
-  std::string log = scratch_.Path("server/sshd.log");
+  std::string log = scratch_.File("server/sshd.log");
   std::vector<std::string> argv = {sshd, "-D", "-f", config, "-E", log};
   std::vector<char*> args;
   for (std::string& a : argv) args.push_back(a.data());
@@ -224,7 +227,7 @@ bool SshSandbox::SetUpClient() {
   if (!Mount("tmpfs", caller_home, "tmpfs", 0, &error_)) return false;
   return mkdir(ssh.c_str(), 0700) == 0 &&
          WriteFile(ssh + "/config", "Host 127.0.0.1\n  Port " + std::to_string(port_) + "\n") &&
-         WriteFile(known_hosts_, address + " " + ReadFile(scratch_.Path("server/host_key.pub")));
+         WriteFile(known_hosts_, address + " " + ReadFile(scratch_.File("server/host_key.pub")));
 }
 
 bool SshSandbox::InstallDesktopEntry(const std::string& app_id, const std::string& exec) {
@@ -244,7 +247,7 @@ bool SshSandbox::WriteUserFile(const std::string& path, const std::string& conte
 }
 
 std::string SshSandbox::ServerLog() const {
-  return ReadFile(scratch_.Path("server/sshd.log"));
+  return ReadFile(scratch_.File("server/sshd.log"));
 }
 
 SshSandbox::~SshSandbox() {

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "tests/desktop/desktop_testing.h"
+#include "tests/test_support.h"
 
 namespace desktop_testing {
 
@@ -34,7 +35,7 @@ class SshSandbox {
   // The caller's known_hosts file, holding the server's key.
   const std::string& known_hosts() const { return known_hosts_; }
   // A scratch folder for the test, inside the sandbox.
-  std::string Path(const std::string& name) const { return scratch_.Path(name); }
+  std::string Path(const std::string& name) const { return scratch_.File(name); }
 
   // Writes the desktop entry APP_ID.desktop into the test user's data home, running `exec`.
   bool InstallDesktopEntry(const std::string& app_id, const std::string& exec);
@@ -50,7 +51,7 @@ class SshSandbox {
   bool StartServer();
   bool SetUpClient();
 
-  ScratchFolder scratch_;
+  test_support::TempDir scratch_;
   std::string skip_reason_, error_;
   std::string user_ = "qrbremote";
   uid_t uid_ = 0;

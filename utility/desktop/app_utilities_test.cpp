@@ -18,15 +18,16 @@
 #include "platform/desktop/x_windows.h"
 #include "tests/desktop/desktop_testing.h"
 #include "tests/desktop/offscreen_application.h"
+#include "tests/test_support.h"
 
 namespace {
 
 using desktop_testing::InfoPlist;
-using desktop_testing::ReadFile;
-using desktop_testing::ScratchFolder;
 using desktop_testing::WaitFor;
-using desktop_testing::WriteFile;
 using desktop_testing::XServer;
+using test_support::ReadFile;
+using test_support::TempDir;
+using test_support::WriteFile;
 
 // The applications of this test program have IDs of their own, so that test programs running at
 // once never quit each other's.
@@ -51,7 +52,7 @@ TEST(HostBundle, HoldsItsInfoPlistAndTheLibrarysCatalogs) {
   EXPECT_EQ(bundle->infoString("CFBundleIdentifier"), "org.qrb.DesktopTests");
   EXPECT_FLOAT_EQ(AppVersion(), 1.0f);
   EXPECT_FALSE(
-      desktop_testing::ReadFile(bundle->bundlePath() + "/locale/en/LC_MESSAGES/Localizable.mo")
+      test_support::ReadFile(bundle->bundlePath() + "/locale/en/LC_MESSAGES/Localizable.mo")
           .empty());
 }
 
@@ -76,14 +77,14 @@ TEST(AppVersion, ReadsTheMainBundlesVersionAsANumber) {
   };
   std::string before = platform::MainBundle()->bundlePath();
   for (const Case& c : cases) {
-    ScratchFolder folder;
-    ASSERT_TRUE(WriteFile(folder.Path("Info.plist"),
+    TempDir folder;
+    ASSERT_TRUE(WriteFile(folder.File("Info.plist"),
                           InfoPlist(c.entry ? "<key>CFBundleVersion</key>" + *c.entry + "\n"
                                             : "<key>CFBundleName</key><string>T</string>\n")));
     platform::SetMainBundlePath(folder.path());
     EXPECT_FLOAT_EQ(AppVersion(), c.version) << c.entry.value_or("(none)");
   }
-  ScratchFolder empty;  // no Info.plist at all
+  TempDir empty;  // no Info.plist at all
   platform::SetMainBundlePath(empty.path());
   EXPECT_EQ(AppVersion(), 0.0f);
   platform::SetMainBundlePath(before);
@@ -113,8 +114,8 @@ class Applications : public ::testing::Environment {
  public:
   void SetUp() override {
     prctl(PR_SET_CHILD_SUBREAPER, 1);
-    folder_ = std::make_unique<ScratchFolder>();
-    setenv("XDG_DATA_HOME", folder_->Path("data").c_str(), 1);
+    folder_ = std::make_unique<TempDir>();
+    setenv("XDG_DATA_HOME", folder_->File("data").c_str(), 1);
     unsetenv("DISPLAY");
     unsetenv("QT_QPA_PLATFORM");
     Entry(Id("Probe"), "");
@@ -123,23 +124,23 @@ class Applications : public ::testing::Environment {
     Entry(Id("Probe Spaced"), "");
     Entry("sub/Nested", "");
     WriteFile(
-        folder_->Path("data/applications/" + Id("Broken") + ".desktop"),
-        "[Desktop Entry]\nType=Application\nName=Broken\nExec=" + folder_->Path("none") + "\n");
+        folder_->File("data/applications/" + Id("Broken") + ".desktop"),
+        "[Desktop Entry]\nType=Application\nName=Broken\nExec=" + folder_->File("none") + "\n");
   }
   void TearDown() override { folder_.reset(); }
 
-  static std::string Record(const std::string& id) { return folder_->Path("records/" + id); }
+  static std::string Record(const std::string& id) { return folder_->File("records/" + id); }
 
  private:
   static void Entry(const std::string& id, const std::string& options) {
     WriteFile(Record(id), "");
-    WriteFile(folder_->Path("data/applications/" + id + ".desktop"),
+    WriteFile(folder_->File("data/applications/" + id + ".desktop"),
               "[Desktop Entry]\nType=Application\nName=Probe " + id + "\nExec=" +
                   DESKTOP_PROBE_PATH + " --record \"" + Record(id) + "\"" + options + "\n");
   }
-  static std::unique_ptr<ScratchFolder> folder_;
+  static std::unique_ptr<TempDir> folder_;
 };
-std::unique_ptr<ScratchFolder> Applications::folder_;
+std::unique_ptr<TempDir> Applications::folder_;
 ::testing::Environment* const applications = ::testing::AddGlobalTestEnvironment(new Applications);
 
 // The pid of the probe that last recorded its start for `id`, once it has.

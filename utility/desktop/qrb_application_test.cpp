@@ -13,12 +13,13 @@
 #include "platform/desktop/bundle.h"
 #include "tests/desktop/desktop_testing.h"
 #include "tests/desktop/offscreen_application.h"
+#include "tests/test_support.h"
 
 namespace {
 
 using desktop_testing::InfoPlist;
-using desktop_testing::ScratchFolder;
-using desktop_testing::WriteFile;
+using test_support::TempDir;
+using test_support::WriteFile;
 
 TEST(AllDocumentTypes, ListsExtensionsThenOsTypesOfEachEntryInOrder) {
   struct Case {
@@ -47,9 +48,9 @@ TEST(AllDocumentTypes, ListsExtensionsThenOsTypesOfEachEntryInOrder) {
   };
   std::string before = platform::MainBundle()->bundlePath();
   for (const Case& c : cases) {
-    ScratchFolder folder;
+    TempDir folder;
     ASSERT_TRUE(WriteFile(
-        folder.Path("Info.plist"),
+        folder.File("Info.plist"),
         InfoPlist(c.entries ? "<key>CFBundleDocumentTypes</key>" + *c.entries : std::string())));
     platform::SetMainBundlePath(folder.path());
     EXPECT_EQ(QRBApplication::allDocumentTypes(), c.types) << c.name;
@@ -76,7 +77,9 @@ class Document : public QWidget {
 // The test program's one application, quitting after each test as the host would.
 class HostQuitting : public ::testing::Test {
  protected:
-  void SetUp() override { desktop_testing::OffscreenApplication().setQuitOnLastWindowClosed(false); }
+  void SetUp() override {
+    desktop_testing::OffscreenApplication().setQuitOnLastWindowClosed(false);
+  }
   void TearDown() override {
     desktop_testing::OffscreenApplication().setQuitOnLastWindowClosed(true);
   }

@@ -26,12 +26,13 @@
 #include "platform/desktop/shell_script.h"
 #include "tests/desktop/desktop_testing.h"
 #include "tests/desktop/ssh_sandbox.h"
+#include "tests/test_support.h"
 #include "utility/desktop/remote_control.h"
 
 namespace {
 
-using desktop_testing::ReadFile;
 using desktop_testing::WaitFor;
+using test_support::ReadFile;
 
 constexpr const char* kProbe = "org.qrb.RemoteProbe";
 constexpr const char* kHost = "127.0.0.1";
@@ -140,7 +141,7 @@ class UnitSleepers {
     pids_.push_back(pid);
     for (const std::string& top : tops) {
       std::string procs = top + "/" + unit + "/cgroup.procs";
-      if (!desktop_testing::WriteFile(procs, std::to_string(pid))) {
+      if (!test_support::WriteFile(procs, std::to_string(pid))) {
         return Failed("writing " + procs);
       }
     }
@@ -330,7 +331,7 @@ TEST_F(RemoteControlSshTest, FailuresCarrySshsMessageAndStartNothing) {
   };
   for (const Case& c : cases) {
     if (c.forget_host_key) {
-      ASSERT_TRUE(desktop_testing::WriteFile(sandbox_->known_hosts(), ""));
+      ASSERT_TRUE(test_support::WriteFile(sandbox_->known_hosts(), ""));
     }
     std::optional<platform::Dictionary> error =
         LaunchAppOnRemoteMac(kProbe, c.machine, sandbox_->user(), c.password);

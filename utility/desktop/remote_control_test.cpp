@@ -12,11 +12,12 @@
 #include "platform/desktop/bundle.h"
 #include "platform/desktop/shell_script.h"
 #include "tests/desktop/desktop_testing.h"
+#include "tests/test_support.h"
 
 namespace {
 
-using desktop_testing::ScratchFolder;
-using desktop_testing::WriteFile;
+using test_support::TempDir;
+using test_support::WriteFile;
 
 struct Outcome {
   bool ran;                            // the template ran
@@ -36,7 +37,7 @@ class RemoteControlTemplateTest : public ::testing::Test {
   }
   void TearDown() override { platform::SetMainBundlePath(""); }
 
-  std::string Mark() const { return folder_.Path("ran"); }
+  std::string Mark() const { return folder_.File("ran"); }
 
   // A template that takes `directives` values.
   void Template(const std::string& name, int directives, const std::string& exit = "exit 7") {
@@ -45,7 +46,7 @@ class RemoteControlTemplateTest : public ::testing::Test {
     ASSERT_TRUE(WriteFile(Resource(name), text + "\n" + exit + "\n"));
   }
   std::string Resource(const std::string& name) const {
-    return folder_.Path("Resources/" + name + ".sh");
+    return folder_.File("Resources/" + name + ".sh");
   }
 
   Outcome Launch(const std::string& app, const std::optional<std::string>& machine,
@@ -65,7 +66,7 @@ class RemoteControlTemplateTest : public ::testing::Test {
     return outcome;
   }
 
-  ScratchFolder folder_;
+  TempDir folder_;
 };
 
 TEST_F(RemoteControlTemplateTest, PasswordsAndValuesBeforeTheScriptRuns) {
