@@ -45,10 +45,13 @@ inline int InChild(const std::function<int()>& body) {
   return ForkedChild(pid).Wait();
 }
 
-// Makes the calling process the user "nobody" (65534, no groups).
+// The user and group "nobody".
+constexpr uid_t kNobody = 65534;
+
+// Makes the calling process the user "nobody" (no groups).
 inline bool BecomeNobody() {
-  return setgroups(0, nullptr) == 0 && setresgid(65534, 65534, 65534) == 0 &&
-         setresuid(65534, 65534, 65534) == 0;
+  return setgroups(0, nullptr) == 0 && setresgid(kNobody, kNobody, kNobody) == 0 &&
+         setresuid(kNobody, kNobody, kNobody) == 0;
 }
 
 // Makes the calling process an ordinary user's: nobody's when it runs as root, else its own

@@ -1,7 +1,6 @@
 // configtool as the controlling application sees it: arguments in; standard output, standard
 // error, exit status and the edited file out.
 #include <fcntl.h>
-#include <grp.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/file.h>
@@ -16,12 +15,14 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "gtest/gtest.h"
 #include "platform/plist/file.h"
+#include "tests/as_nobody.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -533,18 +534,16 @@ TEST(ConfigtoolSafety, AFailedWriteIsReportedAndLeavesTheFileWhole) {
   }
 }
 
-// A process of another user that holds a reader's lock on a file, as `flock -s FILE sleep 1000`
-// would. Told to go, it runs `then` (still as that user) and ends, which releases the lock.
+// A process of the user nobody that holds a reader's lock on a file, as `flock -s FILE sleep
+// 1000` would. Told to go, it runs `then` (still as that user) and ends, which releases the lock.
 class LockHolder {
  public:
-  LockHolder(const std::string& path, uid_t uid, std::function<void()> then = {}) {
+  explicit LockHolder(const std::string& path, std::function<void()> then = {}) {
     int ready[2], go[2];
     if (pipe2(ready, O_CLOEXEC) != 0 || pipe2(go, O_CLOEXEC) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      if (setgroups(0, nullptr) != 0 || setresgid(uid, uid, uid) != 0 ||
-          setresuid(uid, uid, uid) != 0)
-        _exit(100);
+    child_.emplace(fork());
+    if (child_->pid() == 0) {
+      if (!test_support::BecomeNobody()) _exit(100);
       int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
       if (fd < 0 || flock(fd, LOCK_SH) != 0) _exit(101);
       char c = 'L';
@@ -561,10 +560,6 @@ class LockHolder {
   }
   ~LockHolder() {
     if (go_ >= 0) close(go_);
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
   }
   LockHolder(const LockHolder&) = delete;
   LockHolder& operator=(const LockHolder&) = delete;
@@ -575,14 +570,11 @@ class LockHolder {
     if (go_ >= 0 && write(go_, "g", 1) != 1) ADD_FAILURE() << "the holder is gone";
     close(go_);
     go_ = -1;
-    int status = -1;
-    waitpid(pid_, &status, 0);
-    pid_ = -1;
-    EXPECT_EQ(status, 0);
+    EXPECT_EQ(child_ ? child_->Wait() : -1, 0);
   }
 
  private:
-  pid_t pid_ = -1;
+  std::optional<test_support::ForkedChild> child_;  // killed and reaped unless released
   int go_ = -1;
   bool locked_ = false;
 };
@@ -609,7 +601,7 @@ bool ConfigtoolHasOpen(ino_t ino) {
   return false;
 }
 
-constexpr uid_t kNobody = 65534;
+using test_support::kNobody;
 
 // Root's configtool run on a file in a folder that another user (nobody) owns and can write.
 class ConfigtoolInAUsersFolder : public ::testing::Test {
@@ -645,7 +637,7 @@ class ConfigtoolInAUsersFolder : public ::testing::Test {
 
 // flock -s conf sleep 1000, by the user: root's run gives up after 10 seconds.
 TEST_F(ConfigtoolInAUsersFolder, ALockHeldForEverIsGivenUpAfterTenSeconds) {
-  LockHolder holder(conf_, kNobody);
+  LockHolder holder(conf_);
   ASSERT_TRUE(holder.locked());
   const auto start = std::chrono::steady_clock::now();
   RunResult r = test_support::Run(
@@ -663,7 +655,7 @@ TEST_F(ConfigtoolInAUsersFolder, ALockHeldForEverIsGivenUpAfterTenSeconds) {
 // While root's run waits for the lock, the user swaps the file for a link to root's file:
 // the link is not followed and nothing is written anywhere.
 TEST_F(ConfigtoolInAUsersFolder, AFileSwappedForALinkIsNotFollowed) {
-  LockHolder holder(conf_, kNobody, [this] {
+  LockHolder holder(conf_, [this] {
     if (rename(conf_.c_str(), (conf_ + ".old").c_str()) != 0 ||
         symlink(victim_.c_str(), conf_.c_str()) != 0)
       _exit(103);
@@ -683,7 +675,7 @@ TEST_F(ConfigtoolInAUsersFolder, AFolderRenamedMeanwhileChangesNothing) {
   ASSERT_EQ(mkdir(sub.c_str(), 0755), 0);
   ASSERT_EQ(chown(sub.c_str(), kNobody, kNobody), 0);
   WriteFile(sub + "/conf", kService);
-  LockHolder holder(sub + "/conf", kNobody, [&] {
+  LockHolder holder(sub + "/conf", [&] {
     if (rename(sub.c_str(), (users_ + "/moved").c_str()) != 0) _exit(103);
   });
   RunResult r = RunWhileHeld(holder, sub + "/conf");
