@@ -14,7 +14,7 @@
 # helpers below; what it produces lands in WORK:
 # NAME.out, NAME.err, NAME.status per run, "record" (the stand-in's), "checks" (one line per
 # authorization check polkit made for one of our actions) and polkitd.log.
-# Exit status 97: the sandbox could not be made.
+# Exit status 97: the sandbox could not be made (sandbox_common.sh).
 #
 # The users: qrbyes, whom the rules let run the programs; qrbno, whom they refuse; qrbask,
 # whom they leave to the policy's default (the administrator's password, kept a while) and who
@@ -28,19 +28,8 @@ standin=$4
 shift 4
 box=/run/sandbox
 
-fail() {
-  echo "sandbox: $*" >&2
-  exit 97
-}
-
-[ "$$" -eq 1 ] || fail "not the first process of a new pid namespace"
-[ "$(id -u)" -eq 0 ] || fail "needs root"
-mount --make-rprivate / || fail "cannot make the mounts private"
-mount -t tmpfs -o mode=0755 sandbox /run || fail "cannot mount a tmpfs over /run"
-if [ ! -L /var/run ]; then
-  mount -t tmpfs -o mode=0755 sandbox /var/run || fail "cannot mount a tmpfs over /var/run"
-fi
-mkdir -m 1777 $box && mkdir -m 0755 /run/dbus $box/etc $box/actions $box/rules.d $box/none ||
+. "$(dirname "$0")/sandbox_common.sh"
+mkdir -m 0755 /run/dbus $box/etc $box/actions $box/rules.d $box/none ||
   fail "no folders in /run"
 : >$box/record && : >$box/checks && chmod 666 $box/record $box/checks || fail "no record"
 trap 'cp $box/record "$work/record"; cp $box/checks "$work/checks"' EXIT
@@ -118,13 +107,11 @@ done
 pkaction --action-id org.qrb.tftpcontroller.xinetd >/dev/null 2>&1 ||
   fail "polkit does not know our actions: $(cat "$work/polkitd.log")"
 
-cp "$standin" $box/xinetd && chmod 755 $box/xinetd || fail "cannot copy the stand-in"
+lay_standin "$standin"
 for program do
   cp "$program" $box/ && chmod 755 "$box/${program##*/}" || fail "cannot copy $program"
 done
 cp "$agent" $box/agent.py || fail "no agent"
-mount --bind $box/xinetd /usr/sbin/xinetd || fail "cannot lay the stand-in over xinetd"
-cmp -s /usr/sbin/xinetd "$standin" || fail "/usr/sbin/xinetd is not the stand-in"
 cd $box || fail "no $box"
 
 # run_as USER NAME PROGRAM ARG...: one of the programs as USER (without groups), under this

@@ -7,37 +7,21 @@
 # the stand-in STANDIN (xinetd_standin) lies over /usr/sbin/xinetd; every process started here
 # dies with this shell, the namespace's first process. Then WORK/scenario.sh runs with the
 # helpers below; what it produces lands in WORK: NAME.out, NAME.err, NAME.status per run,
-# and "record", the stand-in's record. Exit status 97: the sandbox could not be made.
+# and "record", the stand-in's record. Exit status 97: the sandbox could not be made
+# (sandbox_common.sh).
 # shellcheck disable=SC2015,SC2317  # "a && b || fail" is meant; the helpers are used by the scenario
 set -u
 work=$1
 tool=$2
 standin=$3
 
-fail() {
-  echo "sandbox: $*" >&2
-  exit 97
-}
-
-# Signals sent from here must not reach any process outside: refuse to run anywhere but as
-# the first process of a pid namespace of our own.
-[ "$$" -eq 1 ] || fail "not the first process of a new pid namespace"
-[ "$(id -u)" -eq 0 ] || fail "needs root"
-mount --make-rprivate / || fail "cannot make the mounts private"
-mount -t tmpfs -o mode=0755 sandbox /run || fail "cannot mount a tmpfs over /run"
-if [ ! -L /var/run ]; then
-  mount -t tmpfs -o mode=0755 sandbox /var/run || fail "cannot mount a tmpfs over /var/run"
-fi
-[ ! -e /var/run/xinetd.pid ] || fail "/var/run is not the private tmpfs"
-mkdir -m 1777 /run/sandbox || fail "no /run/sandbox"
+. "$(dirname "$0")/sandbox_common.sh"
 : >/run/sandbox/record && chmod 666 /run/sandbox/record || fail "no record"
 trap 'cp /run/sandbox/record "$work/record"' EXIT
-cp "$standin" /run/sandbox/xinetd && cp "$standin" /run/sandbox/other &&
-  chmod 755 /run/sandbox/xinetd /run/sandbox/other || fail "cannot copy the stand-in"
+lay_standin "$standin"
+cp "$standin" /run/sandbox/other && chmod 755 /run/sandbox/other || fail "cannot copy the stand-in"
 # A copy any user can run, wherever the build lies.
 cp "$tool" /run/sandbox/xinetdtool && chmod 755 /run/sandbox/xinetdtool || fail "no xinetdtool"
-mount --bind /run/sandbox/xinetd /usr/sbin/xinetd || fail "cannot lay the stand-in over xinetd"
-cmp -s /usr/sbin/xinetd "$standin" || fail "/usr/sbin/xinetd is not the stand-in"
 cd /run/sandbox || fail "no /run/sandbox"
 
 # run NAME ARG...: xinetdtool as root.
