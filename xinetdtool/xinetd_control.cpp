@@ -1,17 +1,24 @@
 #include "xinetdtool/xinetd_control.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdlib>
 #include <limits>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/files/owned_fd.h"
 #include "platform/process/system_log.h"
+#include "xinetdtool/control_lock.h"
 
 const char* const xinetdExecutable = "/usr/sbin/xinetd";
 const char* const xinetdPidFile = "/var/run/xinetd.pid";
@@ -58,6 +65,36 @@ std::optional<std::string> StatusField(const std::string& status, const std::str
   return status.substr(at, end == std::string::npos ? std::string::npos : end - at);
 }
 
+// The name the kernel gives the file `executable`: its folder with every link resolved.
+std::string KernelName(const char* executable) {
+  const std::string name(executable);
+  const std::size_t slash = name.rfind('/');
+  if (slash == std::string::npos || slash == 0) return name;
+  char* folder = realpath(name.substr(0, slash).c_str(), nullptr);
+  if (folder == nullptr) return name;
+  std::string out = std::string(folder) + name.substr(slash);
+  std::free(folder);
+  return out;
+}
+
+// Whether the process whose /proc folder is `dir` runs the file `executable`: that same file
+// (device and inode), or the file that lay there until it was replaced or removed, as an
+// upgrade of the package does to a running server. The kernel then names the file
+// "PATH (deleted)", and no name leads to it any more.
+bool RunsExecutable(int dir, const char* executable) {
+  struct stat running, installed;
+  if (fstatat(dir, "exe", &running, 0) != 0) return false;
+  if (stat(executable, &installed) == 0 && running.st_dev == installed.st_dev &&
+      running.st_ino == installed.st_ino)
+    return true;
+  if (running.st_nlink != 0) return false;  // a live file of another name
+  char target[PATH_MAX + 16];
+  const ssize_t n = readlinkat(dir, "exe", target, sizeof target);
+  if (n <= 0 || static_cast<std::size_t>(n) >= sizeof target) return false;
+  return std::string_view(target, static_cast<std::size_t>(n)) ==
+         KernelName(executable) + " (deleted)";
+}
+
 bool IsSpace(char c) {
   return c == ' ' || (c >= '\t' && c <= '\r');
 }
@@ -94,14 +131,8 @@ bool IsSuperServer(pid_t pid, const char* procRoot, const char* executable) {
   const std::string path = std::string(procRoot) + "/" + std::to_string(pid);
   platform::OwnedFd dir(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!dir.valid()) return false;
-  if (geteuid() == 0) {
-    // The file it runs, not the name it was started by. (After xinetd is upgraded the running
-    // server's file is the replaced one, gone from the folder: it no longer counts.)
-    struct stat running, installed;
-    if (fstatat(dir.get(), "exe", &running, 0) != 0 || stat(executable, &installed) != 0 ||
-        running.st_dev != installed.st_dev || running.st_ino != installed.st_ino)
-      return false;
-  }
+  // The file it runs, not the name it was started by.
+  if (geteuid() == 0 && !RunsExecutable(dir.get(), executable)) return false;
   std::optional<std::string> comm = ReadSmallRegularFile(dir.get(), "comm", 64);
   if (!comm || (*comm != "xinetd\n" && *comm != "xinetd")) return false;
   std::optional<std::string> status = ReadSmallRegularFile(dir.get(), "status", 64 * 1024);
@@ -131,18 +162,123 @@ Server FindServer() {
 
 namespace {
 
+using xinetdtool::ServerState;
+
+// Starts, restarts and stops take turns through this lock (root's alone).
+constexpr char kLockFolder[] = "/run";
+constexpr char kLockName[] = "xinetdtool.lock";
+// Longer than a holder keeps it: one launch and one wait for the server.
+constexpr std::chrono::seconds kLockWait(20);
+// How long a new server may take to name itself in the pid file, and a stopped one to end.
+constexpr std::chrono::seconds kServerWait(5);
+
+constexpr char kLaunching[] = "Launching xinetd (Morvane) ... ";
+constexpr char kRestarting[] = "Restarting xinetd (Morvane) ... ";
+constexpr char kStopping[] = "Stopping xinetd (Morvane) ... ";
+
 // The launch's output text as the log shows it.
 std::string OutputOf(const platform::Dictionary& result) {
   const std::string* output = result.StringFor(commandOutputKey);
   return output ? *output : std::string("(null)");
 }
 
-// Runs `path` as root through the tool's runner and logs `what` followed by its output. Without
-// a runner nothing is launched and the log shows no output.
-void LaunchAndLog(const char* what, const char* path, const std::vector<std::string>& args) {
+// Runs `path` as root through the tool's runner and logs `what` followed by its output; true
+// when the program was launched. Without a runner nothing is launched and the log shows no
+// output.
+bool LaunchAndLog(const char* what, const char* path, const std::vector<std::string>& args) {
   std::string output = "(null)";
-  if (shellCommand) output = OutputOf(shellCommand->launchAsRoot(path, args));
+  bool launched = false;
+  if (shellCommand) {
+    const platform::Dictionary result = shellCommand->launchAsRoot(path, args);
+    output = OutputOf(result);
+    launched = result.IntegerFor(commandResultKey) == 0;
+  }
   platform::NSLog(std::string(what) + output);
+  return launched;
+}
+
+// Waits, at most kServerWait, until the pid file names a server (or a process this user may
+// not inspect), looking again at growing intervals (10 ms, doubled up to a quarter second).
+bool AwaitServer() {
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point deadline = Clock::now() + kServerWait;
+  std::chrono::milliseconds step(10);
+  for (;;) {
+    if (xinetdtool::FindServer().state != ServerState::kNone) return true;
+    const Clock::time_point now = Clock::now();
+    if (now >= deadline) return false;
+    std::this_thread::sleep_for(std::min<Clock::duration>(step, deadline - now));
+    step = std::min(step * 2, std::chrono::milliseconds(250));
+  }
+}
+
+// Waits, at most kServerWait, until the process of `pidfd` has ended.
+bool AwaitEnd(int pidfd) {
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point deadline = Clock::now() + kServerWait;
+  for (;;) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    pollfd p = {pidfd, POLLIN, 0};
+    const int n = poll(&p, 1, static_cast<int>(std::max<long long>(left.count(), 0)));
+    if (n < 0 && errno == EINTR) continue;
+    return n > 0;
+  }
+}
+
+void Start() {
+  const xinetdtool::Server server = xinetdtool::FindServer();
+  if (server.state == ServerState::kUninspectable) {
+    // Starting another could not do any good: two servers would fight over the ports.
+    platform::NSLog(std::string(kLaunching) + "not launched: " + xinetdPidFile + " names process " +
+                    std::to_string(server.pid) +
+                    ", which runs but cannot be inspected by this user");
+    return;
+  }
+  if (server.state == ServerState::kRunning) return;
+  if (!LaunchAndLog(kLaunching, xinetdExecutable, {"-pidfile", xinetdPidFile})) return;
+  // xinetd returns before its server may have written the pid file; until it has, the next
+  // in turn would take the server for missing and start a second one.
+  if (!AwaitServer())
+    platform::NSLog(std::string(kLaunching) + "no server named in " + xinetdPidFile + " after " +
+                    std::to_string(kServerWait.count()) + " seconds");
+}
+
+void Restart() {
+  const pid_t pid = XinetdPid();
+  if (pid == 0) {
+    Start();
+    return;
+  }
+  LaunchAndLog(kRestarting, "/bin/kill", {"-HUP", std::to_string(pid)});
+}
+
+void Stop() {
+  const pid_t pid = XinetdPid();
+  if (pid == 0) return;
+  // Taken before the signal, while the process still is the server: the server's pid file can
+  // outlast it, and until it has ended the next in turn would take it for running.
+  platform::OwnedFd pidfd(static_cast<int>(syscall(SYS_pidfd_open, pid, 0)));
+  if (!LaunchAndLog(kStopping, "/bin/kill", {std::to_string(pid)}) || !pidfd.valid()) return;
+  if (!AwaitEnd(pidfd.get()))
+    platform::NSLog(std::string(kStopping) + "process " + std::to_string(pid) + " still runs " +
+                    std::to_string(kServerWait.count()) + " seconds after the termination signal");
+}
+
+// Runs `operation` in turn with every other xinetdtool, under the lock, when root. An ordinary
+// user can take no lock in /run; such a user's xinetdtool launches through pkexec, and a lock
+// an ordinary user could take is one any user could hold to keep root's xinetdtool waiting.
+// When the lock cannot be had, logs `what` and the reason and runs nothing.
+void InTurn(const char* what, void (*operation)()) {
+  std::optional<xinetdtool::ControlLock> lock;
+  if (geteuid() == 0) {
+    std::string reason;
+    lock = xinetdtool::ControlLock::Take(kLockFolder, kLockName, kLockWait, &reason);
+    if (!lock) {
+      platform::NSLog(std::string(what) + "not done: " + reason);
+      return;
+    }
+  }
+  operation();
 }
 
 }  // namespace
@@ -152,29 +288,13 @@ pid_t XinetdPid() {
 }
 
 void StartXinetd() {
-  const xinetdtool::Server server = xinetdtool::FindServer();
-  if (server.state == xinetdtool::ServerState::kUninspectable) {
-    // Starting another could not do any good: two servers would fight over the ports.
-    platform::NSLog(std::string("Launching xinetd (Morvane) ... not launched: ") + xinetdPidFile +
-                    " names process " + std::to_string(server.pid) +
-                    ", which runs but cannot be inspected by this user");
-    return;
-  }
-  if (server.state == xinetdtool::ServerState::kRunning) return;
-  LaunchAndLog("Launching xinetd (Morvane) ... ", xinetdExecutable, {"-pidfile", xinetdPidFile});
+  InTurn(kLaunching, Start);
 }
 
 void RestartXinetd() {
-  pid_t pid = XinetdPid();
-  if (pid == 0) {
-    StartXinetd();
-    return;
-  }
-  LaunchAndLog("Restarting xinetd (Morvane) ... ", "/bin/kill", {"-HUP", std::to_string(pid)});
+  InTurn(kRestarting, Restart);
 }
 
 void StopXinetd() {
-  pid_t pid = XinetdPid();
-  if (pid == 0) return;
-  LaunchAndLog("Stopping xinetd (Morvane) ... ", "/bin/kill", {std::to_string(pid)});
+  InTurn(kStopping, Stop);
 }

@@ -30,8 +30,10 @@ std::optional<pid_t> ReadPidFile(const char* path);
 // True when a process `pid` runs under `procRoot` (normally "/proc"): it exists and is no
 // zombie, is named "xinetd" and has the real user id of root. Run by root, also its executable
 // must be `executable` (the same file, not merely the same name): any set-user-ID program
-// started through a link named xinetd is a root process of that name. An ordinary user cannot
-// see another user's executable, and goes by the rest.
+// started through a link named xinetd is a root process of that name. A server started before
+// an upgrade runs the file that lay at `executable` until it was replaced, which the kernel
+// names "`executable` (deleted)": that counts too. An ordinary user cannot see another user's
+// executable, and goes by the rest.
 bool IsSuperServer(pid_t pid, const char* procRoot = "/proc",
                    const char* executable = xinetdExecutable);
 
@@ -54,6 +56,12 @@ Server FindServer();
 // The pid of the running super-server, or 0 when the pid file names none. A process this user
 // may not inspect counts as the server.
 pid_t XinetdPid();
+
+// Run as root, the three operations take turns: each holds the lock /run/xinetdtool.lock
+// (waiting at most 20 seconds for it) while it reads the pid file and acts, so two starts at
+// once cannot both find no server and start two. A start keeps the lock until the new server
+// is named in the pid file, a stop until the server has ended (at most 5 seconds each). An
+// ordinary user takes no lock. A lock that cannot be had is logged, and nothing is done.
 
 // Starts xinetd unless it runs; logs the launch.
 void StartXinetd();

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -10,6 +11,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 
 #include "tests/scratch_folder.h"
@@ -142,6 +144,50 @@ TEST(IsSuperServer, LooksAtTheLiveProcess) {
   EXPECT_FALSE(IsSuperServer(child));  // a zombie, not yet reaped
   waitpid(child, nullptr, 0);
   EXPECT_FALSE(IsSuperServer(child));  // gone
+}
+
+// After an upgrade the running server's file is the one that was replaced or removed, which
+// the kernel names "PATH (deleted)": it still counts for that path (however the path is
+// spelt), and for no other.
+TEST(IsSuperServer, AServerWhoseFileWasReplacedStillCounts) {
+  if (geteuid() != 0) GTEST_SKIP() << "looks at the file a process runs; needs root";
+  ScratchDir dir;
+  fs::create_directories(dir.File("sbin"));
+  fs::create_directories(dir.File("other"));
+  const std::string installed = dir.File("sbin/xinetd");
+  const std::string other = dir.File("other/xinetd");
+  for (const std::string& copy : {installed, other}) fs::copy_file("/bin/sleep", copy);
+  const std::string linked = dir.File("link/xinetd");  // the same file through a link
+  ASSERT_EQ(symlink(dir.File("sbin").c_str(), dir.File("link").c_str()), 0);
+  pid_t server = -1;
+  const char* argv[] = {"xinetd", "60", nullptr};
+  ASSERT_EQ(
+      posix_spawn(&server, installed.c_str(), nullptr, nullptr, const_cast<char**>(argv), environ),
+      0);
+  struct Step {
+    const char* name;
+    std::function<void()> change;
+  };
+  const Step steps[] = {
+      {"as installed", [] {}},
+      {"replaced",
+       [&] {
+         fs::copy_file("/bin/sleep", installed + ".new");
+         fs::rename(installed + ".new", installed);
+       }},
+      {"removed", [&] { fs::remove(installed); }},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.name);
+    step.change();
+    EXPECT_TRUE(IsSuperServer(server, "/proc", installed.c_str()));
+    EXPECT_TRUE(IsSuperServer(server, "/proc", linked.c_str()));
+    EXPECT_FALSE(IsSuperServer(server, "/proc", other.c_str()));
+  }
+  EXPECT_EQ(fs::read_symlink("/proc/" + std::to_string(server) + "/exe").string(),
+            fs::canonical(dir.File("sbin")).string() + "/xinetd (deleted)");
+  kill(server, SIGKILL);
+  waitpid(server, nullptr, 0);
 }
 
 }  // namespace
