@@ -57,6 +57,35 @@ serve() {
   : >/run/sandbox/record
 }
 
+# real_xinetd: the installed xinetd takes the stand-in's place, alone on a tmpfs laid over
+# /usr/sbin, with a configuration of ours: UDP echo, a service of its own, on port 7 of the
+# namespace's own network (the scenario must run in a network namespace of its own).
+real_xinetd() {
+  [ "$(grep -c : /proc/net/dev)" -eq 1 ] || fail "no network namespace of our own"
+  umount /usr/sbin/xinetd || fail "cannot take the stand-in away"
+  cp /usr/sbin/xinetd /run/sandbox/real-xinetd &&
+    mount -t tmpfs -o mode=0755 sandbox /usr/sbin &&
+    cp /run/sandbox/real-xinetd /usr/sbin/xinetd || fail "cannot copy xinetd"
+  printf '%s\n' 'defaults' '{' '}' 'service echo' '{' '  type = INTERNAL UNLISTED' \
+    '  id = echo-dgram' '  socket_type = dgram' '  protocol = udp' '  port = 7' \
+    '  user = root' '  wait = yes' '  disable = no' '}' >/run/sandbox/xinetd.conf &&
+    mount --bind /run/sandbox/xinetd.conf /etc/xinetd.conf || fail "cannot configure xinetd"
+}
+
+# upgrade_xinetd: what an upgrade of the package does to a running server: a new copy of
+# xinetd takes the place of the file it runs.
+upgrade_xinetd() {
+  cp /run/sandbox/real-xinetd /usr/sbin/xinetd.new && mv /usr/sbin/xinetd.new /usr/sbin/xinetd ||
+    fail "cannot replace xinetd"
+}
+
+# servers: the pid of each live process named xinetd, one a line.
+servers() {
+  for dir in /proc/[0-9]*; do
+    [ "$(cat "$dir/comm" 2>/dev/null)" = xinetd ] && alive "${dir#/proc/}" && echo "${dir#/proc/}"
+  done
+}
+
 # hide_processes: /proc shows an ordinary user only its own processes (hidepid).
 hide_processes() {
   mount -o remount,hidepid=invisible /proc 2>/dev/null || mount -o remount,hidepid=2 /proc ||

@@ -32,16 +32,16 @@ bool CanMakeSandbox() {
     for (const char* tool : {"/usr/bin/unshare", "/usr/bin/setpriv", "/usr/bin/timeout",
                              "/usr/sbin/xinetd", "/bin/kill"})
       if (access(tool, X_OK) != 0) return false;
-    return test_support::Run(
-               {"/usr/bin/unshare", "--kill-child", "-m", "-p", "-f", "--mount-proc", "/bin/true"})
+    return test_support::Run({"/usr/bin/unshare", "--kill-child", "-m", "-p", "-n", "-f",
+                              "--mount-proc", "/bin/true"})
                .status == 0;
   }();
   return can;
 }
 
-#define REQUIRE_SANDBOX()                                                             \
-  if (!CanMakeSandbox())                                                              \
-  GTEST_SKIP() << "needs root, private mount and pid namespaces (unshare), setpriv, " \
+#define REQUIRE_SANDBOX()                                                                      \
+  if (!CanMakeSandbox())                                                                       \
+  GTEST_SKIP() << "needs root, private mount, pid and network namespaces (unshare), setpriv, " \
                   "timeout, /bin/kill and an installed /usr/sbin/xinetd"
 
 // One scenario (shell text run with the sandbox's helpers) and what it left behind.
@@ -50,7 +50,7 @@ class Scenario {
   explicit Scenario(const std::string& script) {
     test_support::WriteFile(dir_.File("scenario.sh"), script);
     sandbox_ = test_support::Run({"/usr/bin/timeout", "-k", "5", "180", "/usr/bin/unshare",
-                                  "--kill-child", "-m", "-p", "-f", "--mount-proc", "/bin/sh",
+                                  "--kill-child", "-m", "-p", "-n", "-f", "--mount-proc", "/bin/sh",
                                   kSandbox, dir_.path(), XINETDTOOL_PATH, kStandin});
   }
   bool ran() const { return sandbox_.status == 0; }
@@ -267,6 +267,66 @@ alive $pid && echo kept >"$work/kept"
   ExpectRan(s, "stop", "Stopping xinetd (Morvane) ... Authentication failed for command /bin/kill");
   EXPECT_EQ(s.Record(), "") << "signalled the server";
   EXPECT_EQ(s.File("kept"), "kept\n");
+}
+
+// The installed xinetd, in a network namespace of the sandbox's own. Eight starts at once leave
+// one server, named in the pid file; after an upgrade has replaced its file it is still the
+// server: a restart signals it rather than starting another, a stop ends it.
+TEST(Xinetdtool, TheRealServerIsStartedOnceAndKnownAfterAnUpgrade) {
+  REQUIRE_SANDBOX();
+  Scenario s(R"sh(real_xinetd
+for i in 1 2 3 4 5 6 7 8; do run start$i --start & done
+wait
+servers >"$work/started"
+cat /run/xinetd.pid >"$work/pidfile"
+upgrade_xinetd
+readlink "/proc/$(cat /run/xinetd.pid)/exe" >"$work/exe"
+run restart --restart
+sleep 0.3
+servers >"$work/restarted"
+run stop --stop
+servers >"$work/stopped"
+)sh");
+  ASSERT_TRUE(s.ran()) << s.Report();
+  int launches = 0;
+  for (int i = 1; i <= 8; ++i) {
+    const std::string run = "start" + std::to_string(i);
+    if (s.Err(run).empty()) {
+      ExpectRan(s, run, "");
+    } else {
+      ExpectRan(s, run, "Launching xinetd (Morvane) ... ");
+      ++launches;
+    }
+  }
+  EXPECT_EQ(launches, 1);
+  const std::string server = s.File("pidfile");
+  EXPECT_EQ(s.File("started"), server) << "not one server, named in the pid file";
+  EXPECT_EQ(s.File("exe"), "/usr/sbin/xinetd (deleted)\n");
+  ExpectRan(s, "restart", "Restarting xinetd (Morvane) ... ");
+  EXPECT_EQ(s.File("restarted"), server);
+  // The stop returns once the server has ended.
+  ExpectRan(s, "stop", "Stopping xinetd (Morvane) ... ");
+  EXPECT_EQ(s.File("stopped"), "");
+}
+
+// The lock is root's alone: a lock file another user could have made or changed stops every
+// operation, which says why.
+TEST(Xinetdtool, ALockFileNotRootsStopsEveryOperation) {
+  REQUIRE_SANDBOX();
+  Scenario s(R"sh(: >/run/xinetdtool.lock && chown 65534 /run/xinetdtool.lock
+run start --start
+cp /run/sandbox/record "$work/start.record"
+serve
+run restart --restart
+run stop --stop
+)sh");
+  ASSERT_TRUE(s.ran()) << s.Report();
+  EXPECT_EQ(s.File("start.record"), "") << "started the server";
+  const std::string refused = "not done: /run/xinetdtool.lock is not owned by root";
+  ExpectRan(s, "start", "Launching xinetd (Morvane) ... " + refused);
+  ExpectRan(s, "restart", "Restarting xinetd (Morvane) ... " + refused);
+  ExpectRan(s, "stop", "Stopping xinetd (Morvane) ... " + refused);
+  EXPECT_EQ(s.Record(), "") << "launched or signalled the server";
 }
 
 // /proc mounted with hidepid: an ordinary user cannot see root's server. One that runs is not
