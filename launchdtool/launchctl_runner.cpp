@@ -36,6 +36,19 @@ std::vector<std::string> Candidates(const std::string& search_path) {
   return out;
 }
 
+// Every signal below the real-time ones, the C library's own two (32 and 33) included:
+// sigfillset and sigaddset leave those out, and posix_spawn then sets them to be ignored in the
+// child, which an ignored signal survives into launchctl. The set's bits are the kernel's, one
+// per signal, so they are set here directly.
+sigset_t AllSignals() {
+  sigset_t set;
+  sigfillset(&set);
+  constexpr int kBits = 8 * sizeof set.__val[0];
+  for (int sig = 1; sig < SIGRTMIN; ++sig)
+    set.__val[(sig - 1) / kBits] |= 1UL << ((sig - 1) % kBits);
+  return set;
+}
+
 std::vector<char*> Pointers(const std::vector<std::string>& strings) {
   std::vector<char*> out;
   for (const std::string& s : strings) out.push_back(const_cast<char*>(s.c_str()));
@@ -185,8 +198,8 @@ bool RunLaunchctl(const std::string& search_path, const std::vector<std::string>
 
   FileActions actions;
   SpawnAttributes attributes;
-  sigset_t all, none;
-  sigfillset(&all);
+  const sigset_t all = AllSignals();
+  sigset_t none;
   sigemptyset(&none);
   if (posix_spawn_file_actions_adddup2(actions.get(), write_end.get(), 1) != 0 ||
       posix_spawn_file_actions_addclosefrom_np(actions.get(), 3) != 0 ||

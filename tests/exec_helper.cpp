@@ -1,21 +1,40 @@
-// exec_helper [--close FD] [--broken-stdout] [--full-stdout MARK] [--ignore SIG] [--block SIG]
-//             [--alarm MS] [--no-args] PROGRAM [ARG...]
+// exec_helper [--close FD] [--broken-stdout] [--full-stdout MARK] [--slow-stdout]
+//             [--ignore SIG] [--block SIG] [--alarm MS] [--fail-limit RESOURCE ERRNO] [--no-args]
+//             PROGRAM [ARG...]
 //
 // Starts PROGRAM the way a careless or hostile caller might: with a standard descriptor closed,
 // with standard output a pipe nobody reads, with a signal ignored or blocked (both survive
 // exec), with an alarm set to go off MS milliseconds later (it survives exec too), or with no
 // arguments at all (not even a program name). Options may repeat.
 //
+// --slow-stdout: PROGRAM's standard output is a pipe in non-blocking mode (which belongs to the
+// pipe, so PROGRAM gets it too), already full; this helper waits a moment, then drains it a
+// little at a time, and passes on to its own standard output what PROGRAM wrote. It exits with
+// PROGRAM's status.
+//
+// --fail-limit RESOURCE ERRNO: every attempt to set the resource limit RESOURCE (a number, as
+// RLIMIT_NOFILE) fails with the error number ERRNO, in PROGRAM and all it starts (a seccomp
+// filter; only root may install one without giving up set-user-ID programs). Reading limits
+// still works.
+//
 // --full-stdout MARK: PROGRAM's standard output is a pipe already full, which this helper
 // leaves unread until the file MARK appears (at most 5 seconds), then reads to its end. It
 // says on standard error whether MARK came while the pipe was full ("MARK came while full") or
 // not ("MARK never came"), and exits with PROGRAM's status.
 #include <fcntl.h>
+#include <linux/audit.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <signal.h>
+#include <stddef.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -56,6 +75,85 @@ void FullStdout(const char* mark) {
   _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
 }
 
+// Makes standard output a full non-blocking pipe and forks: the child goes on to exec, this
+// process drains the pipe slowly and passes on what came after its own filling.
+void SlowStdout() {
+  int ends[2];
+  if (pipe(ends) != 0) _exit(2);
+  fcntl(ends[1], F_SETFL, O_NONBLOCK);
+  char block[4096] = {};
+  std::size_t filled = 0;
+  for (ssize_t n; (n = write(ends[1], block, sizeof block)) > 0;) filled += n;
+  while (write(ends[1], block, 1) == 1) ++filled;
+  pid_t pid = fork();
+  if (pid < 0) _exit(2);
+  if (pid == 0) {
+    dup2(ends[1], 1);
+    close(ends[0]);
+    close(ends[1]);
+    return;
+  }
+  close(ends[1]);
+  usleep(100000);  // PROGRAM meets the full pipe first
+  for (ssize_t n; (n = read(ends[0], block, 1024)) > 0; usleep(5000)) {
+    const std::size_t got = static_cast<std::size_t>(n);
+    const std::size_t skip = std::min(filled, got);
+    filled -= skip;
+    if (got > skip && write(1, block + skip, got - skip) != static_cast<ssize_t>(got - skip))
+      _exit(2);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
+}
+
+#if defined(__x86_64__)
+constexpr std::uint32_t kArch = AUDIT_ARCH_X86_64;
+#elif defined(__aarch64__)
+constexpr std::uint32_t kArch = AUDIT_ARCH_AARCH64;
+#endif
+
+// Installs a seccomp filter under which setting the limit `resource` fails with `error`:
+// prlimit64 with that resource and a new limit, and setrlimit with that resource.
+bool FailLimit(std::uint32_t resource, std::uint32_t error) {
+#ifdef __NR_setrlimit
+  constexpr int kSetrlimit = __NR_setrlimit;
+#else
+  constexpr int kSetrlimit = -1;
+#endif
+  constexpr std::uint32_t kArg0 = offsetof(seccomp_data, args[0]);
+  constexpr std::uint32_t kArg1 = offsetof(seccomp_data, args[1]);
+  constexpr std::uint32_t kArg2 = offsetof(seccomp_data, args[2]);
+  const std::uint32_t fail = SECCOMP_RET_ERRNO | (error & SECCOMP_RET_DATA);
+  // Jumps count the instructions skipped.
+  sock_filter filter[] = {
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kArch, 1, 0),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_prlimit64, 2, 0),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<std::uint32_t>(kSetrlimit), 10, 0),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+      // prlimit64(pid, resource, new, old): fails when resource matches and new is not null.
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, kArg1),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, resource, 1, 0),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, kArg2),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 0, 0, 3),
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, kArg2 + 4),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 0, 0, 1),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+      BPF_STMT(BPF_RET | BPF_K, fail),
+      // setrlimit(resource, new)
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, kArg0),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, resource, 0, 1),
+      BPF_STMT(BPF_RET | BPF_K, fail),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+  };
+  sock_fprog program = {static_cast<unsigned short>(sizeof filter / sizeof filter[0]), filter};
+  return prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -85,6 +183,14 @@ int main(int argc, char* argv[]) {
       alarm.it_value.tv_sec = ms / 1000;
       alarm.it_value.tv_usec = (ms % 1000) * 1000;
       setitimer(ITIMER_REAL, &alarm, nullptr);
+    } else if (std::strcmp(argv[i], "--slow-stdout") == 0) {
+      SlowStdout();
+    } else if (std::strcmp(argv[i], "--fail-limit") == 0 && i + 2 < argc) {
+      const int resource = std::atoi(argv[++i]);
+      if (!FailLimit(resource, std::atoi(argv[++i]))) {
+        std::perror("seccomp");
+        return 2;
+      }
     } else if (std::strcmp(argv[i], "--no-args") == 0) {
       no_args = true;
     } else {
