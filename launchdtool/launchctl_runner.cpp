@@ -36,10 +36,11 @@ std::vector<std::string> Candidates(const std::string& search_path) {
   return out;
 }
 
-// Every signal below the real-time ones, the C library's own two (32 and 33) included:
-// sigfillset and sigaddset leave those out, and posix_spawn then sets them to be ignored in the
-// child, which an ignored signal survives into launchctl. The set's bits are the kernel's, one
-// per signal, so they are set here directly.
+// Every signal below the real-time ones, the C library's own two (32 and 33) included.
+// sigfillset and sigaddset leave those two out, and posix_spawn has the child ignore a signal it
+// is not asked to put back to its default: launchctl would start with them ignored, since an
+// ignored signal stays so across exec. The set's bits are the kernel's, one per signal, so they
+// are set here directly; posix_spawn takes the set as given.
 sigset_t AllSignals() {
   sigset_t set;
   sigfillset(&set);
