@@ -309,6 +309,46 @@ servers >"$work/stopped"
   EXPECT_EQ(s.File("stopped"), "");
 }
 
+// A server that names itself in the pid file only after xinetd has returned, and takes its time
+// to end: a start keeps the lock until the new server is named, so the second of two starts at
+// once finds it; a stop keeps it until the server has ended, so a start right after it starts a
+// new one. A server that never names itself is waited for no longer than 5 seconds.
+TEST(Xinetdtool, TurnsLastUntilTheServerHasStartedOrEnded) {
+  REQUIRE_SANDBOX();
+  Scenario s(R"sh(touch /run/sandbox/slow
+run start1 --start & run start2 --start & wait
+settle '[ -s /run/xinetd.pid ]'
+pid=$(cat /run/xinetd.pid)
+run stop --stop
+alive "$pid" || echo ended >"$work/ended"
+run start3 --start
+rm /run/sandbox/slow
+settle 'alive "$(cat /run/xinetd.pid)"'
+pid=$(cat /run/xinetd.pid)
+kill "$pid"
+settle '! alive "$pid"'
+touch /run/sandbox/mute
+rm /run/xinetd.pid
+run mute --start
+)sh");
+  ASSERT_TRUE(s.ran()) << s.Report();
+  const bool first = !s.Err("start1").empty();
+  ExpectRan(s, first ? "start1" : "start2", kLaunching);
+  ExpectRan(s, first ? "start2" : "start1", "");
+  ExpectRan(s, "stop", "Stopping xinetd (Morvane) ... ");
+  EXPECT_EQ(s.File("ended"), "ended\n");
+  ExpectRan(s, "start3", kLaunching);
+  EXPECT_EQ(s.Record(), kStarted + "xinetd TERM\n" + kStarted + "xinetd TERM\n" + kStarted);
+  // Two log lines: the launch, and that no server came.
+  const std::string mute = s.Err("mute");
+  const std::size_t second = mute.find('\n') + 1;
+  EXPECT_TRUE(IsLogLine(mute.substr(0, second), kLaunching)) << mute;
+  EXPECT_TRUE(IsLogLine(mute.substr(second),
+                        "Launching xinetd (Morvane) ... no server named in "
+                        "/var/run/xinetd.pid after 5 seconds"))
+      << mute;
+}
+
 // The lock is root's alone: a lock file another user could have made or changed stops every
 // operation, which says why.
 TEST(Xinetdtool, ALockFileNotRootsStopsEveryOperation) {
