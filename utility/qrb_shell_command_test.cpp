@@ -200,8 +200,10 @@ TEST_F(ShellCommandTest, OrdinaryUserIsAskedOnceThenRunsThroughTheHelper) {
               if (Code(result) != 0 || Text(result, commandOutputKey) != "hi") return 3;
               if (!runner->authAgent("/bin/cat", 3)) return 4;  // the right stays with it
               if (QRBShellCommand::Create()->authAgent("/bin/cat", 3)) return 5;
-              // pkexec would look a relative name up in PATH.
+              // pkexec would look a relative name up in PATH; a missing program would be its
+              // 127, which cannot be told from the program's own.
               if (Code(runner->launchAsRoot("cat")) != -1) return 6;
+              if (Code(runner->launchAsRoot("/no/such/program")) != -1) return 8;
               errno = 0;
               if (waitpid(-1, nullptr, WNOHANG) != -1 || errno != ECHILD) return 7;
               return 0;
@@ -295,7 +297,7 @@ TEST_F(ShellCommandTest, OrdinaryUserRefusedByPolkitOrByItsSilence) {
     EXPECT_EQ(test_support::AsNobody([&] {
                 if (setenv("DBUS_SYSTEM_BUS_ADDRESS", polkit.address().c_str(), 1) != 0) return 1;
                 platform::SetPolkitTimeoutsForTesting(std::chrono::milliseconds(300),
-                                                      std::chrono::seconds(60));
+                                                      std::chrono::milliseconds(1500));
                 std::unique_ptr<QRBShellCommand> runner = QRBShellCommand::Create();
                 if (!runner) return 2;
                 platform::Dictionary result =

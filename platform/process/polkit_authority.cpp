@@ -107,11 +107,14 @@ class Ref {
   void* object_;
 };
 
-// "10 seconds", "5 minutes", "250 ms".
+// "10 seconds", "1 minute", "250 ms".
 std::string Spoken(milliseconds limit) {
   const auto count = limit.count();
-  if (count % 60000 == 0) return std::to_string(count / 60000) + " minutes";
-  if (count % 1000 == 0) return std::to_string(count / 1000) + " seconds";
+  auto in = [](long long n, const char* unit) {
+    return std::to_string(n) + " " + unit + (n == 1 ? "" : "s");
+  };
+  if (count > 0 && count % 60000 == 0) return in(count / 60000, "minute");
+  if (count > 0 && count % 1000 == 0) return in(count / 1000, "second");
   return std::to_string(count) + " ms";
 }
 
