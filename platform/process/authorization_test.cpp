@@ -194,57 +194,62 @@ TEST_F(AuthorizationTest, OrdinaryUserIsRefusedWhenPolkitDoesNotAnswer) {
 // The questions an ordinary user's process puts to polkit (a stand-in daemon on a bus of the
 // test's own, answering every check alike) and what AuthorizationCopyRights makes of the
 // answers. The stand-in names the action for /usr/bin/stubbed twice: first with its first
-// argument restricted (pkexec takes that one only for that argument), then unrestricted.
-TEST_F(AuthorizationTest, OrdinaryUserGetsWhatPolkitAnswers) {
+// argument restricted (pkexec takes that one only for that argument), then unrestricted. Run
+// as root, the asking process becomes nobody; run as an ordinary user, it stays that user.
+TEST(AuthorizationAsOrdinaryUser, GetsWhatPolkitAnswers) {
   if (auto missing = test_support::StubPolkit::Missing()) GTEST_SKIP() << "needs " << *missing;
   constexpr AuthorizationFlags kAsk =
       kAuthorizationFlagInteractionAllowed | kAuthorizationFlagExtendRights;
   constexpr AuthorizationFlags kSilent = kAuthorizationFlagExtendRights;
-  constexpr uid_t kDaemonUser = 1;  // a set-user-ID program's owner, not root
-  const std::string generic = "check org.freedesktop.policykit.exec uid=65534 flags=";
+  constexpr bool kSetUserId = true;
+  constexpr bool kPlain = false;
+  constexpr uid_t kSetUserIdOwner = 1;  // a set-user-ID program's owner, not root
+  const bool root = geteuid() == 0;
+  const std::string me = std::to_string(root ? test_support::kNobody : getuid());
+  const std::string generic = "check org.freedesktop.policykit.exec uid=" + me + " flags=";
   struct Case {
     const char* answer;
     std::string tool;
     AuthorizationFlags flags;
-    uid_t effective_uid;
+    bool set_user_id;
     OSStatus status;
     std::string questions;
     std::string reason;
   };
   const Case cases[] = {
-      {"yes", "/bin/true", kAsk, test_support::kNobody, 0, "actions\n" + generic + "1\n", ""},
-      {"no", "/bin/true", kAsk, test_support::kNobody, errAuthorizationDenied,
-       "actions\n" + generic + "1\n", ""},
-      {"no", "/bin/true", kSilent, test_support::kNobody, errAuthorizationDenied,
-       "actions\n" + generic + "0\n", ""},
+      {"yes", "/bin/true", kAsk, kPlain, 0, "actions\n" + generic + "1\n", ""},
+      {"no", "/bin/true", kAsk, kPlain, errAuthorizationDenied, "actions\n" + generic + "1\n", ""},
+      {"no", "/bin/true", kSilent, kPlain, errAuthorizationDenied, "actions\n" + generic + "0\n",
+       ""},
       // Without InteractionAllowed nobody is asked, extending the rights or not.
-      {"challenge", "/bin/true", kSilent, test_support::kNobody,
+      {"challenge", "/bin/true", kSilent, kPlain, errAuthorizationInteractionNotAllowed,
+       "actions\n" + generic + "0\n", ""},
+      {"challenge", "/bin/true", kAuthorizationFlagInteractionAllowed, kPlain,
        errAuthorizationInteractionNotAllowed, "actions\n" + generic + "0\n", ""},
-      {"challenge", "/bin/true", kAuthorizationFlagInteractionAllowed, test_support::kNobody,
-       errAuthorizationInteractionNotAllowed, "actions\n" + generic + "0\n", ""},
-      {"challenge", "/bin/true", kAsk, test_support::kNobody, errAuthorizationDenied,
+      {"challenge", "/bin/true", kAsk, kPlain, errAuthorizationDenied,
        "actions\n" + generic + "1\n", ""},
-      {"dismissed", "/bin/true", kAsk, test_support::kNobody, errAuthorizationCanceled,
+      {"dismissed", "/bin/true", kAsk, kPlain, errAuthorizationCanceled,
        "actions\n" + generic + "1\n", ""},
-      {"yes", "/usr/bin/stubbed", kAsk, test_support::kNobody, 0,
-       "actions\ncheck org.qrb.stub.plain uid=65534 flags=1\n", ""},
-      {"yes", "", kAsk, test_support::kNobody, errAuthorizationDenied, "", ""},
+      {"yes", "/usr/bin/stubbed", kAsk, kPlain, 0,
+       "actions\ncheck org.qrb.stub.plain uid=" + me + " flags=1\n", ""},
+      {"yes", "", kAsk, kPlain, errAuthorizationDenied, "", ""},
       // A set-user-ID caller is asked about as the user who started it.
-      {"yes", "/bin/true", kAsk, kDaemonUser, 0, "actions\n" + generic + "1\n", ""},
+      {"yes", "/bin/true", kAsk, kSetUserId, 0, "actions\n" + generic + "1\n", ""},
       // A daemon that never answers: a quick question is given the short wait, the dialog the
       // long one; one that answers nothing never gets to the dialog's wait.
-      {"silent", "/bin/true", kSilent, test_support::kNobody, errAuthorizationDenied,
+      {"silent", "/bin/true", kSilent, kPlain, errAuthorizationDenied,
        "actions\n" + generic + "0\n", "polkit did not answer within 300 ms"},
-      {"silent", "/bin/true", kAsk, test_support::kNobody, errAuthorizationDenied,
-       "actions\n" + generic + "1\n", "polkit did not answer within 1500 ms"},
-      {"mute", "/bin/true", kAsk, test_support::kNobody, errAuthorizationDenied, "actions\n",
+      {"silent", "/bin/true", kAsk, kPlain, errAuthorizationDenied, "actions\n" + generic + "1\n",
+       "polkit did not answer within 1500 ms"},
+      {"mute", "/bin/true", kAsk, kPlain, errAuthorizationDenied, "actions\n",
        "polkit did not answer within 300 ms"},
-      {"dead", "/bin/true", kAsk, test_support::kNobody, errAuthorizationDenied, "",
+      {"dead", "/bin/true", kAsk, kPlain, errAuthorizationDenied, "",
        "polkit did not answer within 300 ms"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.answer) + " " + c.tool + " flags " + std::to_string(c.flags) +
-                 " euid " + std::to_string(c.effective_uid));
+                 (c.set_user_id ? " set-user-ID" : ""));
+    if (c.set_user_id && !root) continue;  // only root can make such a process
     test_support::StubPolkit polkit(c.answer);
     ASSERT_TRUE(polkit.ready());
     int report[2];
@@ -252,9 +257,11 @@ TEST_F(AuthorizationTest, OrdinaryUserGetsWhatPolkitAnswers) {
     const int exit_status = test_support::InChild([&] {
       close(report[0]);
       if (setenv("DBUS_SYSTEM_BUS_ADDRESS", polkit.address().c_str(), 1) != 0) return 1;
-      if (setgroups(0, nullptr) != 0 ||
-          setresgid(test_support::kNobody, test_support::kNobody, test_support::kNobody) != 0 ||
-          setresuid(test_support::kNobody, c.effective_uid, c.effective_uid) != 0)
+      const uid_t effective = c.set_user_id ? kSetUserIdOwner : test_support::kNobody;
+      if (root &&
+          (setgroups(0, nullptr) != 0 ||
+           setresgid(test_support::kNobody, test_support::kNobody, test_support::kNobody) != 0 ||
+           setresuid(test_support::kNobody, effective, effective) != 0))
         return 2;
       platform::SetPolkitTimeoutsForTesting(std::chrono::milliseconds(300),
                                             std::chrono::milliseconds(1500));
