@@ -188,15 +188,39 @@ run_as qrbyes no_daemon_launcher root_launcher 1 /bin/kill -0 1
 )sh");
   ASSERT_TRUE(s.ran()) << s.Report();
   EXPECT_NE(s.File("wrong.agent").find("Password:"), std::string::npos) << s.File("wrong.agent");
-  for (const char* run : {"wrong", "no_daemon"}) {
-    SCOPED_TRACE(run);
-    EXPECT_EQ(s.Status(run), 0);
-    EXPECT_TRUE(IsLogLine(s.File(std::string(run) + ".err"), kRefused));
-  }
-  EXPECT_EQ(s.File("no_daemon_launcher.out"), "-2 Authentication failed for command /bin/kill\n");
+  EXPECT_EQ(s.Status("wrong"), 0);
+  EXPECT_TRUE(IsLogLine(s.File("wrong.err"), kRefused));
+  EXPECT_EQ(s.Status("no_daemon"), 0);
+  EXPECT_TRUE(IsLogLine(s.File("no_daemon.err"), kRefused + ": polkit is not running"));
+  EXPECT_EQ(s.File("no_daemon_launcher.out"),
+            "-2 Authentication failed for command /bin/kill: polkit is not running\n");
   EXPECT_EQ(s.File("record"), "");
   // pkexec never ran.
   EXPECT_EQ(s.File("checks").find("pkexec=true"), std::string::npos) << s.File("checks");
+}
+
+// Once polkit has said yes, pkexec's 126 and 127 are the program's own exit status: a run. A
+// polkitd that never answers (stopped, holding its name) is a refusal with the reason, after
+// the short wait.
+TEST(RealPolkit, AfterPolkitsYesTheStatusIsTheProgramsAndSilenceIsARefusal) {
+  REQUIRE_SANDBOX();
+  Scenario s(R"sh(for status in 126 127; do
+  run_with_agent qrbask 'sandbox password' own$status root_launcher 1 /bin/sh -c "id -u; exit $status"
+done
+kill -STOP "$polkitd_pid"
+run_as qrbyes silent root_launcher 1 /bin/true
+kill -CONT "$polkitd_pid"
+)sh");
+  ASSERT_TRUE(s.ran()) << s.Report();
+  for (const char* run : {"own126", "own127"}) {
+    SCOPED_TRACE(run);
+    EXPECT_EQ(s.File(std::string(run) + ".out"), "0 0\n\n") << s.File(std::string(run) + ".agent");
+    EXPECT_EQ(s.Status(run), 0);
+  }
+  EXPECT_EQ(s.File("silent.out"),
+            "-2 Authentication failed for command /bin/true: polkit did not answer within 10 "
+            "seconds\n");
+  EXPECT_EQ(s.Status("silent"), 0);
 }
 
 }  // namespace

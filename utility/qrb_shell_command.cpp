@@ -116,13 +116,22 @@ platform::Dictionary QRBShellCommand::launchAsRoot(const std::string& path,
                                                    const std::vector<std::string>& args,
                                                    const std::optional<std::string>& stdInput) {
   platform::Dictionary result;
-  // The rights refused, by us or by pkexec: the program never ran.
-  auto refused = [&] {
-    result.Set(commandOutputKey, "Authentication failed for command " + path);
+  // The rights refused, by us or by pkexec: the program never ran. When polkit made no
+  // decision (not there, not answering), the reason follows.
+  auto refused = [&](const std::string& why) {
+    std::string message = "Authentication failed for command " + path;
+    if (!why.empty()) message += ": " + why;
+    result.Set(commandOutputKey, std::move(message));
     result.Set(commandResultKey, Number(-2));
     return result;
   };
-  if (!authAgent(path, 3) && !authAgent(path, 2)) return refused();
+  if (!authAgent(path, 3)) {
+    // A polkit that could not answer the silent question will not show a dialog either.
+    std::string why = platform::AuthorizationRefusalReason(execAuthorizationRef);
+    if (!why.empty()) return refused(why);
+    if (!authAgent(path, 2))
+      return refused(platform::AuthorizationRefusalReason(execAuthorizationRef));
+  }
   auto unable = [&] {
     result.Set(commandOutputKey, "Unable to launch " + path + " with superuser privileges");
     result.Set(commandResultKey, Number(-1));
@@ -156,7 +165,7 @@ platform::Dictionary QRBShellCommand::launchAsRoot(const std::string& path,
   bool exchanged = platform::ExchangeWithChild(exchange, &why);
   // pkexec's refusal (a dismissed dialog, a user not allowed) means the program never ran.
   status = AuthorizationCloseStream(stream);
-  if (status == errAuthorizationCanceled || status == errAuthorizationDenied) return refused();
+  if (status == errAuthorizationCanceled || status == errAuthorizationDenied) return refused("");
 
   result.Set(commandOutputKey, std::move(output));
   if (!exchanged) result.Set(commandErrorKey, path + ": " + why);

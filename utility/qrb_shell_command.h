@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/process/authorization.h"
 #include "platform/plist/value.h"
+#include "platform/process/authorization.h"
 
 extern const char* const commandOutputKey;  // "cmdOutput"
 extern const char* const commandErrorKey;   // "cmdError"
@@ -37,7 +37,10 @@ class QRBShellCommand {
   // the right already, else asking the user. The child's standard input and output are one
   // stream: the input is written, then ended, and everything is read to the end of the stream;
   // the child is reaped. "cmdResult" 0 ("cmdOutput" the bytes read), -1 when the program cannot
-  // be started, -2 when the right is refused (messages in "cmdOutput", no "cmdError").
+  // be started, -2 when the right is refused (messages in "cmdOutput", no "cmdError"; when
+  // polkit made no decision, because it is not installed, not running or silent past its time,
+  // the message ends in ": " and the reason). A silent polkit is asked once, not again with a
+  // dialog.
   platform::Dictionary launchAsRoot(const std::string& path,
                                     const std::vector<std::string>& args = {},
                                     const std::optional<std::string>& stdInput = std::nullopt);

@@ -8,12 +8,15 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <string>
 
+#include "platform/process/polkit_authority.h"
 #include "tests/as_nobody.h"
+#include "tests/polkit_stub.h"
 #include "tests/scratch_folder.h"
 
 namespace {
@@ -168,7 +171,9 @@ TEST_F(ShellCommandTest, OrdinaryUserWithoutPkexecIsRefused) {
       if (runner->authAgent("/bin/true", 1) || runner->authAgent("/bin/true", 2)) return 2;
       platform::Dictionary result = runner->launchAsRoot("/bin/true", {"-x"}, std::string("in"));
       if (Code(result) != -2) return 3;
-      if (Text(result, commandOutputKey) != "Authentication failed for command /bin/true") {
+      if (Text(result, commandOutputKey) !=
+          std::string("Authentication failed for command /bin/true: ") +
+              (helper ? helper : "/usr/bin/pkexec") + " is not installed") {
         std::fprintf(stderr, "got: %s\n", Text(result, commandOutputKey).c_str());
         return 4;
       }
@@ -195,8 +200,10 @@ TEST_F(ShellCommandTest, OrdinaryUserIsAskedOnceThenRunsThroughTheHelper) {
               if (Code(result) != 0 || Text(result, commandOutputKey) != "hi") return 3;
               if (!runner->authAgent("/bin/cat", 3)) return 4;  // the right stays with it
               if (QRBShellCommand::Create()->authAgent("/bin/cat", 3)) return 5;
-              // pkexec would look a relative name up in PATH.
+              // pkexec would look a relative name up in PATH; a missing program would be its
+              // 127, which cannot be told from the program's own.
               if (Code(runner->launchAsRoot("cat")) != -1) return 6;
+              if (Code(runner->launchAsRoot("/no/such/program")) != -1) return 8;
               errno = 0;
               if (waitpid(-1, nullptr, WNOHANG) != -1 || errno != ECHILD) return 7;
               return 0;
@@ -262,6 +269,50 @@ TEST_F(ShellCommandTest, PrivilegedChildThatLeavesInputUnreadEndsTheOutput) {
   EXPECT_EQ(Code(result), 0);
   EXPECT_EQ(Text(result, commandOutputKey), "done\n");
   EXPECT_EQ(result.Find(commandErrorKey), nullptr) << Text(result, commandErrorKey);
+}
+
+// As an ordinary user (nobody, when the test runs as root), polkit (a stand-in daemon on a bus
+// of the test's own) decides; when it makes no decision the refusal says why, and a daemon
+// silent to the quiet question is not asked again with a dialog.
+TEST_F(ShellCommandTest, OrdinaryUserRefusedByPolkitOrByItsSilence) {
+  if (auto missing = test_support::StubPolkit::Missing()) GTEST_SKIP() << "needs " << *missing;
+  if (access("/usr/bin/pkexec", X_OK) != 0) GTEST_SKIP() << "needs /usr/bin/pkexec";
+  const uid_t user = geteuid() == 0 ? test_support::kNobody : getuid();
+  const std::string check =
+      "check org.freedesktop.policykit.exec uid=" + std::to_string(user) + " flags=";
+  const std::string refused = "Authentication failed for command /bin/true";
+  struct Case {
+    const char* answer;
+    std::string output;
+    std::string questions;
+  } cases[] = {
+      {"no", refused, "actions\n" + check + "0\nactions\n" + check + "1\n"},
+      {"dismissed", refused, "actions\n" + check + "0\nactions\n" + check + "1\n"},
+      {"silent", refused + ": polkit did not answer within 300 ms", "actions\n" + check + "0\n"},
+      {"dead", refused + ": polkit did not answer within 300 ms", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.answer);
+    test_support::StubPolkit polkit(c.answer);
+    ASSERT_TRUE(polkit.ready());
+    EXPECT_EQ(test_support::AsOrdinaryUser([&] {
+                if (setenv("DBUS_SYSTEM_BUS_ADDRESS", polkit.address().c_str(), 1) != 0) return 1;
+                platform::SetPolkitTimeoutsForTesting(std::chrono::milliseconds(300),
+                                                      std::chrono::milliseconds(1500));
+                std::unique_ptr<QRBShellCommand> runner = QRBShellCommand::Create();
+                if (!runner) return 2;
+                platform::Dictionary result =
+                    runner->launchAsRoot("/bin/true", {}, std::string("in"));
+                if (Code(result) != -2) return 3;
+                if (Text(result, commandOutputKey) != c.output) {
+                  std::fprintf(stderr, "got: %s\n", Text(result, commandOutputKey).c_str());
+                  return 4;
+                }
+                return result.Find(commandErrorKey) ? 5 : 0;
+              }),
+              0);
+    EXPECT_EQ(polkit.Questions(), c.questions);
+  }
 }
 
 TEST(SharedShellCommandTest, IsOneInstance) {

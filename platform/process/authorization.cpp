@@ -1,14 +1,17 @@
 #include "platform/process/authorization.h"
 
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstring>
 #include <map>
 #include <mutex>
 #include <new>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -16,9 +19,13 @@
 #include "platform/process/subprocess.h"
 
 // What a reference holds: whether a stand-in helper of the tests granted the administrator
-// right to it. polkit keeps what it grants itself.
+// right to it; the tools polkit last said yes to for it (polkit keeps the grant itself, but
+// pkexec's refusal cannot be told from the tool's own exit status without this); and why the
+// last request was refused without polkit's decision.
 struct AuthorizationOpaqueRef {
   bool admin_granted = false;
+  std::set<std::string> polkit_granted;
+  std::string refusal_reason;
 };
 
 namespace {
@@ -37,6 +44,8 @@ bool HelperInstalled() {
 
 // pkexec ends with 126 when the user dismissed its authentication dialog and with 127 when
 // the user may not run the tool as root (or the authentication failed): the tool never ran.
+// Once polkit has said yes to the tool, these statuses are the tool's own (pkexec asks the
+// same question and gets the same answer), and this is not asked.
 OSStatus HelperVerdict(int wait_status) {
   if (!WIFEXITED(wait_status)) return errAuthorizationSuccess;
   if (WEXITSTATUS(wait_status) == 126) return errAuthorizationCanceled;
@@ -44,10 +53,10 @@ OSStatus HelperVerdict(int wait_status) {
   return errAuthorizationSuccess;
 }
 
-// A child started for a stream, and whether pkexec stands between us and the tool.
+// A child started for a stream, and whether pkexec's exit status may be its refusal.
 struct StreamChild {
   platform::ChildProcess process;
-  bool through_helper = false;
+  bool helper_may_refuse = false;
 };
 
 // The children behind the streams handed out, reaped when their stream is closed. Never
@@ -67,6 +76,10 @@ StreamRegistry& Streams() {
 namespace platform {
 void SetPrivilegeHelperForTesting(const char* path) {
   helper_for_testing.store(path);
+}
+
+std::string AuthorizationRefusalReason(AuthorizationRef authorization) {
+  return authorization ? authorization->refusal_reason : std::string();
 }
 }  // namespace platform
 
@@ -91,6 +104,7 @@ OSStatus AuthorizationCopyRights(AuthorizationRef authorization, const Authoriza
                                  const void* /*environment*/, AuthorizationFlags flags,
                                  AuthorizationRights** authorizedRights) {
   if (!authorization) return errAuthorizationInvalidRef;
+  authorization->refusal_reason.clear();
   if (authorizedRights) *authorizedRights = nullptr;  // granted rights are never copied out
   if (!rights || rights->count == 0) return errAuthorizationSuccess;
   if (!rights->items) return errAuthorizationInvalidPointer;
@@ -99,6 +113,10 @@ OSStatus AuthorizationCopyRights(AuthorizationRef authorization, const Authoriza
     if (!name || std::strcmp(name, kAuthorizationRightExecute) != 0) return errAuthorizationDenied;
   }
   if (geteuid() == 0) return errAuthorizationSuccess;
+  if (!HelperInstalled()) {
+    authorization->refusal_reason = std::string(PrivilegeHelper()) + " is not installed";
+    return errAuthorizationDenied;
+  }
   if (helper_for_testing.load()) {
     // A stand-in for pkexec stands in for polkit too: a right asked for with interaction is
     // granted and kept, and the stand-in's exit tells whether the user agreed.
@@ -106,11 +124,9 @@ OSStatus AuthorizationCopyRights(AuthorizationRef authorization, const Authoriza
     if (!(flags & kAuthorizationFlagExtendRights)) return errAuthorizationDenied;
     if (!(flags & kAuthorizationFlagInteractionAllowed))
       return errAuthorizationInteractionNotAllowed;
-    if (!HelperInstalled()) return errAuthorizationDenied;
     authorization->admin_granted = true;
     return errAuthorizationSuccess;
   }
-  if (!HelperInstalled()) return errAuthorizationDenied;
   // polkit is asked for each tool named, every time: what it grants, it keeps itself (for the
   // time its policy says), for this process, where pkexec's own check finds it. Without
   // extending the rights, only what polkit holds for us already counts.
@@ -120,16 +136,19 @@ OSStatus AuthorizationCopyRights(AuthorizationRef authorization, const Authoriza
     const AuthorizationItem& item = rights->items[i];
     if (!item.value || item.valueLength == 0) return errAuthorizationDenied;
     std::string tool(static_cast<const char*>(item.value), item.valueLength);
-    switch (platform::AskPolkitToRun(tool, interactive)) {
-      case platform::PolkitAnswer::kGranted:
-        break;
-      case platform::PolkitAnswer::kRefused:
-        return (flags & kAuthorizationFlagInteractionAllowed)
-                   ? errAuthorizationDenied
-                   : errAuthorizationInteractionNotAllowed;
+    const platform::PolkitAnswer answer =
+        platform::AskPolkitToRun(tool, interactive, &authorization->refusal_reason);
+    if (answer == platform::PolkitAnswer::kGranted) {
+      authorization->polkit_granted.insert(tool);
+      continue;
+    }
+    authorization->polkit_granted.erase(tool);
+    switch (answer) {
+      case platform::PolkitAnswer::kNeedsInteraction:
+        return interactive ? errAuthorizationDenied : errAuthorizationInteractionNotAllowed;
       case platform::PolkitAnswer::kDismissed:
         return errAuthorizationCanceled;
-      case platform::PolkitAnswer::kUnavailable:
+      default:  // refused, or no answer (the reason is kept)
         return errAuthorizationDenied;
     }
   }
@@ -145,15 +164,21 @@ OSStatus AuthorizationExecuteWithPrivileges(AuthorizationRef authorization, cons
 
   std::string program;
   std::vector<std::string> argv;
-  bool through_helper = false;
+  bool helper_may_refuse = false;
   if (geteuid() == 0) {
     program = pathToTool;
   } else if (HelperInstalled()) {
     // pkexec would search PATH for a relative name.
     if (pathToTool[0] != '/') return errAuthorizationToolExecuteFailure;
+    // A tool that is not there at all could not be started: pkexec's 127 would say so, but
+    // that status may be the tool's own.
+    struct stat info;
+    if (stat(pathToTool, &info) != 0 && (errno == ENOENT || errno == ENOTDIR))
+      return errAuthorizationToolExecuteFailure;
     program = PrivilegeHelper();
     argv.push_back(program);
-    through_helper = true;
+    helper_may_refuse =
+        helper_for_testing.load() || authorization->polkit_granted.count(pathToTool) == 0;
   } else {
     return errAuthorizationDenied;
   }
@@ -165,7 +190,7 @@ OSStatus AuthorizationExecuteWithPrivileges(AuthorizationRef authorization, cons
                                  platform::kInheritStream, nullptr);
     if (!child) return errAuthorizationToolExecuteFailure;
     int status = child->Wait();
-    return through_helper ? HelperVerdict(status) : errAuthorizationSuccess;
+    return helper_may_refuse ? HelperVerdict(status) : errAuthorizationSuccess;
   }
 
   int pair[2];
@@ -184,7 +209,7 @@ OSStatus AuthorizationExecuteWithPrivileges(AuthorizationRef authorization, cons
   theirs.Reset();
   {
     std::lock_guard<std::mutex> lock(Streams().mutex);
-    Streams().children.emplace(stream, StreamChild{std::move(*child), through_helper});
+    Streams().children.emplace(stream, StreamChild{std::move(*child), helper_may_refuse});
   }
   *communicationsPipe = stream;
   return errAuthorizationSuccess;
@@ -203,7 +228,7 @@ OSStatus AuthorizationCloseStream(FILE* communicationsPipe, int* childStatus) {
   std::fclose(communicationsPipe);  // the child sees the end of its input and output first
   int status = child.process.Wait();
   if (childStatus) *childStatus = status;
-  return child.through_helper ? HelperVerdict(status) : errAuthorizationSuccess;
+  return child.helper_may_refuse ? HelperVerdict(status) : errAuthorizationSuccess;
 }
 
 OSStatus AuthorizationFree(AuthorizationRef authorization, AuthorizationFlags flags) {

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 using OSStatus = std::int32_t;
 using AuthorizationFlags = std::uint32_t;
@@ -50,10 +51,13 @@ OSStatus AuthorizationCreate(const AuthorizationRights* rights, const void* envi
 // polkit is asked whether this process may take the action pkexec checks for each tool (see
 // polkit_authority.h): with the user's interaction when kAuthorizationFlagInteractionAllowed
 // and kAuthorizationFlagExtendRights are given, else silently, from what polkit holds already
-// (an authorization it keeps, or its rules). Nothing is kept here: polkit keeps what it grants.
-// errAuthorizationInteractionNotAllowed when polkit would have to ask and may not;
-// errAuthorizationCanceled when the user dismisses its dialog; errAuthorizationDenied when it
-// refuses or does not answer (no library, no system bus, no daemon).
+// (an authorization it keeps, or its rules). Polkit keeps what it grants; the reference only
+// notes the tools polkit last said yes to (see AuthorizationCloseStream). An item whose value
+// is empty is denied without asking. errAuthorizationInteractionNotAllowed when polkit would
+// have to ask and may not; errAuthorizationCanceled when the user dismisses its dialog;
+// errAuthorizationDenied when it refuses or does not answer (no library, no system bus, no
+// daemon, or no answer in time: see polkit_authority.h), the reason of the latter kept for
+// platform::AuthorizationRefusalReason.
 OSStatus AuthorizationCopyRights(AuthorizationRef authorization, const AuthorizationRights* rights,
                                  const void* environment, AuthorizationFlags flags,
                                  AuthorizationRights** authorizedRights);
@@ -75,13 +79,22 @@ OSStatus AuthorizationExecuteWithPrivileges(AuthorizationRef authorization, cons
 // errAuthorizationInvalidPointer for a stream that did not come from there (left untouched).
 // When the tool was started through pkexec, pkexec's own refusal is a refusal, not a run:
 // errAuthorizationCanceled when the user dismissed its dialog (it exits with 126),
-// errAuthorizationDenied when the user is not authorised (127). The same holds for the call
-// above when it waits for the tool itself.
+// errAuthorizationDenied when the user is not authorised (127). Not so once polkit has said
+// yes to that tool for this reference (AuthorizationCopyRights): pkexec asks the same
+// question and is given the same yes, so 126 and 127 are then the tool's own exit status. The
+// same holds for the call above when it waits for the tool itself, which also refuses a tool
+// that does not exist (errAuthorizationToolExecuteFailure) rather than have pkexec try.
 OSStatus AuthorizationCloseStream(FILE* communicationsPipe, int* childStatus = nullptr);
 
 OSStatus AuthorizationFree(AuthorizationRef authorization, AuthorizationFlags flags);
 
 namespace platform {
+// Why the last AuthorizationCopyRights on `authorization` was refused when polkit made no
+// decision: "/usr/bin/pkexec is not installed", "polkit is not running", "polkit did not
+// answer within 10 seconds", ... Empty when the right was granted, or refused by polkit or the
+// user.
+std::string AuthorizationRefusalReason(AuthorizationRef authorization);
+
 // Tests only: the program that asks for administrator rights when we are not root, in place of
 // "/usr/bin/pkexec" (null restores it). It is started as `helper tool args...`. While one is
 // set it stands in for polkit too: polkit is not asked, a right asked for with interaction is

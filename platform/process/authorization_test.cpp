@@ -9,12 +9,15 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <string>
 
+#include "platform/process/polkit_authority.h"
 #include "tests/as_nobody.h"
+#include "tests/polkit_stub.h"
 #include "tests/scratch_folder.h"
 
 namespace {
@@ -186,6 +189,103 @@ TEST_F(AuthorizationTest, OrdinaryUserIsRefusedWhenPolkitDoesNotAnswer) {
               return 0;
             }),
             0);
+}
+
+// The questions an ordinary user's process puts to polkit (a stand-in daemon on a bus of the
+// test's own, answering every check alike) and what AuthorizationCopyRights makes of the
+// answers. The stand-in names the action for /usr/bin/stubbed twice: first with its first
+// argument restricted (pkexec takes that one only for that argument), then unrestricted. Run
+// as root, the asking process becomes nobody; run as an ordinary user, it stays that user.
+TEST(AuthorizationAsOrdinaryUser, GetsWhatPolkitAnswers) {
+  if (auto missing = test_support::StubPolkit::Missing()) GTEST_SKIP() << "needs " << *missing;
+  constexpr AuthorizationFlags kAsk =
+      kAuthorizationFlagInteractionAllowed | kAuthorizationFlagExtendRights;
+  constexpr AuthorizationFlags kSilent = kAuthorizationFlagExtendRights;
+  constexpr bool kSetUserId = true;
+  constexpr bool kPlain = false;
+  constexpr uid_t kSetUserIdOwner = 1;  // a set-user-ID program's owner, not root
+  const bool root = geteuid() == 0;
+  const std::string me = std::to_string(root ? test_support::kNobody : getuid());
+  const std::string generic = "check org.freedesktop.policykit.exec uid=" + me + " flags=";
+  struct Case {
+    const char* answer;
+    std::string tool;
+    AuthorizationFlags flags;
+    bool set_user_id;
+    OSStatus status;
+    std::string questions;
+    std::string reason;
+  };
+  const Case cases[] = {
+      {"yes", "/bin/true", kAsk, kPlain, 0, "actions\n" + generic + "1\n", ""},
+      {"no", "/bin/true", kAsk, kPlain, errAuthorizationDenied, "actions\n" + generic + "1\n", ""},
+      {"no", "/bin/true", kSilent, kPlain, errAuthorizationDenied, "actions\n" + generic + "0\n",
+       ""},
+      // Without InteractionAllowed nobody is asked, extending the rights or not.
+      {"challenge", "/bin/true", kSilent, kPlain, errAuthorizationInteractionNotAllowed,
+       "actions\n" + generic + "0\n", ""},
+      {"challenge", "/bin/true", kAuthorizationFlagInteractionAllowed, kPlain,
+       errAuthorizationInteractionNotAllowed, "actions\n" + generic + "0\n", ""},
+      {"challenge", "/bin/true", kAsk, kPlain, errAuthorizationDenied,
+       "actions\n" + generic + "1\n", ""},
+      {"dismissed", "/bin/true", kAsk, kPlain, errAuthorizationCanceled,
+       "actions\n" + generic + "1\n", ""},
+      {"yes", "/usr/bin/stubbed", kAsk, kPlain, 0,
+       "actions\ncheck org.qrb.stub.plain uid=" + me + " flags=1\n", ""},
+      {"yes", "", kAsk, kPlain, errAuthorizationDenied, "", ""},
+      // A set-user-ID caller is asked about as the user who started it.
+      {"yes", "/bin/true", kAsk, kSetUserId, 0, "actions\n" + generic + "1\n", ""},
+      // A daemon that never answers: a quick question is given the short wait, the dialog the
+      // long one; one that answers nothing never gets to the dialog's wait.
+      {"silent", "/bin/true", kSilent, kPlain, errAuthorizationDenied,
+       "actions\n" + generic + "0\n", "polkit did not answer within 300 ms"},
+      {"silent", "/bin/true", kAsk, kPlain, errAuthorizationDenied, "actions\n" + generic + "1\n",
+       "polkit did not answer within 1500 ms"},
+      {"mute", "/bin/true", kAsk, kPlain, errAuthorizationDenied, "actions\n",
+       "polkit did not answer within 300 ms"},
+      {"dead", "/bin/true", kAsk, kPlain, errAuthorizationDenied, "",
+       "polkit did not answer within 300 ms"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.answer) + " " + c.tool + " flags " + std::to_string(c.flags) +
+                 (c.set_user_id ? " set-user-ID" : ""));
+    if (c.set_user_id && !root) continue;  // only root can make such a process
+    test_support::StubPolkit polkit(c.answer);
+    ASSERT_TRUE(polkit.ready());
+    int report[2];
+    ASSERT_EQ(pipe(report), 0);
+    const int exit_status = test_support::InChild([&] {
+      close(report[0]);
+      if (setenv("DBUS_SYSTEM_BUS_ADDRESS", polkit.address().c_str(), 1) != 0) return 1;
+      const uid_t effective = c.set_user_id ? kSetUserIdOwner : test_support::kNobody;
+      if (root &&
+          (setgroups(0, nullptr) != 0 ||
+           setresgid(test_support::kNobody, test_support::kNobody, test_support::kNobody) != 0 ||
+           setresuid(test_support::kNobody, effective, effective) != 0))
+        return 2;
+      platform::SetPolkitTimeoutsForTesting(std::chrono::milliseconds(300),
+                                            std::chrono::milliseconds(1500));
+      AuthorizationRef ref = nullptr;
+      if (AuthorizationCreate(nullptr, nullptr, 0, &ref) != 0) return 3;
+      std::string tool = c.tool;
+      AuthorizationItem item = {kAuthorizationRightExecute, tool.size(), tool.data(), 0};
+      AuthorizationRights rights = {1, &item};
+      const OSStatus status = AuthorizationCopyRights(ref, &rights, nullptr, c.flags, nullptr);
+      const std::string said =
+          std::to_string(status) + "\n" + platform::AuthorizationRefusalReason(ref);
+      AuthorizationFree(ref, kAuthorizationFlagDestroyRights);
+      return write(report[1], said.data(), said.size()) == static_cast<ssize_t>(said.size()) ? 0
+                                                                                             : 4;
+    });
+    close(report[1]);
+    std::string said;
+    char buffer[256];
+    for (ssize_t n; (n = read(report[0], buffer, sizeof buffer)) > 0;) said.append(buffer, n);
+    close(report[0]);
+    EXPECT_EQ(exit_status, 0);
+    EXPECT_EQ(said, std::to_string(c.status) + "\n" + c.reason);
+    EXPECT_EQ(polkit.Questions(), c.questions);
+  }
 }
 
 }  // namespace
