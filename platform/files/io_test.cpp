@@ -290,6 +290,45 @@ TEST_P(ReplaceFile, LeavesNoOtherEntryInTheFolder) {
   EXPECT_EQ(Read(dir.File(longest)), "longer");
 }
 
+// Root replaces a file through a path that passes a link another user put in a sticky folder
+// anyone may write to (as /tmp/LINK/conf): the link is followed neither as a folder of the path
+// nor at its end, and root's file elsewhere stays as it was. A link of root's is followed.
+TEST_P(ReplaceFile, ALinkOfAnotherUserInAStickyFolderIsNotFollowed) {
+  if (geteuid() != 0) GTEST_SKIP() << "links of other users need root";
+  Folder dir;
+  const std::string shared = dir.File("shared"), link = shared + "/link";
+  ASSERT_EQ(mkdir(shared.c_str(), 0755), 0);
+  ASSERT_EQ(chmod(shared.c_str(), 01777), 0);
+  ASSERT_EQ(mkdir(dir.File("hidden").c_str(), 0700), 0);
+  struct Case {
+    const char* target;
+    const char* rest;
+    uid_t link_owner;
+  };
+  for (const Case& c : {Case{"hidden", "/conf", test_support::kNobody},
+                        Case{"hidden/conf", "", test_support::kNobody}, Case{"hidden", "/conf", 0},
+                        Case{"hidden/conf", "", 0}}) {
+    SCOPED_TRACE(std::string(c.target) + " of " + std::to_string(c.link_owner));
+    Write(dir.File("hidden/conf"), "root's");
+    unlink(link.c_str());
+    ASSERT_EQ(symlink(dir.File(c.target).c_str(), link.c_str()), 0);
+    ASSERT_EQ(lchown(link.c_str(), c.link_owner, c.link_owner), 0);
+    std::string err;
+    const bool replaced = Replace(link + c.rest, "the user's", &err);
+    if (c.link_owner == 0) {
+      EXPECT_TRUE(replaced) << err;
+      EXPECT_EQ(Read(dir.File("hidden/conf")), "the user's");
+    } else {
+      EXPECT_FALSE(replaced);
+      EXPECT_EQ(err, "cannot replace " + link + c.rest + ": " + link +
+                         ": a symbolic link in a sticky folder anyone may write to, owned "
+                         "neither by us nor by the folder's owner, is not followed");
+      EXPECT_EQ(Read(dir.File("hidden/conf")), "root's");
+    }
+    EXPECT_EQ(dir.Names("hidden"), std::set<std::string>{"conf"});
+  }
+}
+
 // The sizes of the files that process `pid` has open in `folder`.
 std::vector<off_t> FilesOpenIn(pid_t pid, const std::string& folder) {
   std::vector<off_t> out;
