@@ -51,7 +51,7 @@ std::optional<EditedFile> EditedFile::Open(const std::string& path,
   auto cannot = [&](int error, const std::string& why) {
     if (error != EMFILE && error != ENFILE && error != ENOMEM) return unusable(why);
     *failure = Failure::kNoResources;
-    Fail(err, why);
+    Fail(err, "cannot open " + path + ": " + why);
     return std::nullopt;
   };
   auto busy = [&](const std::string& why) {
