@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "tests/as_nobody.h"
+#include "tests/posix_acl.h"
 #include "tests/scratch_folder.h"
 
 namespace platform {
@@ -326,6 +327,37 @@ TEST_P(ReplaceFile, ALinkOfAnotherUserInAStickyFolderIsNotFollowed) {
       EXPECT_EQ(Read(dir.File("hidden/conf")), "root's");
     }
     EXPECT_EQ(dir.Names("hidden"), std::set<std::string>{"conf"});
+  }
+}
+
+// A file its owner may write but not read still keeps its access ACL: it is read through a
+// descriptor that opens nothing (O_PATH).
+TEST_P(ReplaceFile, AFileWeMayNotReadKeepsItsAcl) {
+  using test_support::AclEntry;
+  Folder dir;
+  const std::string sub = dir.File("sub"), f = sub + "/conf";
+  ASSERT_EQ(mkdir(sub.c_str(), 0755), 0);
+  if (geteuid() == 0) {
+    ASSERT_EQ(chown(sub.c_str(), test_support::kNobody, test_support::kNobody), 0);
+  }
+  const std::string acl = test_support::AclValue({{AclEntry::kOwner, 2},
+                                                  {AclEntry::kUser, 4, 4321},
+                                                  {AclEntry::kOwningGroup, 0},
+                                                  {AclEntry::kMask, 4},
+                                                  {AclEntry::kOther, 0}});
+  const int status = test_support::AsOrdinaryUser([&] {
+    Write(f, "old");
+    if (setxattr(f.c_str(), test_support::kAccessAcl, acl.data(), acl.size(), 0) != 0)
+      return errno == EOPNOTSUPP ? kSkip : 2;
+    std::string err;
+    if (!Replace(f, "new", &err)) return 3;
+    return test_support::AccessAclOf(f) == acl ? 0 : 4;
+  });
+  if (status == kSkip) GTEST_SKIP() << "no ACLs here";
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(Stat(f).st_mode & 07777, 0240u);
+  if (geteuid() == 0) {
+    EXPECT_EQ(Read(f), "new");
   }
 }
 
