@@ -542,40 +542,43 @@ TEST(ConfigtoolSafety, ResourceLimitsFailTheRunAndLeaveTheFileWhole) {
   TempDir dir;
   const std::string f = dir.File("conf");
   const std::string big = kService + std::string(4 << 20, '#') + "\n";
-  struct Case {
-    std::string limit;
-    const std::string* contents;
-    std::string reason;  // the failure's reason; empty when the run may also succeed
-  };
-  const Case cases[] = {
-      {"--nofile=4", &kService, "Too many open files"},
-      {"--nofile=5", &kService, ""},
-      {"--nofile=6", &kService, ""},
-      {"--fsize=1000000", &big, "cannot replace " + f + ": writing: File too large"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.limit);
-    WriteFile(f, *c.contents);
+  // Descriptor limits from one the loader itself cannot live with up: each run either edits or
+  // fails with the reason; the lowest the run lives with fails, whatever the test inherited.
+  std::vector<std::string> limits;
+  for (int n = 4; n <= 12; ++n) limits.push_back("--nofile=" + std::to_string(n));
+  limits.push_back("--fsize=1000000");
+  int short_of_descriptors = 0;
+  for (const std::string& limit : limits) {
+    SCOPED_TRACE(limit);
+    const bool fsize = limit.starts_with("--fsize");
+    const std::string& contents = fsize ? big : kService;
+    WriteFile(f, contents);
     RunResult r =
-        test_support::Run({"/usr/bin/prlimit", c.limit, "--", kTool, f, "disable", "no", "yes"});
-    if (r.status == 0 && c.reason.empty()) {
+        test_support::Run({"/usr/bin/prlimit", limit, "--", kTool, f, "disable", "no", "yes"});
+    if (r.status == 127 && r.err.find("error while loading shared libraries") != std::string::npos)
+      continue;  // not started: the descriptors inherited leave the loader none
+    if (r.status == 0 && !fsize) {
       EXPECT_EQ(r.out, "1");
       EXPECT_EQ(r.err, "");
     } else {
       EXPECT_EQ(r.status, 1) << r.err;
       EXPECT_EQ(r.out, "");
-      EXPECT_NE(r.err.find(c.reason.empty() ? "Too many open files" : c.reason), std::string::npos)
-          << r.err;
-      EXPECT_NE(r.err.find(f), std::string::npos) << r.err;
-      EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
-      EXPECT_EQ(ReadFile(f), *c.contents);
+      if (fsize) {
+        EXPECT_EQ(r.err, "configtool: cannot replace " + f + ": writing: File too large\n");
+      } else {
+        ++short_of_descriptors;
+        EXPECT_NE(r.err.find("Too many open files"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find(f), std::string::npos) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+      }
+      EXPECT_EQ(ReadFile(f), contents);
     }
-    EXPECT_EQ(std::filesystem::directory_iterator(dir.path())->path(), f);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
                             std::filesystem::directory_iterator()),
               1)
         << "a temporary file was left behind";
   }
+  EXPECT_GE(short_of_descriptors, 1);
 }
 
 // What configtool says about a file it cannot use: an ordinary user's run on a file it may not
