@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -534,6 +535,124 @@ TEST(ConfigtoolSafety, AFailedWriteIsReportedAndLeavesTheFileWhole) {
   }
 }
 
+// Limits the caller set on configtool (prlimit): a run short of descriptors or over its
+// file-size limit fails with status 1 and the reason, and leaves the file whole and nothing
+// else behind; it is never reported as an edit, nor killed by SIGXFSZ.
+TEST(ConfigtoolSafety, ResourceLimitsFailTheRunAndLeaveTheFileWhole) {
+  TempDir dir;
+  const std::string f = dir.File("conf");
+  const std::string big = kService + std::string(4 << 20, '#') + "\n";
+  // Descriptor limits from one the loader itself cannot live with up: each run either edits or
+  // fails with the reason; the lowest the run lives with fails, whatever the test inherited.
+  std::vector<std::string> limits;
+  for (int n = 4; n <= 12; ++n) limits.push_back("--nofile=" + std::to_string(n));
+  limits.push_back("--fsize=1000000");
+  int short_of_descriptors = 0;
+  for (const std::string& limit : limits) {
+    SCOPED_TRACE(limit);
+    const bool fsize = limit.starts_with("--fsize");
+    const std::string& contents = fsize ? big : kService;
+    WriteFile(f, contents);
+    RunResult r =
+        test_support::Run({"/usr/bin/prlimit", limit, "--", kTool, f, "disable", "no", "yes"});
+    if (r.status == 127 && r.err.find("error while loading shared libraries") != std::string::npos)
+      continue;  // not started: the descriptors inherited leave the loader none
+    if (r.status == 0 && !fsize) {
+      EXPECT_EQ(r.out, "1");
+      EXPECT_EQ(r.err, "");
+    } else {
+      EXPECT_EQ(r.status, 1) << r.err;
+      EXPECT_EQ(r.out, "");
+      if (fsize) {
+        EXPECT_EQ(r.err, "configtool: cannot replace " + f + ": writing: File too large\n");
+      } else {
+        ++short_of_descriptors;
+        EXPECT_NE(r.err.find("Too many open files"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find(f), std::string::npos) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+      }
+      EXPECT_EQ(ReadFile(f), contents);
+    }
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
+                            std::filesystem::directory_iterator()),
+              1)
+        << "a temporary file was left behind";
+  }
+  EXPECT_GE(short_of_descriptors, 1);
+}
+
+// What configtool says about a file it cannot use: an ordinary user's run on a file it may not
+// read is told "File not found"; a property list of 4 GiB is refused without being read; a path
+// holding a line break or a carriage return is named on one line.
+TEST(ConfigtoolMessages, UnreadableHugeAndOddlyNamedFiles) {
+  TempDir dir;
+  ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+  const std::string secret = dir.File("secret");
+  WriteFile(secret, kService);
+  ASSERT_EQ(chmod(secret.c_str(), 0600), 0);
+  std::vector<std::string> as_user;  // runs an ordinary user's configtool
+  if (test_support::IsRoot()) {
+    as_user = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
+  } else {
+    ASSERT_EQ(chmod(secret.c_str(), 0), 0);
+  }
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"disable", "no", "yes"},
+                                               {"ProgramArguments", "/srv"},
+                                               {"ProgramArguments"}}) {
+    std::vector<std::string> argv = as_user;
+    argv.push_back(kTool);
+    argv.push_back(secret);
+    argv.insert(argv.end(), args.begin(), args.end());
+    RunResult r = test_support::Run(argv);
+    EXPECT_EQ(r.status, 1) << args[0];
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "File not found: " + secret + "\n");
+  }
+  ASSERT_EQ(chmod(secret.c_str(), 0600), 0);
+  EXPECT_EQ(ReadFile(secret), kService);
+
+  // Exactly 4 GiB (a sparse file): refused before it is read, so even within an address space
+  // too small to hold it. (The sanitizers need their own large address space.)
+  const std::string huge = dir.File("huge.plist");
+  WriteFile(huge, kDaemonPlist);
+  ASSERT_EQ(truncate(huge.c_str(), static_cast<off_t>(platform::kMaxPlistFileSize)), 0);
+  std::vector<std::string> bounded = {"/usr/bin/prlimit", "--as=1073741824", "--"};
+#if defined(__SANITIZE_ADDRESS__)
+  bounded.clear();
+#endif
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"ProgramArguments", "/srv"}, {"ProgramArguments"}}) {
+    std::vector<std::string> argv = bounded;
+    argv.push_back(kTool);
+    argv.push_back(huge);
+    argv.insert(argv.end(), args.begin(), args.end());
+    RunResult r = test_support::Run(argv);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, args.size() == 2 ? "0" : "");
+    EXPECT_EQ(r.err, "configtool: " + huge +
+                         ": the file is 4 GiB or larger; the file is left unchanged\n");
+  }
+  struct stat st;
+  ASSERT_EQ(stat(huge.c_str(), &st), 0);
+  EXPECT_EQ(static_cast<std::uint64_t>(st.st_size), platform::kMaxPlistFileSize);
+  EXPECT_LT(st.st_blocks, 1024) << "the file was filled";
+  ASSERT_EQ(unlink(huge.c_str()), 0);
+
+  // A file that is not UTF-8 text, its name holding CR, LF and both.
+  for (const char* name : {"a\rb", "a\nb", "a\r\nb", "\r"}) {
+    const std::string odd = dir.File(name);
+    WriteFile(odd, "disable = yes \xFF\n");
+    RunResult r = Tool({odd, "disable", "no", "yes"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "0");
+    std::string shown = odd;
+    for (char& c : shown) {
+      if (c == '\r' || c == '\n') c = '?';
+    }
+    EXPECT_EQ(r.err, "configtool: " + shown + ": not UTF-8 text; the file is left unchanged\n");
+  }
+}
+
 // A process of the user nobody that holds a reader's lock on a file, as `flock -s FILE sleep
 // 1000` would. Told to go, it runs `then` (still as that user) and ends, which releases the lock.
 class LockHolder {
@@ -686,25 +805,37 @@ TEST_F(ConfigtoolInAUsersFolder, AFolderRenamedMeanwhileChangesNothing) {
 }
 
 // A link another user placed in a sticky folder anyone can write to (as /tmp) is not
-// followed by root, as the kernel's protected_symlinks would have it.
+// followed by root, as the kernel's protected_symlinks would have it, whatever that setting is:
+// neither as the file itself (/tmp/LINK) nor as a folder on its path (/tmp/LINK/conf, LINK
+// leading to a folder only root may enter).
 TEST_F(ConfigtoolInAUsersFolder, ALinkOfAnotherUserInAStickyFolderIsNotFollowed) {
-  const std::string shared = dir_.File("shared");
+  const std::string shared = dir_.File("shared"), hidden = dir_.File("hidden");
   ASSERT_EQ(mkdir(shared.c_str(), 0755), 0);
   ASSERT_EQ(chmod(shared.c_str(), 01777), 0);
-  const std::string link = shared + "/conf";
-  ASSERT_EQ(symlink(victim_.c_str(), link.c_str()), 0);
-  ASSERT_EQ(lchown(link.c_str(), kNobody, kNobody), 0);
-  RunResult r = Tool({link, "disable", "no", "yes"});
-  EXPECT_EQ(ReadFile(victim_), kService);
-  if (ReadFile("/proc/sys/fs/protected_symlinks") == "0\n") {
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "0");
-    EXPECT_NE(r.err.find("is not followed; the file is left unchanged"), std::string::npos)
-        << r.err;
-  } else {
-    // The kernel refuses it already, to the check that the file exists.
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "File not found: " + link + "\n");
+  ASSERT_EQ(mkdir(hidden.c_str(), 0700), 0);
+  WriteFile(hidden + "/conf", kService);
+  const std::string link = shared + "/link";
+  const std::pair<std::string, std::string> cases[] = {{victim_, link}, {hidden, link + "/conf"}};
+  for (const auto& [target, path] : cases) {
+    SCOPED_TRACE(path);
+    unlink(link.c_str());
+    ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
+    ASSERT_EQ(lchown(link.c_str(), kNobody, kNobody), 0);
+    RunResult r = Tool({path, "disable", "no", "yes"});
+    EXPECT_EQ(ReadFile(victim_), kService);
+    EXPECT_EQ(ReadFile(hidden + "/conf"), kService);
+    if (ReadFile("/proc/sys/fs/protected_symlinks") == "0\n") {
+      EXPECT_EQ(r.status, 0);
+      EXPECT_EQ(r.out, "0");
+      EXPECT_EQ(r.err, "configtool: " + link +
+                           ": a symbolic link in a sticky folder anyone may write to, owned "
+                           "neither by us nor by the folder's owner, is not followed; the file "
+                           "is left unchanged\n");
+    } else {
+      // The kernel refuses it already, to the check that the file exists.
+      EXPECT_EQ(r.status, 1);
+      EXPECT_EQ(r.err, "File not found: " + path + "\n");
+    }
   }
 }
 

@@ -9,6 +9,7 @@
 #include <thread>
 #include <utility>
 
+#include "platform/files/access_acl.h"
 #include "platform/files/io.h"
 #include "platform/files/path_steps.h"
 #include "platform/files/temp_file.h"
@@ -35,14 +36,6 @@ bool SameFile(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// The kernel's own rule for following a link (fs.protected_symlinks): in a sticky folder that
-// anyone may write to, a link is followed only by its owner, or when it belongs to the folder's
-// owner. Anyone could have put it there.
-bool MayFollow(const struct stat& folder, const struct stat& link) {
-  const bool shared = (folder.st_mode & (S_ISVTX | S_IWOTH)) == (S_ISVTX | S_IWOTH);
-  return !shared || link.st_uid == geteuid() || link.st_uid == folder.st_uid;
-}
-
 }  // namespace
 
 std::optional<EditedFile> EditedFile::Open(const std::string& path,
@@ -52,6 +45,13 @@ std::optional<EditedFile> EditedFile::Open(const std::string& path,
   auto unusable = [&](const std::string& why) {
     *failure = Failure::kUnusable;
     Fail(err, why);
+    return std::nullopt;
+  };
+  // Out of descriptors or memory is no fault of the file's: the run failed, not the edit.
+  auto cannot = [&](int error, const std::string& why) {
+    if (error != EMFILE && error != ENFILE && error != ENOMEM) return unusable(why);
+    *failure = Failure::kNoResources;
+    Fail(err, "cannot open " + path + ": " + why);
     return std::nullopt;
   };
   auto busy = [&](const std::string& why) {
@@ -65,41 +65,26 @@ std::optional<EditedFile> EditedFile::Open(const std::string& path,
   // than followed by the kernel, so that what is opened is what was looked at.
   EditedFile file;
   file.path_ = path;
-  PathWalk walk(path);
-  for (int hops = 0;; ++hops) {
-    auto [folder, name] = SplitPath(walk.current);
-    if (name.empty() || name == "." || name == "..")
-      return unusable(walk.shown + ": not a regular file");
-    OwnedFd dir(openat(walk.base, folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!dir.valid()) return unusable(SplitPath(walk.shown).first + ": " + ErrnoText(errno));
-    struct stat st;
-    if (fstatat(dir.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
-      return unusable(walk.shown + ": " + ErrnoText(errno));
-    if (S_ISLNK(st.st_mode)) {
-      if (hops >= kMaxSymlinkHops) return unusable(path + ": " + ErrnoText(ELOOP));
-      struct stat folder_st;
-      if (fstat(dir.get(), &folder_st) != 0) return unusable(walk.shown + ": " + ErrnoText(errno));
-      if (!MayFollow(folder_st, st))
-        return unusable(walk.shown +
-                        ": a symbolic link in a sticky folder anyone may write to, owned neither "
-                        "by us nor by the folder's owner, is not followed");
-      if (!walk.FollowLink(std::move(dir), name))
-        return unusable(walk.shown + ": " + ErrnoText(errno));
-      continue;
-    }
+  for (int attempt = 0;; ++attempt) {
+    PathEnd end;
+    std::string why;
+    if (!WalkPath(path, &end, &why)) return cannot(errno, why);
+    if (!end.exists) return unusable(end.shown + ": " + ErrnoText(ENOENT));
     // Looked at before it is opened: opening a device can have effects of its own.
-    if (!S_ISREG(st.st_mode)) return unusable(walk.shown + ": not a regular file");
-    OwnedFd fd(openat(dir.get(), name.c_str(), kOpenFlags));
+    if (!S_ISREG(end.st.st_mode)) return unusable(end.shown + ": not a regular file");
+    OwnedFd fd(openat(end.dir.get(), end.name.c_str(), kOpenFlags));
     if (!fd.valid()) {
-      if (errno == ELOOP) continue;  // it became a link since: look again
-      return unusable(walk.shown + ": " + ErrnoText(errno));
+      const int error = errno;
+      // It became a link since: walk again.
+      if (error == ELOOP && attempt < kMaxSymlinkHops) continue;
+      return cannot(error, end.shown + ": " + ErrnoText(error));
     }
-    if (fstat(fd.get(), &file.st_) != 0) return unusable(walk.shown + ": " + ErrnoText(errno));
-    if (!S_ISREG(file.st_.st_mode)) return unusable(walk.shown + ": not a regular file");
-    file.dir_ = std::move(dir);
-    file.name_ = std::move(name);
+    if (fstat(fd.get(), &file.st_) != 0) return unusable(end.shown + ": " + ErrnoText(errno));
+    if (!S_ISREG(file.st_.st_mode)) return unusable(end.shown + ": not a regular file");
+    file.dir_ = std::move(end.dir);
+    file.name_ = std::move(end.name);
     file.fd_ = std::move(fd);
-    file.shown_ = std::move(walk.shown);
+    file.shown_ = std::move(end.shown);
     break;
   }
 
@@ -126,7 +111,7 @@ std::optional<EditedFile> EditedFile::Open(const std::string& path,
       return busy("the file was replaced while waiting for its lock");
   }
 } catch (const std::exception&) {
-  *failure = Failure::kUnusable;
+  *failure = Failure::kNoResources;
   Fail(err, path + ": " + ErrnoText(ENOMEM));
   return std::nullopt;
 }
@@ -143,8 +128,14 @@ std::optional<std::string> EditedFile::Read(std::string* err) const {
 bool EditedFile::Replace(std::string_view contents, std::string* err) try {
   const std::string what =
       "cannot replace " + (shown_ == path_ ? path_ : path_ + " (" + shown_ + ")") + ": ";
+  Original original{st_, {}};
+  if (std::optional<std::string> acl = ReadAccessAcl(fd_.get()))
+    original.acl = std::move(*acl);
+  else
+    return Fail(err, what + "reading the ACL: " + ErrnoText(errno));
   std::string why;
-  if (!ReplaceInFolder(dir_.get(), name_, contents, &st_, &st_, TempFile::Kind::kUnnamed, &why))
+  if (!ReplaceInFolder(dir_.get(), name_, contents, &original, &st_, TempFile::Kind::kUnnamed,
+                       &why))
     return Fail(err, what + why);
   return true;
 } catch (const std::exception&) {

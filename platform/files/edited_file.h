@@ -13,10 +13,11 @@
 
 namespace platform {
 
-// The file a path names, opened once relative to a descriptor of its folder. A symbolic link
-// is followed step by step (O_NOFOLLOW at each), and only where the kernel itself would
-// follow it for us: never a link in a sticky folder others can write that belongs neither to
-// us nor to the folder's owner. The file is locked (flock, exclusive) for as long as this
+// The file a path names, opened once relative to a descriptor of its folder. The path is walked
+// one component at a time (WalkPath): a symbolic link, as a folder of the path or at its end, is
+// followed only where the kernel's protected_symlinks rule allows it, whatever that setting
+// is: never a link in a sticky folder others can write that belongs neither to us nor to the
+// folder's owner. The file is locked (flock, exclusive) for as long as this
 // lives, read through its descriptor, and replaced atomically by a new file written in the
 // same folder and renamed over the name, but only while the name still denotes the locked
 // file. A folder on the path renamed meanwhile changes nothing; a name that comes to denote
@@ -24,8 +25,9 @@ namespace platform {
 class EditedFile {
  public:
   enum class Failure {
-    kUnusable,  // missing, not a regular file, a link not to follow: nothing to edit
-    kBusy,      // locked by another process for longer than we wait, or fought over
+    kUnusable,     // missing, not a regular file, a link not to follow: nothing to edit
+    kBusy,         // locked by another process for longer than we wait, or fought over
+    kNoResources,  // out of descriptors or memory: the file itself may be fine
   };
 
   // Opens and locks the file `path` names, waiting at most `lock_wait` for another process's

@@ -19,6 +19,8 @@
 #include <thread>
 
 #include "platform/files/io.h"
+#include "tests/as_nobody.h"
+#include "tests/posix_acl.h"
 #include "tests/scratch_folder.h"
 
 namespace platform {
@@ -281,6 +283,76 @@ TEST_F(EditedFileTest, AFolderRenamedMeanwhileChangesNothing) {
   EXPECT_TRUE(file->Replace("edited", &err)) << err;
   EXPECT_EQ(Slurp(dir_ + "/b/conf"), "edited");
   EXPECT_FALSE(std::filesystem::exists(dir_ + "/a/conf"));
+}
+
+bool ThroughEditedFile(const std::string& path, std::string_view contents, std::string* err) {
+  auto file = OpenFile(path, err);
+  return file && file->Replace(contents, err);
+}
+
+// Root's file in a folder a user owns, whose default ACL gives that user everything. Whichever
+// way it is replaced, the new file carries exactly the old one's access ACL (or none), never
+// the folder's default: the user reads and writes it no more than before.
+TEST(ReplacementAcl, IsTheOldFilesNeverTheFoldersDefault) {
+  if (geteuid() != 0) GTEST_SKIP() << "a file of root's in another user's folder needs root";
+  using test_support::AclEntry;
+  using test_support::kNobody;
+  const std::string everything = test_support::AclValue({{AclEntry::kOwner, 7},
+                                                         {AclEntry::kUser, 7, kNobody},
+                                                         {AclEntry::kOwningGroup, 5},
+                                                         {AclEntry::kMask, 7},
+                                                         {AclEntry::kOther, 5}});
+  const std::string nobody_reads = test_support::AclValue({{AclEntry::kOwner, 6},
+                                                           {AclEntry::kUser, 4, kNobody},
+                                                           {AclEntry::kOwningGroup, 4},
+                                                           {AclEntry::kMask, 4},
+                                                           {AclEntry::kOther, 0}});
+  struct Case {
+    mode_t mode;
+    std::string acl;  // the file's own, before
+    int nobody_may;   // 1 read, 2 write
+  };
+  const Case cases[] = {{0640, "", 0}, {0660, "", 0}, {0600, "", 0}, {0640, nobody_reads, 1}};
+  using Replacer = bool (*)(const std::string&, std::string_view, std::string*);
+  const std::pair<const char*, Replacer> replacers[] = {{"edited file", ThroughEditedFile},
+                                                        {"unnamed", ReplaceFileAtomically},
+                                                        {"named", ReplaceFileThroughNamedTemp}};
+  for (const auto& [how, replace] : replacers) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(how) + ", mode " + std::to_string(c.mode) +
+                   (c.acl.empty() ? "" : " and an ACL"));
+      const test_support::ScratchFolder folder("edited_file_test");
+      ASSERT_EQ(chmod(folder.path().c_str(), 0755), 0);
+      const std::string users = folder.File("users"), conf = users + "/conf";
+      ASSERT_EQ(mkdir(users.c_str(), 0755), 0);
+      ASSERT_EQ(chown(users.c_str(), kNobody, kNobody), 0);
+      std::ofstream(conf) << "root's secret";  // made before the folder's default ACL
+      ASSERT_EQ(setxattr(users.c_str(), test_support::kDefaultAcl, everything.data(),
+                         everything.size(), 0),
+                0);
+      ASSERT_EQ(chmod(conf.c_str(), c.mode), 0);
+      if (!c.acl.empty()) {
+        ASSERT_EQ(setxattr(conf.c_str(), test_support::kAccessAcl, c.acl.data(), c.acl.size(), 0),
+                  0);
+      }
+      const std::string acl = test_support::AccessAclOf(conf);
+      ASSERT_EQ(acl.empty(), c.acl.empty());
+
+      std::string err;
+      ASSERT_TRUE(replace(conf, "root's new secret", &err)) << err;
+      EXPECT_EQ(Slurp(conf), "root's new secret");
+      struct stat st;
+      ASSERT_EQ(stat(conf.c_str(), &st), 0);
+      EXPECT_EQ(st.st_mode & 07777, c.mode);
+      EXPECT_EQ(test_support::AccessAclOf(conf), acl);
+      const int may = test_support::AsNobody([&] {
+        int r = open(conf.c_str(), O_RDONLY | O_CLOEXEC),
+            w = open(conf.c_str(), O_WRONLY | O_CLOEXEC);
+        return (r >= 0 ? 1 : 0) | (w >= 0 ? 2 : 0);
+      });
+      EXPECT_EQ(may, c.nobody_may);
+    }
+  }
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <exception>
 #include <utility>
 
+#include "platform/files/access_acl.h"
 #include "platform/files/owned_fd.h"
 #include "platform/files/path_steps.h"
 #include "platform/files/temp_file.h"
@@ -28,57 +29,42 @@ bool Fail(std::string* err, const std::string& text) {
   return false;
 }
 
-// The file a replacement acts on: its folder (open), its name there, and its status when it
-// exists. Symbolic links are followed to the file they finally name.
-struct Target {
-  OwnedFd dir;
-  std::string name;
-  std::string shown;  // the path of the final file, for messages
-  bool exists = false;
-  struct stat st {};
-};
-
-// Opens the folder of `path` and follows symbolic links to the file they finally name.
-// Returns an error text, empty on success.
-std::string ResolveTarget(const std::string& path, Target* t) {
-  PathWalk walk(path);
-  if (path.empty()) return ErrnoText(ENOENT);
-  for (int hops = 0;; ++hops) {
-    auto [dir, name] = SplitPath(walk.current);
-    if (name.empty() || name == "." || name == "..") return walk.shown + ": " + ErrnoText(EISDIR);
-    OwnedFd dirfd(openat(walk.base, dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!dirfd.valid()) return SplitPath(walk.shown).first + ": " + ErrnoText(errno);
-    struct stat st;
-    if (fstatat(dirfd.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-      if (errno != ENOENT) return walk.shown + ": " + ErrnoText(errno);
-      t->exists = false;
-    } else if (S_ISLNK(st.st_mode)) {
-      if (hops >= kMaxSymlinkHops) return path + ": " + ErrnoText(ELOOP);
-      if (!walk.FollowLink(std::move(dirfd), name)) return walk.shown + ": " + ErrnoText(errno);
-      continue;
-    } else if (!S_ISREG(st.st_mode)) {
-      return walk.shown + ": not a regular file";
-    } else {
-      t->exists = true;
-      t->st = st;
-    }
-    t->dir = std::move(dirfd);
-    t->name = name;
-    t->shown = walk.shown;
-    return {};
+// The access ACL of the regular file `name` in the open folder `dir`, whose status `st` was seen
+// there; nullopt with errno set when it cannot be read, or the name no longer denotes that file.
+// Opened for reading where we may (its descriptor answers for the ACL), else as a mere path.
+std::optional<std::string> AclOf(int dir, const std::string& name, const struct stat& st) {
+  OwnedFd fd(openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (!fd.valid() && errno == EACCES)
+    fd.Reset(openat(dir, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+  if (!fd.valid()) return std::nullopt;
+  struct stat now;
+  if (fstat(fd.get(), &now) != 0) return std::nullopt;
+  if (now.st_dev != st.st_dev || now.st_ino != st.st_ino) {
+    errno = EAGAIN;
+    return std::nullopt;
   }
+  return ReadAccessAcl(fd.get());
 }
 
 bool Replace(const std::string& path, std::string_view contents, TempFile::Kind kind,
              std::string* err) try {
-  Target t;
-  if (std::string why = ResolveTarget(path, &t); !why.empty())
-    return Fail(err, "cannot replace " + path + ": " + why);
-  const std::string what =
-      "cannot replace " + (t.shown == path ? path : path + " (" + t.shown + ")") + ": ";
+  // The path is walked as an edited file's is: step by step, each link only where the kernel's
+  // protected_symlinks rule would follow it.
+  PathEnd end;
   std::string why;
-  if (!ReplaceInFolder(t.dir.get(), t.name, contents, t.exists ? &t.st : nullptr, nullptr, kind,
-                       &why))
+  if (!WalkPath(path, &end, &why)) return Fail(err, "cannot replace " + path + ": " + why);
+  if (end.exists && !S_ISREG(end.st.st_mode))
+    return Fail(err, "cannot replace " + path + ": " + end.shown + ": not a regular file");
+  const std::string what =
+      "cannot replace " + (end.shown == path ? path : path + " (" + end.shown + ")") + ": ";
+  Original original{end.st, {}};
+  if (end.exists) {
+    std::optional<std::string> acl = AclOf(end.dir.get(), end.name, end.st);
+    if (!acl) return Fail(err, what + "reading the ACL: " + ErrnoText(errno));
+    original.acl = std::move(*acl);
+  }
+  if (!ReplaceInFolder(end.dir.get(), end.name, contents, end.exists ? &original : nullptr, nullptr,
+                       kind, &why))
     return Fail(err, what + why);
   return true;
 } catch (const std::exception&) {

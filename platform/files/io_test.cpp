@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "tests/as_nobody.h"
+#include "tests/posix_acl.h"
 #include "tests/scratch_folder.h"
 
 namespace platform {
@@ -288,6 +289,76 @@ TEST_P(ReplaceFile, LeavesNoOtherEntryInTheFolder) {
   EXPECT_EQ(dir.Names(), (std::set<std::string>{"conf", "link", longest}));
   EXPECT_EQ(Read(dir.File("conf")), "third");
   EXPECT_EQ(Read(dir.File(longest)), "longer");
+}
+
+// Root replaces a file through a path that passes a link another user put in a sticky folder
+// anyone may write to (as /tmp/LINK/conf): the link is followed neither as a folder of the path
+// nor at its end, and root's file elsewhere stays as it was. A link of root's is followed.
+TEST_P(ReplaceFile, ALinkOfAnotherUserInAStickyFolderIsNotFollowed) {
+  if (geteuid() != 0) GTEST_SKIP() << "links of other users need root";
+  Folder dir;
+  const std::string shared = dir.File("shared"), link = shared + "/link";
+  ASSERT_EQ(mkdir(shared.c_str(), 0755), 0);
+  ASSERT_EQ(chmod(shared.c_str(), 01777), 0);
+  ASSERT_EQ(mkdir(dir.File("hidden").c_str(), 0700), 0);
+  struct Case {
+    const char* target;
+    const char* rest;
+    uid_t link_owner;
+  };
+  for (const Case& c : {Case{"hidden", "/conf", test_support::kNobody},
+                        Case{"hidden/conf", "", test_support::kNobody}, Case{"hidden", "/conf", 0},
+                        Case{"hidden/conf", "", 0}}) {
+    SCOPED_TRACE(std::string(c.target) + " of " + std::to_string(c.link_owner));
+    Write(dir.File("hidden/conf"), "root's");
+    unlink(link.c_str());
+    ASSERT_EQ(symlink(dir.File(c.target).c_str(), link.c_str()), 0);
+    ASSERT_EQ(lchown(link.c_str(), c.link_owner, c.link_owner), 0);
+    std::string err;
+    const bool replaced = Replace(link + c.rest, "the user's", &err);
+    if (c.link_owner == 0) {
+      EXPECT_TRUE(replaced) << err;
+      EXPECT_EQ(Read(dir.File("hidden/conf")), "the user's");
+    } else {
+      EXPECT_FALSE(replaced);
+      EXPECT_EQ(err, "cannot replace " + link + c.rest + ": " + link +
+                         ": a symbolic link in a sticky folder anyone may write to, owned "
+                         "neither by us nor by the folder's owner, is not followed");
+      EXPECT_EQ(Read(dir.File("hidden/conf")), "root's");
+    }
+    EXPECT_EQ(dir.Names("hidden"), std::set<std::string>{"conf"});
+  }
+}
+
+// A file its owner may write but not read still keeps its access ACL: it is read through a
+// descriptor that opens nothing (O_PATH).
+TEST_P(ReplaceFile, AFileWeMayNotReadKeepsItsAcl) {
+  using test_support::AclEntry;
+  Folder dir;
+  const std::string sub = dir.File("sub"), f = sub + "/conf";
+  ASSERT_EQ(mkdir(sub.c_str(), 0755), 0);
+  if (geteuid() == 0) {
+    ASSERT_EQ(chown(sub.c_str(), test_support::kNobody, test_support::kNobody), 0);
+  }
+  const std::string acl = test_support::AclValue({{AclEntry::kOwner, 2},
+                                                  {AclEntry::kUser, 4, 4321},
+                                                  {AclEntry::kOwningGroup, 0},
+                                                  {AclEntry::kMask, 4},
+                                                  {AclEntry::kOther, 0}});
+  const int status = test_support::AsOrdinaryUser([&] {
+    Write(f, "old");
+    if (setxattr(f.c_str(), test_support::kAccessAcl, acl.data(), acl.size(), 0) != 0)
+      return errno == EOPNOTSUPP ? kSkip : 2;
+    std::string err;
+    if (!Replace(f, "new", &err)) return 3;
+    return test_support::AccessAclOf(f) == acl ? 0 : 4;
+  });
+  if (status == kSkip) GTEST_SKIP() << "no ACLs here";
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(Stat(f).st_mode & 07777, 0240u);
+  if (geteuid() == 0) {
+    EXPECT_EQ(Read(f), "new");
+  }
 }
 
 // The sizes of the files that process `pid` has open in `folder`.

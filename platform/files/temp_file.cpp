@@ -9,6 +9,7 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/files/access_acl.h"
 #include "platform/text/errno_text.h"
 
 namespace platform {
@@ -93,16 +94,18 @@ TempFile::~TempFile() {
   errno = saved;
 }
 
-bool TempFile::Fill(std::string_view contents, const struct stat* like, std::string* err) {
+bool TempFile::Fill(std::string_view contents, const Original* like, std::string* err) {
   if (!WriteAll(fd_, contents)) return Fail(err, "writing: " + ErrnoText(errno));
   if (like != nullptr) {
     struct stat mine;
     if (fstat(fd_, &mine) != 0) return Fail(err, ErrnoText(errno));
     // Owner first: a change of owner clears the set-user-ID and set-group-ID bits.
-    if ((mine.st_uid != like->st_uid || mine.st_gid != like->st_gid) &&
-        fchown(fd_, like->st_uid, like->st_gid) != 0)
+    if ((mine.st_uid != like->st.st_uid || mine.st_gid != like->st.st_gid) &&
+        fchown(fd_, like->st.st_uid, like->st.st_gid) != 0)
       return Fail(err, "keeping the owner: " + ErrnoText(errno));
-    if (fchmod(fd_, like->st_mode & 07777) != 0)
+    // Created 0600, an inherited ACL's mask is empty until the mode is set: the ACL goes first.
+    if (!SetAccessAcl(fd_, like->acl)) return Fail(err, "keeping the ACL: " + ErrnoText(errno));
+    if (fchmod(fd_, like->st.st_mode & 07777) != 0)
       return Fail(err, "keeping the mode: " + ErrnoText(errno));
   }
   if (fsync(fd_) != 0) return Fail(err, "syncing: " + ErrnoText(errno));
@@ -159,7 +162,7 @@ TempFile::Outcome TempFile::Install(std::string* err, const struct stat* replace
 }
 
 bool ReplaceInFolder(int dirfd, const std::string& name, std::string_view contents,
-                     const struct stat* existing, const struct stat* replaced, TempFile::Kind kind,
+                     const Original* existing, const struct stat* replaced, TempFile::Kind kind,
                      std::string* why) {
   auto write_through = [&](TempFile::Kind k) {
     // A file that exists starts private and takes the old mode once it is complete; a new one

@@ -11,6 +11,12 @@
 
 namespace platform {
 
+// What a replacement keeps of the file it replaces.
+struct Original {
+  struct stat st {};  // its owner and mode
+  std::string acl;    // its access ACL (ReadAccessAcl); empty for none
+};
+
 // A file written beside the one it is to replace. An unnamed file (O_TMPFILE) gets a name only
 // in Install, just before it is renamed over the old one, so a process killed while writing it
 // leaves nothing behind. Where the file system has no unnamed files it is named from the start.
@@ -39,9 +45,11 @@ class TempFile {
   int fd() const { return fd_; }
   Kind kind() const { return kind_; }
 
-  // Writes every byte, gives the file the owner and mode of `like` (when not null) and syncs it.
-  // false with a reason in *err.
-  bool Fill(std::string_view contents, const struct stat* like, std::string* err);
+  // Writes every byte, gives the file the owner, access ACL and mode of `like` (when not null)
+  // and syncs it. The ACL is set before the mode: one inherited from the folder's default ACL
+  // never gains the old file's group bits as its mask, not even for a moment. false with a
+  // reason in *err.
+  bool Fill(std::string_view contents, const Original* like, std::string* err);
 
   // Closes the file, names it if it has no name yet, and renames it over `name`; with
   // `replaced`, only while `name` still denotes that file (device and inode). On failure *err
@@ -62,12 +70,13 @@ class TempFile {
 
 // Puts `contents` in place of `name` in the open folder `dirfd` through a TempFile of `kind`
 // (written again into a named one when an unnamed one cannot be named here), then syncs the
-// folder. `existing`: the status of the file replaced, whose owner and mode the new one takes
-// (null for a new file, created 0666 less the umask). `replaced`: when not null, the name must
+// folder. `existing`: the file replaced, whose owner, access ACL and mode the new one takes
+// exactly, never its folder's default ACL (null for a new file, created 0666 less the umask,
+// or as the folder's default ACL says). `replaced`: when not null, the name must
 // still denote that file at the rename. False with the reason in *why; when only the folder's
 // sync failed, the new contents are in place and *why says so.
 bool ReplaceInFolder(int dirfd, const std::string& name, std::string_view contents,
-                     const struct stat* existing, const struct stat* replaced, TempFile::Kind kind,
+                     const Original* existing, const struct stat* replaced, TempFile::Kind kind,
                      std::string* why);
 
 }  // namespace platform
