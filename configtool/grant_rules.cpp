@@ -2,7 +2,6 @@
 
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <array>
 #include <cstring>
 #include <vector>
