@@ -9,6 +9,7 @@
 #include <string_view>
 #include <utility>
 
+#include "configtool/grant_rules.h"
 #include "configtool/text_edit.h"
 #include "platform/files/edited_file.h"
 #include "platform/plist/file.h"
@@ -47,6 +48,18 @@ EditResult LeftAlone(const char* out, const std::string& why) {
 // A failure that keeps the edit from being made or saved: nothing on standard output.
 EditResult Failed(const std::string& why) {
   return {"", ErrorLine(why), 1};
+}
+
+// A result a granted user may not have (grant_rules.h); nothing is written.
+EditResult Refused(const std::string& why) {
+  return Failed(configFile + ": refused: " + why + "; the file is left unchanged");
+}
+
+// What the property-list edits leave under the key, checked for a granted user.
+std::string CheckDictEdit(const Value* value) {
+  if (!configtool::forGrantedUser) return "";
+  if (value == nullptr) return "no " + paramName + " in the file";
+  return configtool::CheckProgramArguments(*value);
 }
 
 // How long a run waits for another process's lock on the file before it gives up: anyone who
@@ -119,6 +132,14 @@ EditResult ChangeTextFile() {
 
   configtool::TextEdit edit = configtool::EditParameterLine(&*text, paramName, oldValue, newValue);
   if (!edit.found) return {"0", "", 0};
+  if (configtool::forGrantedUser) {
+    const std::size_t end =
+        edit.line_end + edit.count * newValue.size() - edit.count * oldValue.size();
+    std::string why = configtool::CheckEditedLine(
+        paramName, std::string_view(*text).substr(edit.line_start, end - edit.line_start),
+        end == text->size());
+    if (!why.empty()) return Refused(why);
+  }
   // The line was found: the file is written back even when nothing on it was replaced.
   if (!file->Replace(*text, &err)) return Failed(err);
   return {std::to_string(edit.count), "", 0};
@@ -155,6 +176,7 @@ EditResult ChangeDictFile() {
     }
   }
   if (!changed) return {"0", "", 0};
+  if (std::string why = CheckDictEdit(value); !why.empty()) return Refused(why);
   std::string err;
   if (!file->Replace(platform::PlistToXml(*root), &err)) return Failed(err);
   return {"1", "", 0};
@@ -176,6 +198,7 @@ EditResult FixInsecureMode() {
   // Every "-i" goes; one "-s" takes the place of the first.
   std::erase(array, Value(kInsecureFlag));
   array.insert(array.begin() + static_cast<std::ptrdiff_t>(*index), Value(kSecureFlag));
+  if (std::string why = CheckDictEdit(value); !why.empty()) return Refused(why);
 
   std::string err;
   if (!file->Replace(platform::PlistToXml(*root), &err)) return Failed(err);

@@ -8,10 +8,12 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <string>
 
 #include "configtool/config_edits.h"
+#include "configtool/grant_rules.h"
 #include "platform/text/utf8.h"
 
 namespace {
@@ -34,6 +36,18 @@ int main(int argc, char* argv[]) {
     std::fprintf(stderr, "Usage: %s configFile [paramName newValue oldValue|keyName newValue]\n",
                  name);
     return 1;
+  }
+  // Root for an ordinary user (through pkexec): only the TFTP service's own files and the
+  // parameters the controller changes, asked before anything is opened, so that nothing about
+  // another file, not even whether it exists, is told.
+  configtool::forGrantedUser =
+      configtool::RunsForGrantedUser(getuid(), geteuid(), std::getenv("PKEXEC_UID"));
+  if (configtool::forGrantedUser) {
+    const std::string why = configtool::CheckRequest(argv[1], argc, argv[2]);
+    if (!why.empty()) {
+      std::fprintf(stderr, "configtool: refused: %s\n", why.c_str());
+      return 1;
+    }
   }
   // Only a test that the file exists and could be read, made without opening it: opening what
   // the name denotes now (a device a link was turned to) can act by itself. The file is opened

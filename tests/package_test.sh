@@ -145,10 +145,13 @@ echo "== contents"
 listing=$(dpkg-deb -c "$debs"/${main}_*.deb)
 for want in '-rwsr-xr-x root/root .* ./usr/sbin/launchdtool$' '-rwxr-xr-x root/root .* ./usr/sbin/configtool$' \
   '-rwxr-xr-x root/root .* ./usr/sbin/xinetdtool$' ' ./usr/share/man/man8/xinetdtool.8.gz$' \
-  ' ./usr/share/polkit-1/actions/org.qrb.tftpcontroller.policy$'; do
+  ' ./usr/share/polkit-1/actions/org.qrb.tftpcontroller.policy$' ' ./etc/xinetd.d/tftp$' \
+  ' ./etc/qrb-tftp-controller/tftp.plist$'; do
   grep -q -- "$want" <<<"$listing" || fail "$main lacks $want"
 done
-echo "$main holds the programs (launchdtool -rwsr-xr-x root), manual pages and policy"
+[ "$(dpkg-deb --ctrl-tarfile "$debs"/${main}_*.deb | tar -xO ./conffiles)" = "$(printf '%s\n' \
+  /etc/qrb-tftp-controller/tftp.plist /etc/xinetd.d/tftp)" ] || fail "$main's conffiles"
+echo "$main holds the programs (launchdtool -rwsr-xr-x root), manual pages, policy and the service's files"
 
 if [ "$(id -u)" -ne 0 ]; then
   echo "skipped installing: needs root (private namespaces, apt-get)"

@@ -7,6 +7,7 @@
 
 #include <regex>
 #include <string>
+#include <utility>
 
 #include "tests/test_support.h"
 
@@ -74,10 +75,10 @@ class Scenario {
  public:
   explicit Scenario(const std::string& script) {
     test_support::WriteFile(dir_.File("scenario.sh"), script);
-    sandbox_ =
-        test_support::Run({"/usr/bin/timeout", "-k", "5", "240", "/usr/bin/unshare", "--kill-child",
-                           "-m", "-p", "-f", "--mount-proc", "/bin/sh", kSandbox, dir_.path(),
-                           kPolicy, kAgent, kStandin, XINETDTOOL_PATH, ROOT_LAUNCHER_PATH});
+    sandbox_ = test_support::Run({"/usr/bin/timeout", "-k", "5", "240", "/usr/bin/unshare",
+                                  "--kill-child", "-m", "-p", "-f", "--mount-proc", "/bin/sh",
+                                  kSandbox, dir_.path(), kPolicy, kAgent, kStandin, XINETDTOOL_PATH,
+                                  CONFIGTOOL_PATH, ROOT_LAUNCHER_PATH});
   }
   bool ran() const { return sandbox_.status == 0; }
   std::string Report() const {
@@ -114,74 +115,169 @@ size_t Count(const std::string& text, const std::string& what) {
 
 TEST(RealPolkit, TheRulesDecideAndARefusedUserStartsNothing) {
   REQUIRE_SANDBOX();
-  Scenario s(R"sh(run_as qrbno refused xinetdtool --start
+  // As the controlling application does: xinetdtool run with administrator rights.
+  Scenario s(R"sh(run_as qrbno refused root_launcher 1 /usr/sbin/xinetdtool --start
 cp /run/sandbox/record "$work/refused.record"
 cp /run/sandbox/checks "$work/refused.checks"
 : >/run/sandbox/checks
-run_as qrbyes granted xinetdtool --start
+run_as qrbyes granted root_launcher 1 /usr/sbin/xinetdtool --start
+cp /run/sandbox/checks "$work/granted.checks"
+run_as qrbyes direct xinetdtool --restart
 )sh");
   ASSERT_TRUE(s.ran()) << s.Report();
-  // Refused: asked silently, then with interaction; pkexec never ran, nothing started.
-  EXPECT_EQ(s.Status("refused"), 0);
-  EXPECT_EQ(s.File("refused.out"), "");
-  EXPECT_TRUE(IsLogLine(s.File("refused.err"), kRefused));
+  // Refused: polkit said no; pkexec never ran, nothing started.
+  EXPECT_EQ(s.File("refused.out"), "-2 Authentication failed for command /usr/sbin/xinetdtool\n");
   EXPECT_EQ(s.File("refused.record"), "");
-  EXPECT_EQ(s.File("refused.checks"),
-            RunnerCheck("xinetd", "qrbno") + RunnerCheck("xinetd", "qrbno"));
-  // Granted: one check of the runner's (the silent one sufficed), one of pkexec's, one start
-  // as root with exactly the pid file argument.
-  EXPECT_EQ(s.Status("granted"), 0);
+  EXPECT_NE(s.File("refused.checks").find(RunnerCheck("xinetdtool", "qrbno")), std::string::npos)
+      << s.File("refused.checks");
+  EXPECT_EQ(s.File("refused.checks").find("pkexec=true"), std::string::npos);
+  // Granted: pkexec checked the same action, and xinetdtool, root, started xinetd itself with
+  // exactly the pid file argument.
+  EXPECT_EQ(s.File("granted.out"), "0 \n");
   EXPECT_TRUE(
       IsLogLine(s.File("granted.err"), "Launching xinetd (Morvane) ... xinetd stand-in started"));
+  EXPECT_NE(
+      s.File("granted.checks").find(PkexecCheck("xinetdtool", "qrbyes", "/usr/sbin/xinetdtool")),
+      std::string::npos)
+      << s.File("granted.checks");
+  // xinetdtool run by the granted user directly asks for /bin/kill, which only pkexec's own
+  // action (an administrator's password) covers: refused, nothing signalled.
+  EXPECT_TRUE(
+      IsLogLine(s.File("direct.err"),
+                "Restarting xinetd (Morvane) ... Authentication failed for command /bin/kill"));
   EXPECT_EQ(s.File("record"), kStarted);
-  EXPECT_EQ(s.File("checks"),
-            RunnerCheck("xinetd", "qrbyes") + PkexecCheck("xinetd", "qrbyes", "/usr/sbin/xinetd"));
 }
 
-TEST(RealPolkit, TheUserIsAskedOnceAndTheAuthorizationIsKeptForTheRunner) {
+// What a user the rules let control the TFTP service is given: xinetdtool and configtool as
+// root, whose arguments they check, and nothing else; the grant is the README's example rule.
+TEST(RealPolkit, AGrantControlsTheServiceAndNothingElse) {
   REQUIRE_SANDBOX();
-  // qrbask meets the policy's default: the administrator's password, kept for the process.
   Scenario s(
-      R"sh(run_with_agent qrbask 'sandbox password' thrice root_launcher 3 /usr/sbin/xinetd -pidfile /run/x.pid
-cp /run/sandbox/record "$work/thrice.record"
-: >/run/sandbox/record
-run_with_agent qrbask 'sandbox password' start xinetdtool --start
-cp /run/sandbox/record "$work/start.record"
-run_with_agent qrbask 'sandbox password' stop xinetdtool --stop
+      R"sh(printf 'service own\n{\n\tuser = root\n\tserver = /bin/sh\n}\n' >/run/sandbox/own.conf
+cp /etc/shadow "$work/shadow.before"
+cp /etc/xinetd.d/tftp "$work/tftp.before"
+cp /etc/qrb-tftp-controller/tftp.plist "$work/plist.before"
+pk=/usr/bin/pkexec
+ct=/usr/sbin/configtool
+tftp=/etc/xinetd.d/tftp
+plist=/etc/qrb-tftp-controller/tftp.plist
+run_as qrbyes xinetd_own $pk /usr/sbin/xinetd -f /run/sandbox/own.conf
+run_as qrbyes kill_one $pk /bin/kill -0 1
+run_as qrbyes runner_xinetd root_launcher 1 /usr/sbin/xinetd -f /run/sandbox/own.conf
+run_as qrbyes xinetdtool_own $pk /usr/sbin/xinetdtool -f /run/sandbox/own.conf
+run_as qrbyes shadow $pk $ct /etc/shadow 'qrbyes:!' 'qrbyes:' 'qrbyes:!'
+run_as qrbyes shadow_link $pk $ct /etc/xinetd.d/../shadow 'qrbyes:!' 'qrbyes:' 'qrbyes:!'
+run_as qrbyes user_root $pk $ct $tftp server_args '-u root /run/sandbox/served' /srv/tftp
+run_as qrbyes user_line $pk $ct $tftp user nobody root
+run_as qrbyes two_lines $pk $ct $tftp server_args "/srv/tftp
+	user = nobody" /srv/tftp
+run_as qrbyes map_file $pk $ct $tftp server_args '-m /etc/shadow /srv/tftp' /srv/tftp
+run_as qrbyes plist_file $pk $ct $plist ProgramArguments /etc/shadow
+run_as qrbyes plist_user $pk $ct $plist UserName root
+cmp -s /etc/shadow "$work/shadow.before" && echo same >"$work/shadow.same"
+cp /etc/xinetd.d/tftp "$work/tftp.refused"
+cp /etc/qrb-tftp-controller/tftp.plist "$work/plist.refused"
+run_as qrbyes folder $pk $ct $tftp server_args /run/sandbox/served /srv/tftp
+run_as qrbyes enable $pk $ct $tftp disable no yes
+run_as qrbyes plist_folder $pk $ct $plist ProgramArguments /run/sandbox/served
+cp /etc/xinetd.d/tftp "$work/tftp.after"
+cp /etc/qrb-tftp-controller/tftp.plist "$work/plist.after"
 )sh");
   ASSERT_TRUE(s.ran()) << s.Report();
-  // Three launches by one runner: one dialog, showing the policy's message, then none.
-  const std::string thrice = s.File("thrice.agent");
-  EXPECT_EQ(Count(thrice, "Password:"), 1u) << thrice;
-  EXPECT_NE(thrice.find("AUTHENTICATING FOR org.qrb.tftpcontroller.xinetd"), std::string::npos);
-  EXPECT_NE(thrice.find("Authentication is required to run /usr/sbin/xinetd as root"),
-            std::string::npos)
-      << thrice;
-  EXPECT_EQ(s.Status("thrice"), 0);
-  const std::string started = "0 xinetd stand-in started\n";
-  EXPECT_EQ(s.File("thrice.out"), started + started + started);
-  const std::string recorded = "xinetd start uid=0 euid=0 [-pidfile] [/run/x.pid]\n";
-  EXPECT_EQ(s.File("thrice.record"), recorded + recorded + recorded);
-  // xinetdtool: one dialog each for xinetd and for /bin/kill, whose own check by pkexec then
-  // finds the authorization kept.
-  for (const char* run : {"start", "stop"}) {
-    SCOPED_TRACE(run);
-    EXPECT_EQ(Count(s.File(std::string(run) + ".agent"), "Password:"), 1u)
-        << s.File(std::string(run) + ".agent");
-    EXPECT_EQ(s.Status(run), 0);
+  struct Run {
+    const char* name;
+    int status;
+    const char* out;
+    const char* err;  // a part of standard error
+  } runs[] = {
+      // General programs: only pkexec's own action, which the grant does not cover and no
+      // agent answers.
+      {"xinetd_own", 127, "", "authentication agent"},
+      {"kill_one", 127, "", "authentication agent"},
+      {"runner_xinetd", 0, "-2 Authentication failed for command /usr/sbin/xinetd\n", ""},
+      // Our programs run as root and check their arguments.
+      {"xinetdtool_own", 1, "", "Usage: /usr/sbin/xinetdtool --[start|restart|stop]"},
+      {"shadow", 1, "", "configtool: refused: a granted user may edit only /etc/xinetd.d/tftp"},
+      {"shadow_link", 1, "", "configtool: refused: a granted user may edit only"},
+      {"user_root", 1, "", "refused: the server option \"-u\" is not allowed; the file is left"},
+      {"user_line", 1, "", "refused: a granted user may change only server_args and disable"},
+      {"two_lines", 1, "", "refused: the edit would make more than one line"},
+      {"map_file", 1, "", "refused: the server option \"-m\" is not allowed"},
+      {"plist_file", 1, "", "refused: the served folder /etc/shadow is not an existing folder"},
+      {"plist_user", 1, "", "refused: a granted user may change only ProgramArguments"},
+      // What the controller changes.
+      {"folder", 0, "1", ""},
+      {"enable", 0, "1", ""},
+      {"plist_folder", 0, "1", ""},
+  };
+  for (const Run& run : runs) {
+    SCOPED_TRACE(run.name);
+    EXPECT_EQ(s.Status(run.name), run.status);
+    EXPECT_EQ(s.File(std::string(run.name) + ".out"), run.out);
+    const std::string err = s.File(std::string(run.name) + ".err");
+    EXPECT_NE(err.find(run.err), std::string::npos) << err;
   }
-  EXPECT_NE(s.File("stop.agent").find("Authentication is required to run /bin/kill as root"),
-            std::string::npos);
+  // Nothing of the refused runs touched a file, nor started or signalled anything.
+  EXPECT_EQ(s.File("shadow.same"), "same\n");
+  EXPECT_EQ(s.File("tftp.refused"), s.File("tftp.before"));
+  EXPECT_EQ(s.File("plist.refused"), s.File("plist.before"));
+  EXPECT_EQ(s.File("record"), "");
+  // configtool's refusals are its own: pkexec ran it with the grant.
+  EXPECT_NE(s.File("checks").find(PkexecCheck("configtool", "qrbyes", "/usr/sbin/configtool")),
+            std::string::npos)
+      << s.File("checks");
+  // The changes the controller makes went in, and only those lines changed.
+  std::string want = s.File("tftp.before");
+  for (auto [from, to] :
+       {std::pair<std::string, std::string>{"= -s /srv/tftp", "= -s /run/sandbox/served"},
+        {"= yes", "= no"}}) {
+    ASSERT_NE(want.find(from), std::string::npos);
+    want.replace(want.find(from), from.size(), to);
+  }
+  EXPECT_EQ(s.File("tftp.after"), want);
+  EXPECT_NE(
+      s.File("plist.after").find("<string>-s</string>\n\t\t<string>/run/sandbox/served</string>"),
+      std::string::npos)
+      << s.File("plist.after");
+}
+
+TEST(RealPolkit, OneDialogServesAStartAFolderChangeAndAStop) {
+  REQUIRE_SANDBOX();
+  // qrbask meets the policy's default: the administrator's password, kept for the process,
+  // for both programs (their actions imply each other).
+  Scenario s(
+      R"sh(run_with_agent qrbask 'sandbox password' control root_launcher 1 /usr/sbin/xinetdtool --start --then /usr/sbin/configtool /etc/xinetd.d/tftp server_args /run/sandbox/served /srv/tftp --then /usr/sbin/xinetdtool --stop
+cp /run/sandbox/record "$work/control.record"
+: >/run/sandbox/record
+run_with_agent qrbask 'sandbox password' direct xinetdtool --start
+)sh");
+  ASSERT_TRUE(s.ran()) << s.Report();
+  const std::string control = s.File("control.agent");
+  EXPECT_EQ(Count(control, "Password:"), 1u) << control;
+  EXPECT_NE(control.find("AUTHENTICATING FOR org.qrb.tftpcontroller.xinetdtool"), std::string::npos)
+      << control;
+  EXPECT_NE(control.find("Authentication is required to control the TFTP service"),
+            std::string::npos)
+      << control;
+  EXPECT_EQ(s.Status("control"), 0);
+  EXPECT_EQ(s.File("control.out"), "0 \n0 1\n0 \n");
+  EXPECT_EQ(s.File("control.record"), kStarted + "xinetd TERM\n");
+  // xinetdtool run directly: /usr/sbin/xinetd has no action of ours, so pkexec's own action
+  // asks for the administrator's password, kept for nothing.
+  const std::string direct = s.File("direct.agent");
+  EXPECT_GE(Count(direct, "Password:"), 1u) << direct;
+  EXPECT_EQ(Count(direct, "AUTHENTICATING FOR org.freedesktop.policykit.exec"),
+            Count(direct, "AUTHENTICATING FOR"))
+      << direct;
   EXPECT_TRUE(
-      IsLogLine(s.File("start.err"), "Launching xinetd (Morvane) ... xinetd stand-in started"));
-  EXPECT_TRUE(IsLogLine(s.File("stop.err"), "Stopping xinetd (Morvane) ... "));
-  EXPECT_EQ(s.File("start.record"), kStarted);
-  EXPECT_EQ(s.File("record"), kStarted + "xinetd TERM\n");
+      IsLogLine(s.File("direct.err"), "Launching xinetd (Morvane) ... xinetd stand-in started"));
+  EXPECT_EQ(s.File("record"), kStarted);
 }
 
 TEST(RealPolkit, AWrongPasswordOrNoPolkitIsARefusal) {
   REQUIRE_SANDBOX();
-  Scenario s(R"sh(run_with_agent qrbask 'wrong password' wrong xinetdtool --start
+  Scenario s(
+      R"sh(run_with_agent qrbask 'wrong password' wrong root_launcher 1 /usr/sbin/xinetdtool --start
 stop_polkit
 run_as qrbyes no_daemon xinetdtool --start
 run_as qrbyes no_daemon_launcher root_launcher 1 /bin/kill -0 1
@@ -189,7 +285,7 @@ run_as qrbyes no_daemon_launcher root_launcher 1 /bin/kill -0 1
   ASSERT_TRUE(s.ran()) << s.Report();
   EXPECT_NE(s.File("wrong.agent").find("Password:"), std::string::npos) << s.File("wrong.agent");
   EXPECT_EQ(s.Status("wrong"), 0);
-  EXPECT_TRUE(IsLogLine(s.File("wrong.err"), kRefused));
+  EXPECT_EQ(s.File("wrong.out"), "-2 Authentication failed for command /usr/sbin/xinetdtool\n");
   EXPECT_EQ(s.Status("no_daemon"), 0);
   EXPECT_TRUE(IsLogLine(s.File("no_daemon.err"), kRefused + ": polkit is not running"));
   EXPECT_EQ(s.File("no_daemon_launcher.out"),

@@ -1,0 +1,159 @@
+#include "configtool/grant_rules.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace configtool {
+namespace {
+
+using platform::Array;
+using platform::Value;
+
+TEST(GrantRules, WhoIsAGrantedUser) {
+  struct Case {
+    uid_t real, effective;
+    const char* pkexec_uid;
+    bool granted;
+  } cases[] = {
+      {0, 0, nullptr, false},       // root itself
+      {0, 0, "0", false},           // root through pkexec
+      {0, 0, "1000", true},         // a user through pkexec
+      {0, 0, "", true},             // set but naming nobody: fail closed
+      {0, 0, "00", true},           // not exactly "0"
+      {0, 0, "0 ", true},           //
+      {1000, 0, nullptr, true},     // a set-user-ID install
+      {1000, 1000, "1000", false},  // not root at all: the kernel decides
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.real) + " " + (c.pkexec_uid ? c.pkexec_uid : "(unset)"));
+    EXPECT_EQ(RunsForGrantedUser(c.real, c.effective, c.pkexec_uid), c.granted);
+  }
+}
+
+TEST(GrantRules, OnlyTheServiceFilesAndTheirParameters) {
+  struct Case {
+    const char* path;
+    int count;
+    const char* name;
+    bool allowed;
+  } cases[] = {
+      {"/etc/xinetd.d/tftp", 5, "server_args", true},
+      {"/etc/xinetd.d/tftp", 5, "disable", true},
+      {"/etc/xinetd.d/tftp", 5, "user", false},
+      {"/etc/xinetd.d/tftp", 5, "server", false},
+      {"/etc/xinetd.d/tftp", 5, "server_arg", false},
+      {"/etc/xinetd.d/tftp", 4, "ProgramArguments", false},  // not as a property list
+      {"/etc/xinetd.d/../shadow", 5, "server_args", false},
+      {"/etc/xinetd.d//tftp", 5, "server_args", false},
+      {"/etc/shadow", 5, "server_args", false},
+      {"etc/xinetd.d/tftp", 5, "server_args", false},
+      {"/etc/qrb-tftp-controller/tftp.plist", 4, "ProgramArguments", true},
+      {"/etc/qrb-tftp-controller/tftp.plist", 3, "ProgramArguments", true},
+      {"/etc/qrb-tftp-controller/tftp.plist", 4, "UserName", false},
+      {"/etc/qrb-tftp-controller/tftp.plist", 4, "Program", false},
+      {"/etc/qrb-tftp-controller/tftp.plist", 5, "server_args", false},
+      {"/etc/shadow", 4, "ProgramArguments", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.path) + " " + std::to_string(c.count) + " " + c.name);
+    EXPECT_EQ(CheckRequest(c.path, c.count, c.name).empty(), c.allowed)
+        << CheckRequest(c.path, c.count, c.name);
+  }
+}
+
+TEST(GrantRules, TheEditedLine) {
+  struct Case {
+    const char* name;
+    std::string line;
+    bool at_end;
+    const char* refusal;  // a part of the reason, or "" when allowed
+  } cases[] = {
+      {"server_args", "\tserver_args\t= -s /srv\n", false, ""},
+      {"server_args", "server_args = --timeout 1 --secure /\r\n", false, ""},
+      {"server_args", "server_args = -s -c -p -v -4 -U 022 -B 1468 -T 100000 -R 1:2 /", true, ""},
+      {"server_args", "server_args = -6 --create --permissive --verbose --umask 7 /\n", false, ""},
+      {"server_args", "server_args = --blocksize 512 --retransmit 5 --port-range 100:200 /\n",
+       false, ""},
+      {"server_args", "server_args = -s -u root /srv\n", false, "\"-u\" is not allowed"},
+      {"server_args", "server_args = --user root /\n", false, "not allowed"},
+      {"server_args", "server_args = -su root /\n", false, "not allowed"},
+      {"server_args", "server_args = -s -m /etc/shadow /\n", false, "not allowed"},
+      {"server_args", "server_args = -P /etc/passwd /\n", false, "not allowed"},
+      {"server_args", "server_args = -l -a 0.0.0.0 /\n", false, "not allowed"},
+      {"server_args", "server_args = --timeout=1 /\n", false, "not allowed"},
+      {"server_args", "server_args = -s /srv /\n", false, "not allowed"},  // two folders
+      {"server_args", "server_args = -U 0x1 /\n", false, "lacks a valid value"},
+      {"server_args", "server_args = -U 08 /\n", false, "lacks a valid value"},
+      {"server_args", "server_args = -t /\n", false, "lacks a valid value"},
+      {"server_args", "server_args = -R 1- /\n", false, "lacks a valid value"},
+      {"server_args", "server_args = -t 1234567890 /\n", false, "lacks a valid value"},
+      {"server_args", "server_args = -s srv\n", false, "not an absolute path"},
+      {"server_args", "server_args = -s\n", false, "not an absolute path"},
+      {"server_args", "server_args = -s /no/such/folder/here\n", false, "not an existing folder"},
+      {"server_args", "server_args = -s /etc/passwd\n", false, "not an existing folder"},
+      {"server_args", "server_args = -s /}\n", false, "not allowed there"},
+      {"server_args", "server_args =\n", false, "is not \"server_args = VALUE\""},
+      {"server_args", "server_args -s /\n", false, "is not \"server_args = VALUE\""},
+      {"server_args", "server_args=-s /\n", false, "is not \"server_args = VALUE\""},
+      {"server_args", "server_args += -u root /\n", false, "is not \"server_args = VALUE\""},
+      {"server_args", "# server_args = -s /\n", false, "is not \"server_args = VALUE\""},
+      {"server_args", "server_args = -s /", false, "join two lines"},
+      {"server_args", "server_args = -s /\nuser = root\n", false, "more than one line"},
+      {"server_args", "server_args = -s /\ruser = root\n", false, "more than one line"},
+      {"server_args", "server_args = -s /\xE2\x80\xA8user = root\n", false, "more than one line"},
+      {"server_args", "server_args = -s /\xC2\x85", false, ""},
+      {"disable", "\tdisable\t\t= no\n", false, ""},
+      {"disable", "disable = yes", true, ""},
+      {"disable", "disable = maybe\n", false, "yes or no"},
+      {"disable", "disable = no no\n", false, "yes or no"},
+      {"disable", "disabled = no\n", false, "is not \"disable = VALUE\""},
+      {"user", "user = nobody\n", false, "only server_args and disable"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    const std::string why = CheckEditedLine(c.name, c.line, c.at_end);
+    if (*c.refusal == '\0')
+      EXPECT_EQ(why, "");
+    else
+      EXPECT_NE(why.find(c.refusal), std::string::npos) << why;
+  }
+}
+
+TEST(GrantRules, TheProgramArguments) {
+  auto Strings = [](std::vector<std::string> words) {
+    Array array;
+    for (std::string& word : words) array.emplace_back(std::move(word));
+    return Value(std::move(array));
+  };
+  struct Case {
+    Value value;
+    const char* refusal;  // a part of the reason, or "" when allowed
+  } cases[] = {
+      {Strings({"/usr/sbin/in.tftpd", "-s", "/"}), ""},
+      {Strings({"/usr/sbin/in.tftpd", "-i", "/"}), "\"-i\" is not allowed"},
+      {Strings({"/usr/sbin/in.tftpd", "-s", "-u", "root", "/"}), "\"-u\" is not allowed"},
+      {Strings({"/usr/sbin/in.tftpd", "-s", "/a folder that is not"}), "not an existing folder"},
+      {Strings({"/usr/sbin/in.tftpd", "-s", "/}"}), "not an existing folder"},  // } is fine here
+      {Strings({"/usr/sbin/in.tftpd", "-s", "/\n"}), "not allowed there"},
+      {Strings({"/usr/sbin/in.tftpd", "-s", "-c"}), "not an absolute path"},
+      {Strings({"/usr/sbin/in.tftpd"}), "no served folder"},
+      {Strings({"/bin/sh", "-s", "/"}), "must start with /usr/sbin/in.tftpd"},
+      {Strings({"/"}), "must start with /usr/sbin/in.tftpd"},
+      {Strings({}), "must start with"},
+      {Value(Array{Value("/usr/sbin/in.tftpd"), Value(true), Value("/")}), "only strings"},
+      {Value("/srv/tftp"), "must stay an array"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.refusal);
+    const std::string why = CheckProgramArguments(c.value);
+    if (*c.refusal == '\0')
+      EXPECT_EQ(why, "");
+    else
+      EXPECT_NE(why.find(c.refusal), std::string::npos) << why;
+  }
+}
+
+}  // namespace
+}  // namespace configtool
