@@ -68,6 +68,25 @@ done
 # The machine's actions and ours; our rules only (the distribution's own rules still apply).
 cp /usr/share/polkit-1/actions/* $box/actions/ 2>/dev/null
 cp "$policy" $box/actions/ || fail "cannot copy the policy"
+# /bin/sh under an action that keeps its authentication, as ours do: a program of the tests'
+# own choosing run after polkit's yes.
+cat >$box/actions/org.qrb.sandbox.policy <<'EOF'
+<?xml version="1.0" encoding="UTF-8"?>
+<!DOCTYPE policyconfig PUBLIC "-//freedesktop//DTD PolicyKit Policy Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/PolicyKit/1/policyconfig.dtd">
+<policyconfig>
+  <action id="org.qrb.sandbox.sh">
+    <description>sandbox shell</description>
+    <message>sandbox shell</message>
+    <defaults>
+      <allow_any>auth_admin_keep</allow_any>
+      <allow_inactive>auth_admin_keep</allow_inactive>
+      <allow_active>auth_admin_keep</allow_active>
+    </defaults>
+    <annotate key="org.freedesktop.policykit.exec.path">/bin/sh</annotate>
+  </action>
+</policyconfig>
+EOF
 mount --bind $box/actions /usr/share/polkit-1/actions || fail "cannot lay our actions over polkit's"
 cat >$box/rules.d/10-sandbox.rules <<'EOF'
 // Each check of one of our actions, or of pkexec's own, is written down; qrbyes may control

@@ -47,7 +47,7 @@ GVariant* Actions() {
       g_variant_builder_add(&annotations, "{ss}", "org.freedesktop.policykit.exec.argv1",
                             "--only-this");
     g_variant_builder_add(&list, "(ssssssuuua{ss})", action.id, "stub action", "stub message",
-                          "stub", "", "", 2u, 2u, 2u, &annotations);
+                          "stub", "", "", 4u, 4u, 4u, &annotations);
   }
   return g_variant_new("(a(ssssssuuua{ss}))", &list);
 }

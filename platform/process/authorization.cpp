@@ -143,8 +143,11 @@ OSStatus AuthorizationCopyRights(AuthorizationRef authorization, const Authoriza
       continue;
     }
     authorization->polkit_granted.erase(tool);
+    // pkexec asks the user itself, once; its refusal then reads as one.
+    if (answer == platform::PolkitAnswer::kPkexecAsks && interactive) continue;
     switch (answer) {
       case platform::PolkitAnswer::kNeedsInteraction:
+      case platform::PolkitAnswer::kPkexecAsks:
         return interactive ? errAuthorizationDenied : errAuthorizationInteractionNotAllowed;
       case platform::PolkitAnswer::kDismissed:
         return errAuthorizationCanceled;

@@ -40,6 +40,7 @@ struct Polkit {
   decltype(&polkit_authority_enumerate_actions_sync) enumerate_actions_sync;
   decltype(&polkit_action_description_get_action_id) action_id;
   decltype(&polkit_action_description_get_annotation) annotation;
+  decltype(&polkit_action_description_get_implicit_active) implicit_active;
   decltype(&polkit_unix_process_new_for_owner) unix_process_new_for_owner;
   decltype(&polkit_authority_check_authorization_sync) check_authorization_sync;
   decltype(&polkit_authorization_result_get_is_authorized) is_authorized;
@@ -71,6 +72,7 @@ const Polkit* LoadPolkit() {
         Find(library, "polkit_authority_enumerate_actions_sync", &p.enumerate_actions_sync) &&
         Find(library, "polkit_action_description_get_action_id", &p.action_id) &&
         Find(library, "polkit_action_description_get_annotation", &p.annotation) &&
+        Find(library, "polkit_action_description_get_implicit_active", &p.implicit_active) &&
         Find(library, "polkit_unix_process_new_for_owner", &p.unix_process_new_for_owner) &&
         Find(library, "polkit_authority_check_authorization_sync", &p.check_authorization_sync) &&
         Find(library, "polkit_authorization_result_get_is_authorized", &p.is_authorized) &&
@@ -185,10 +187,18 @@ PolkitAnswer Unavailable(const Polkit& p, Deadline& deadline, GError* error, std
 
 // The action pkexec checks when it is asked to run `program`: the first that names the program
 // in its exec.path annotation and does not restrict the first argument, else the generic one.
+struct Action {
+  std::string id = kExecAction;
+  // Its default for an active session asks for a password that polkit does not keep
+  // (auth_self, auth_admin): an authentication of ours would serve us alone, and pkexec would
+  // ask again.
+  bool asks_each_time = false;
+};
+
 // Nothing when the daemon did not answer in time; an error answer leaves the generic action.
-std::optional<std::string> ActionFor(const Polkit& p, PolkitAuthority* authority,
-                                     const std::string& program, std::string* why) {
-  std::string action = kExecAction;
+std::optional<Action> ActionFor(const Polkit& p, PolkitAuthority* authority,
+                                const std::string& program, std::string* why) {
+  Action action;
   GError* error = nullptr;
   Deadline deadline(p, QuickLimit());
   if (!deadline.cancellable()) {
@@ -203,12 +213,21 @@ std::optional<std::string> ActionFor(const Polkit& p, PolkitAuthority* authority
     }
     p.error_free(error);
   }
-  for (GList* l = actions; l; l = l->next) {
+  PolkitActionDescription* generic = nullptr;
+  PolkitActionDescription* named = nullptr;
+  for (GList* l = actions; l && !named; l = l->next) {
     auto* description = static_cast<PolkitActionDescription*>(l->data);
+    if (action.id == p.action_id(description)) generic = description;
     const char* path = p.annotation(description, kExecPathKey);
     if (!path || program != path || p.annotation(description, kExecArgv1Key)) continue;
-    action = p.action_id(description);
-    break;
+    named = description;
+  }
+  if (PolkitActionDescription* found = named ? named : generic) {
+    action.id = p.action_id(found);
+    const PolkitImplicitAuthorization active = p.implicit_active(found);
+    action.asks_each_time =
+        active == POLKIT_IMPLICIT_AUTHORIZATION_AUTHENTICATION_REQUIRED ||
+        active == POLKIT_IMPLICIT_AUTHORIZATION_ADMINISTRATOR_AUTHENTICATION_REQUIRED;
   }
   p.list_free_full(actions, p.object_unref);
   return action;
@@ -232,9 +251,11 @@ PolkitAnswer AskPolkitToRun(const std::string& program, bool allow_interaction, 
   }
   Ref authority(p, made);
 
-  const std::optional<std::string> action =
-      ActionFor(p, authority.as<PolkitAuthority>(), program, why);
+  const std::optional<Action> action = ActionFor(p, authority.as<PolkitAuthority>(), program, why);
   if (!action) return PolkitAnswer::kUnavailable;
+  // An authentication polkit does not keep is left to pkexec, which would ask for it again:
+  // polkit is only asked whether it says yes or no without one.
+  if (action->asks_each_time) allow_interaction = false;
   // This process, named with its owner so that a later change of the pid's owner cannot
   // borrow the answer. The real user: pkexec, set-user-ID, asks about its caller the same way.
   Ref subject(p, p.unix_process_new_for_owner(getpid(), 0, getuid()));
@@ -244,7 +265,7 @@ PolkitAnswer AskPolkitToRun(const std::string& program, bool allow_interaction, 
   Ref result(
       p, deadline.cancellable()
              ? p.check_authorization_sync(
-                   authority.as<PolkitAuthority>(), subject.as<PolkitSubject>(), action->c_str(),
+                   authority.as<PolkitAuthority>(), subject.as<PolkitSubject>(), action->id.c_str(),
                    nullptr,
                    allow_interaction ? POLKIT_CHECK_AUTHORIZATION_FLAGS_ALLOW_USER_INTERACTION
                                      : POLKIT_CHECK_AUTHORIZATION_FLAGS_NONE,
@@ -254,7 +275,8 @@ PolkitAnswer AskPolkitToRun(const std::string& program, bool allow_interaction, 
   auto* answer = result.as<PolkitAuthorizationResult>();
   if (p.is_authorized(answer)) return PolkitAnswer::kGranted;
   if (p.dismissed(answer)) return PolkitAnswer::kDismissed;
-  return p.is_challenge(answer) ? PolkitAnswer::kNeedsInteraction : PolkitAnswer::kRefused;
+  if (!p.is_challenge(answer)) return PolkitAnswer::kRefused;
+  return action->asks_each_time ? PolkitAnswer::kPkexecAsks : PolkitAnswer::kNeedsInteraction;
 }
 
 void SetPolkitTimeoutsForTesting(std::chrono::milliseconds quick,

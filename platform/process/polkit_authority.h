@@ -23,12 +23,16 @@ enum class PolkitAnswer {
   kGranted,           // polkit says yes (by its rules, or by a kept or fresh authentication)
   kRefused,           // polkit says no, authentication or not
   kNeedsInteraction,  // polkit would say yes after authentication, which was not allowed
+  kPkexecAsks,        // polkit would say yes after an authentication it does not keep: pkexec
+                      // asks for it when it runs the program (never asked for here)
   kDismissed,         // the user dismissed the authentication dialog
   kUnavailable,       // no answer: no library, no system bus, no daemon, or none in time
 };
 
 // Whether this process may run `program` as root. With `allow_interaction` polkit may show the
-// desktop's authentication dialog; without, the answer comes from what is granted already.
+// desktop's authentication dialog; without, the answer comes from what is granted already. An
+// action whose authentication polkit does not keep (pkexec's own, auth_admin) never shows the
+// dialog here: kPkexecAsks, so that the user is asked once, by pkexec.
 // The subject is this process with its real user: a set-user-ID caller is asked about as the
 // user who started it. *why (when not null) receives the reason for kUnavailable.
 PolkitAnswer AskPolkitToRun(const std::string& program, bool allow_interaction,
