@@ -82,6 +82,18 @@ TEST(CheckBoxCell, ALeftClickOnTheBoxOrItsTitleTogglesTheModelsCheckState) {
   }
 }
 
+// A press on the box is taken back by releasing it elsewhere: in the same cell, or another.
+TEST(CheckBoxCell, APressReleasedOutsideTheBoxChangesNothing) {
+  CheckBoxTable table(NSImageOnly);
+  const QRect box = table.layout(0).box;
+  const QRect cell = table.view().visualRect(table.index(0));
+  for (QPoint release : {cell.topLeft() + QPoint(2, 2), box.center() + QPoint(cell.width(), 0)}) {
+    QTest::mousePress(table.view().viewport(), Qt::LeftButton, Qt::NoModifier, box.center());
+    QTest::mouseRelease(table.view().viewport(), Qt::LeftButton, Qt::NoModifier, release);
+    EXPECT_EQ(table.state(0), Qt::Unchecked) << release.x() << "," << release.y();
+  }
+}
+
 TEST(CheckBoxCell, TheSpaceBarTogglesTheCurrentCell) {
   CheckBoxTable table(NSImageOnly);
   table.view().setCurrentIndex(table.index(1));
