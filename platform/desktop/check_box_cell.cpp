@@ -118,14 +118,18 @@ bool CheckBoxCell::editorEvent(QEvent* event, QAbstractItemModel* model,
     case QEvent::MouseButtonRelease:
     case QEvent::MouseButtonDblClick: {
       const auto* mouse = static_cast<QMouseEvent*>(event);
+      if (mouse->button() != Qt::LeftButton) return false;
       const Layout layout = layoutFor(option);
       const QPoint at = mouse->position().toPoint();
-      if (mouse->button() != Qt::LeftButton ||
-          !(layout.box.contains(at) || layout.title.contains(at))) {
-        return false;
+      const bool on = layout.box.contains(at) || layout.title.contains(at);
+      // The press and a double click are the box's; the release toggles the box they were on.
+      if (event->type() != QEvent::MouseButtonRelease) {
+        pressed_ = on ? QPersistentModelIndex(index) : QPersistentModelIndex();
+        return on;
       }
-      // The press and a double click are the box's; the release toggles it.
-      if (event->type() != QEvent::MouseButtonRelease) return true;
+      const bool pressed_here = pressed_ == index;
+      pressed_ = QPersistentModelIndex();
+      if (!on || !pressed_here) return false;
       break;
     }
     case QEvent::KeyPress: {

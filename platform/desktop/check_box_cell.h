@@ -1,6 +1,7 @@
 // A check box in each row of a table column.
 #pragma once
 
+#include <QPersistentModelIndex>
 #include <QRect>
 #include <QString>
 
@@ -17,8 +18,9 @@ enum NSCellImagePosition {
 };
 
 // The row's value is the model's check state (Qt::CheckStateRole). A left click on the box or its
-// title, or the space bar on the current cell, toggles it, when the model's item is enabled and
-// either user-checkable or editable. The title is the cell's own, the same on every row.
+// title (pressed and released there), or the space bar on the current cell, toggles it, when the
+// model's item is enabled and either user-checkable or editable. The title is the cell's own, the
+// same on every row.
 class CheckBoxCell : public TableCell {
   Q_OBJECT
 
@@ -53,6 +55,7 @@ class CheckBoxCell : public TableCell {
  private:
   NSCellImagePosition imagePosition_ = NSImageLeft;
   QString title_;
+  QPersistentModelIndex pressed_;  // the row whose box the left button went down on
 };
 
 }  // namespace platform

@@ -82,6 +82,24 @@ TEST(CheckBoxCell, ALeftClickOnTheBoxOrItsTitleTogglesTheModelsCheckState) {
   }
 }
 
+// A click toggles the box only when both its press and its release land on it: a press taken
+// away, or one that began elsewhere, changes nothing.
+TEST(CheckBoxCell, APressOrAReleaseOutsideTheBoxChangesNothing) {
+  CheckBoxTable table(NSImageOnly);
+  const QPoint box = table.layout(0).box.center();
+  const QPoint beside = table.view().visualRect(table.index(0)).topLeft() + QPoint(2, 2);
+  const QPoint other_cell = box + QPoint(table.view().columnWidth(0), 0);
+  const std::pair<QPoint, QPoint> clicks[] = {
+      {box, beside}, {box, other_cell}, {beside, box}, {other_cell, box}};
+  for (const auto& [press, release] : clicks) {
+    QTest::mousePress(table.view().viewport(), Qt::LeftButton, Qt::NoModifier, press);
+    QTest::mouseRelease(table.view().viewport(), Qt::LeftButton, Qt::NoModifier, release);
+    EXPECT_EQ(table.state(0), Qt::Unchecked)
+        << "pressed at " << press.x() << "," << press.y() << ", released at " << release.x() << ","
+        << release.y();
+  }
+}
+
 TEST(CheckBoxCell, TheSpaceBarTogglesTheCurrentCell) {
   CheckBoxTable table(NSImageOnly);
   table.view().setCurrentIndex(table.index(1));

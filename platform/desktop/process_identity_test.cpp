@@ -2,10 +2,18 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstring>
+
 #include "platform/desktop/process_manager.h"
+#include "platform/desktop/workspace.h"
+#include "tests/as_nobody.h"
+#include "tests/desktop/desktop_testing.h"
+#include "tests/test_support.h"
 
 namespace platform {
 namespace {
@@ -132,47 +140,73 @@ TEST(ApplicationId, FromFlatpakInfo) {
   EXPECT_EQ(ApplicationIdFromFlatpakInfo("not a key file"), nullopt);
 }
 
-// A child that sleeps with the given environment, its GIO_LAUNCHED_DESKTOP_FILE_PID its own pid
-// (or another when `pid_offset` is not 0).
-pid_t StartSleeper(const char* desktop_file, int pid_offset) {
-  pid_t pid = fork();
-  if (pid == 0) {
-    string file = string("GIO_LAUNCHED_DESKTOP_FILE=") + desktop_file;
-    string launched = "GIO_LAUNCHED_DESKTOP_FILE_PID=" + std::to_string(getpid() + pid_offset);
-    char* env[] = {file.data(), launched.data(), nullptr};
-    char* argv[] = {const_cast<char*>("sleep"), const_cast<char*>("30"), nullptr};
-    execve("/bin/sleep", argv, env);
-    _exit(127);
+TEST(ApplicationId, OfRealProcesses) {
+  // An ID of this test program's own: test programs running at once never see each other's.
+  const string id = "org.qrb.t" + std::to_string(getpid()) + ".Launched";
+  const string file = "/x/applications/" + id + ".desktop";
+  test_support::ForkedChild launched(desktop_testing::StartLaunchedSleeper(file));
+  test_support::ForkedChild second(desktop_testing::StartLaunchedSleeper(file));
+  test_support::ForkedChild inherited(desktop_testing::StartLaunchedSleeper(file, 1));
+  for (pid_t pid : {launched.pid(), second.pid(), inherited.pid()}) ASSERT_GT(pid, 0);
+  auto id_of = [](pid_t pid) {
+    OwnedFd dir = OpenProcessFolder(pid);
+    return dir.valid() ? ProcessApplicationId(dir.get(), pid) : nullopt;
+  };
+  EXPECT_EQ(id_of(launched.pid()), id);
+  EXPECT_EQ(id_of(inherited.pid()), nullopt);
+  EXPECT_EQ(id_of(getpid()), nullopt);
+
+  // The workspace's view: one application of two processes, listed once by its lowest pid.
+  std::vector<ProcessSerialNumber> processes = Workspace::processesOfApplication(id);
+  ASSERT_EQ(processes.size(), 2u);
+  EXPECT_EQ(processes.front(), SerialNumberOfPid(std::min(launched.pid(), second.pid())));
+  EXPECT_EQ(Workspace::processesOfApplication(id, 1),
+            std::vector<ProcessSerialNumber>{processes.front()});
+  int listed = 0;
+  for (const Value& application : Workspace::launchedApplications()) {
+    const Dictionary& entry = application.dictionary();
+    if (const string* found = entry.StringFor(kApplicationBundleIdentifierKey);
+        found && *found == id) {
+      ++listed;
+      EXPECT_EQ(entry.IntegerFor(kApplicationProcessIdentifierKey),
+                std::min(launched.pid(), second.pid()));
+    }
   }
-  return pid;
+  EXPECT_EQ(listed, 1);
 }
 
-TEST(ApplicationId, OfRealProcesses) {
-  pid_t launched = StartSleeper("/x/applications/org.qrb.Launched.desktop", 0);
-  pid_t inherited = StartSleeper("/x/applications/org.qrb.Launched.desktop", 1);
-  ASSERT_GT(launched, 0);
-  ASSERT_GT(inherited, 0);
-  // The environment is the program's once it runs: wait for the exec.
-  auto id_of = [](pid_t pid) {
-    optional<string> id;
-    for (int i = 0; i < 250 && !id; ++i) {
-      OwnedFd dir = OpenProcessFolder(pid);
-      if (dir.valid()) id = ProcessApplicationId(dir.get(), pid);
-      if (!id) usleep(20000);
-    }
-    return id;
-  };
-  EXPECT_EQ(id_of(launched), "org.qrb.Launched");
-  usleep(100000);
-  OwnedFd dir = OpenProcessFolder(inherited);
-  ASSERT_TRUE(dir.valid());
-  EXPECT_EQ(ProcessApplicationId(dir.get(), inherited), nullopt);
-  OwnedFd own = OpenProcessFolder(getpid());
-  EXPECT_EQ(ProcessApplicationId(own.get(), getpid()), nullopt);
-  for (pid_t pid : {launched, inherited}) {
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
+// A process that a launcher placed in a control group named after its application, with
+// nothing in its environment: the group alone names the application, to a lookup and a walk.
+TEST(ApplicationId, OfAProcessPlacedOnlyInAnApplicationsGroup) {
+  std::vector<string> hierarchies =
+      CgroupHierarchies(test_support::ReadFile("/proc/self/mountinfo"));
+  if (geteuid() != 0 || hierarchies.empty()) {
+    GTEST_SKIP() << "making a control group needs root and a mounted hierarchy";
   }
+  const string id = "org.qrb.t" + std::to_string(getpid()) + ".Grouped";
+  const string top = hierarchies.front() + "/qrb-identity-test-" + std::to_string(getpid());
+  const string group = top + "/app-gnome-" + id + "-7.scope";
+  ASSERT_EQ(mkdir(top.c_str(), 0755), 0) << top << ": " << strerror(errno);
+  std::optional<test_support::ForkedChild> sleeper;
+  bool made = mkdir(group.c_str(), 0755) == 0;
+  EXPECT_TRUE(made) << group << ": " << strerror(errno);
+  if (made) {
+    sleeper.emplace(fork());
+    if (sleeper->pid() == 0) {
+      char* argv[] = {const_cast<char*>("sleep"), const_cast<char*>("60"), nullptr};
+      char* env[] = {nullptr};
+      execve("/bin/sleep", argv, env);
+      _exit(127);
+    }
+    pid_t pid = sleeper->pid();
+    EXPECT_TRUE(test_support::WriteFile(group + "/cgroup.procs", std::to_string(pid)));
+    EXPECT_EQ(ProcessApplicationId(OpenProcessFolder(pid).get(), pid), id);
+    EXPECT_EQ(Workspace::processesOfApplication(id),
+              std::vector<ProcessSerialNumber>{*SerialNumberOfPid(pid)});
+    sleeper.reset();
+  }
+  desktop_testing::WaitFor([&] { return rmdir(group.c_str()) == 0 || errno == ENOENT; }, 5);
+  EXPECT_EQ(rmdir(top.c_str()), 0) << strerror(errno);
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 
 #include "platform/desktop/process_signal.h"
 #include "tests/as_nobody.h"
+#include "tests/test_support.h"
 
 namespace platform {
 namespace {
@@ -69,6 +70,15 @@ TEST(ProcessManager, WalksTheUsersLiveProcessesInAscendingOrder) {
   ProcessSerialNumber later = *child_psn;
   later.highLongOfPSN += 1;  // the same pid, started at another time
   EXPECT_EQ(ProcessInformationCopyDictionary(&later, ~0u), std::nullopt);
+  // Nor while a walk stands on the pid.
+  ProcessSerialNumber psn{kNoProcess, kNoProcess};
+  while (GetNextProcess(&psn) == noErr && psn != *child_psn) {
+  }
+  ASSERT_EQ(psn, *child_psn);
+  EXPECT_EQ(ProcessInformationCopyDictionary(&later, ~0u), std::nullopt);
+  EXPECT_TRUE(ProcessInformationCopyDictionary(&psn, ~0u));
+  while (GetNextProcess(&psn) == noErr) {
+  }
   ProcessSerialNumber none{kNoProcess, kNoProcess};
   EXPECT_EQ(ProcessInformationCopyDictionary(&none, ~0u), std::nullopt);
   EXPECT_EQ(ProcessInformationCopyDictionary(nullptr, ~0u), std::nullopt);
@@ -135,8 +145,13 @@ TEST(ProcessManager, WalksSeeWhatBecameOfAProcessTheyKnow) {
       waitpid(child, nullptr, 0);
       for (int fd : {commands[0], commands[1], acks[0], acks[1]}) close(fd);
     }
-    if (InWalk(1)) {
-      fprintf(stderr, "process 1, root's, is listed\n");
+    // Root's process 1: not listed, no serial number, not signalled (even with its own).
+    std::optional<ProcessStat> init = ParseProcessStat(test_support::ReadFile("/proc/1/stat"));
+    std::string err;
+    if (InWalk(1) || SerialNumberOfPid(1) || !init ||
+        SignalProcess({static_cast<std::uint32_t>(init->start_time), 1}, "", 0, &err) ||
+        err.find("not the calling user's") == std::string::npos) {
+      fprintf(stderr, "process 1, root's, is taken for the user's: %s\n", err.c_str());
       ++failures;
     }
     return failures;

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/desktop/workspace.h"
+#include "tests/as_nobody.h"
 #include "tests/desktop/desktop_testing.h"
 
 namespace platform {
@@ -104,6 +106,40 @@ TEST_F(XWindows, TheActiveWindowTellsItsProcessOrItsApplication) {
 
   SetValue(x_->root(), "_NET_ACTIVE_WINDOW", XCB_ATOM_WINDOW, XCB_WINDOW_NONE);
   EXPECT_EQ(FindActiveWindow(*x_), std::nullopt);
+}
+
+// The active application: the local process of the active window, else the entry the window
+// names. A client of another machine shows the pid it has there.
+TEST_F(XWindows, TheActiveApplicationIsTheLocalProcessesOrTheEntryTheWindowNames) {
+  const std::string id = "org.qrb.t" + std::to_string(getpid()) + ".Active";
+  test_support::ForkedChild local(
+      desktop_testing::StartLaunchedSleeper("/x/applications/" + id + ".desktop"));
+  ASSERT_GT(local.pid(), 0);
+  struct Case {
+    const char* machine;    // WM_CLIENT_MACHINE, if any
+    const char* kde_entry;  // _KDE_NET_WM_DESKTOP_FILE, if any
+    std::optional<std::string> id;
+    bool with_pid;
+  } cases[] = {
+      {nullptr, nullptr, id, true},
+      {"elsewhere.invalid", nullptr, std::nullopt, false},
+      {"elsewhere.invalid", "org.example.Kde.desktop", "org.example.Kde", false},
+      {nullptr, "org.example.Kde", id, true},  // the process tells first
+  };
+  for (const Case& c : cases) {
+    xcb_window_t window = Window(static_cast<std::uint32_t>(local.pid()), true, true);
+    if (c.machine) SetText(window, "WM_CLIENT_MACHINE", c.machine);
+    if (c.kde_entry) SetText(window, "_KDE_NET_WM_DESKTOP_FILE", c.kde_entry);
+    SetValue(x_->root(), "_NET_ACTIVE_WINDOW", XCB_ATOM_WINDOW, window);
+    std::optional<Dictionary> active = Workspace::activeApplication();
+    const std::string* found =
+        active ? active->StringFor(kApplicationBundleIdentifierKey) : nullptr;
+    EXPECT_EQ(found ? std::optional<std::string>(*found) : std::nullopt, c.id)
+        << (c.kde_entry ? c.kde_entry : "no entry") << " on " << (c.machine ? c.machine : "here");
+    if (active) {
+      EXPECT_EQ(active->IntegerFor(kApplicationProcessIdentifierKey).has_value(), c.with_pid);
+    }
+  }
 }
 
 TEST_F(XWindows, WithoutAWindowManagerCloseRequestsGoToTheWindowsThatTakeThem) {

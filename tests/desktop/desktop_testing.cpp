@@ -112,6 +112,26 @@ XServer::~XServer() {
   waitpid(pid_, nullptr, 0);
 }
 
+pid_t StartLaunchedSleeper(const std::string& desktop_file, int pid_offset) {
+  int exec_done[2];
+  if (pipe2(exec_done, O_CLOEXEC) != 0) return -1;
+  pid_t pid = fork();
+  if (pid == 0) {
+    std::string file = "GIO_LAUNCHED_DESKTOP_FILE=" + desktop_file;
+    std::string launched = "GIO_LAUNCHED_DESKTOP_FILE_PID=" + std::to_string(getpid() + pid_offset);
+    char* env[] = {file.data(), launched.data(), nullptr};
+    char* argv[] = {const_cast<char*>("sleep"), const_cast<char*>("60"), nullptr};
+    execve("/bin/sleep", argv, env);
+    _exit(127);
+  }
+  close(exec_done[1]);
+  char byte;
+  // The pipe closes at the exec: the environment is then the program's.
+  if (pid > 0 && read(exec_done[0], &byte, 1) != 0) pid = -1;
+  close(exec_done[0]);
+  return pid;
+}
+
 bool WaitFor(const std::function<bool()>& condition, double seconds) {
   for (int i = 0; i < seconds * 50; ++i) {
     if (condition()) return true;

@@ -46,6 +46,12 @@ class XServer {
   std::string display_;
 };
 
+// A sleeping child as a launcher starts an application of `desktop_file`: its environment holds
+// only GIO_LAUNCHED_DESKTOP_FILE and GIO_LAUNCHED_DESKTOP_FILE_PID, the latter its own pid plus
+// `pid_offset` (not 0: a process that merely inherited them). Returned once it runs sleep; -1
+// on failure. The caller kills and reaps it.
+pid_t StartLaunchedSleeper(const std::string& desktop_file, int pid_offset = 0);
+
 // Waits up to `seconds` for `condition` to hold, checking every 20 ms.
 bool WaitFor(const std::function<bool()>& condition, double seconds = 10);
 

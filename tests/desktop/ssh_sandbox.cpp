@@ -177,7 +177,9 @@ bool SshSandbox::StartServer() {
                          "\nPidFile none\nUsePAM no\nPasswordAuthentication yes\n"
                          "KbdInteractiveAuthentication no\nPubkeyAuthentication yes\n"
                          "AuthorizedKeysFile none\nPermitRootLogin no\nAllowUsers " +
-                         user_ + "\nX11Forwarding no\nLogLevel VERBOSE\n";
+                         user_ +
+                         "\nX11Forwarding no\nLogLevel VERBOSE\n"
+                         "PermitUserEnvironment XDG_DATA_HOME\n";
   std::vector<std::string> keygen = {
       FindProgram("ssh-keygen"), "-q", "-t", "ed25519", "-N", "", "-C", "", "-f", key};
   if (!WriteFile(config, settings) || test_support::Run(keygen).status != 0) {

@@ -2,8 +2,9 @@
 // private mount and network namespaces (left again at the end), where /etc/passwd, /etc/shadow
 // and /etc/group are copies that hold a test user with a password, tmpfs folders lie over /run
 // and over the caller's home (its ~/.ssh names the server's port and host key), and sshd
-// listens on 127.0.0.1 at a high port with its own host key and configuration. The machine's
-// users, files and network are never touched. Needs root.
+// listens on 127.0.0.1 at a high port with its own host key and configuration (a login takes
+// XDG_DATA_HOME from the test user's ~/.ssh/environment). The machine's users, files and
+// network are never touched. Needs root.
 #pragma once
 
 #include <sys/types.h>

@@ -9,6 +9,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
+#include <QTextDocument>
 #include <QTimer>
 #include <cstdlib>
 #include <optional>
@@ -218,6 +219,7 @@ TEST(LaunchApp, AFailedLaunchShowsTheAlertAndIsReportedAsAFailure) {
       {"sub/Nested", "sub/Nested"},
       {"../applications/" + Id("Probe"), Id("Probe")},
       {"", ""},
+      {"<b>" + Id("Bold") + "</b>", ""},  // shown as it is, never as markup
   };
   for (const Case& c : cases) {
     if (!c.record.empty()) WriteFile(Applications::Record(c.record), "");
@@ -226,7 +228,10 @@ TEST(LaunchApp, AFailedLaunchShowsTheAlertAndIsReportedAsAFailure) {
     QTimer closer;
     QObject::connect(&closer, &QTimer::timeout, [&] {
       if (auto* alert = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-        alerts.push_back(alert->windowTitle().toStdString() + " / " + alert->text().toStdString());
+        bool markup = alert->textFormat() == Qt::RichText ||
+                      (alert->textFormat() == Qt::AutoText && Qt::mightBeRichText(alert->text()));
+        alerts.push_back(alert->windowTitle().toStdString() + " / " + alert->text().toStdString() +
+                         (markup ? " (as markup)" : ""));
         alert->button(QMessageBox::Ok)->click();
       }
     });

@@ -128,6 +128,31 @@ TEST_F(HostQuitting, SafeQuitQuitsOnceEveryWindowHasClosedAfterASecond) {
   EXPECT_FALSE(second.isVisible());
 }
 
+// A document that, as it closes, opens another window (a document it had kept for later).
+class Opener : public Document {
+ public:
+  explicit Opener(QWidget* opens) : opens_(opens) {}
+
+ protected:
+  void closeEvent(QCloseEvent* event) override {
+    opens_->show();
+    Document::closeEvent(event);
+  }
+
+ private:
+  QWidget* opens_;
+};
+
+TEST_F(HostQuitting, SafeQuitDoesNotQuitWhenClosingADocumentOpensAnother) {
+  Document opened;
+  Opener opener(&opened);
+  opener.show();
+  qint64 elapsed = 0;
+  EXPECT_FALSE(RunsToItsEnd([] { QRBApplication::safeQuit(nullptr); }, &elapsed));
+  EXPECT_FALSE(opener.isVisible());
+  EXPECT_TRUE(opened.isVisible());
+}
+
 TEST_F(HostQuitting, ForceQuitClearsUnsavedChangesAndQuitsWithoutAsking) {
   Document first, second;
   first.setWindowTitle("First[*]");

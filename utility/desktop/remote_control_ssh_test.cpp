@@ -81,8 +81,8 @@ std::size_t Count(const std::string& text, const std::string& what) {
 
 // Sleeping processes of one user, each in a control group named as systemd names a unit, made
 // in every hierarchy where systemd keeps its units (the unified one and, in older layouts, its
-// own) below a folder of the test's, or in the unified one alone. The processes and the groups
-// go at destruction.
+// own) below a folder of the test's, or in one of them alone. The processes and the groups go
+// at destruction.
 class UnitSleepers {
  public:
   explicit UnitSleepers(uid_t uid) : uid_(uid) {
@@ -94,7 +94,8 @@ class UnitSleepers {
         return;
       }
       struct statfs fs;
-      if (statfs(top.c_str(), &fs) == 0 && fs.f_type == CGROUP2_SUPER_MAGIC) unified_ = top;
+      bool unified = statfs(top.c_str(), &fs) == 0 && fs.f_type == CGROUP2_SUPER_MAGIC;
+      (unified ? unified_ : systemd_) = top;
       tops_.push_back(top);
     }
     if (tops_.empty()) skip_reason_ = "no control-group hierarchy of systemd's is mounted";
@@ -116,16 +117,20 @@ class UnitSleepers {
   // Why no group can be made here; empty otherwise.
   const std::string& skip_reason() const { return skip_reason_; }
 
-  // Whether there is a unified hierarchy to place a sleeper in alone.
-  bool has_unified() const { return !unified_.empty(); }
+  // Where a sleeper goes: every hierarchy, or one alone.
+  enum Place { kEvery, kUnifiedOnly, kSystemdOnly };
+  // Whether the hierarchies are there to place a sleeper so.
+  bool Has(Place place) const {
+    return place == kEvery || !(place == kUnifiedOnly ? unified_ : systemd_).empty();
+  }
 
   // What went wrong in the last Start that failed.
   const std::string& error() const { return error_; }
 
   // A sleeper of the user's in the group UNIT, once it runs as the user; nothing on failure.
-  std::optional<pid_t> Start(const std::string& unit, bool unified_only = false) {
+  std::optional<pid_t> Start(const std::string& unit, Place place = kEvery) {
     std::vector<std::string> tops = tops_;
-    if (unified_only) tops = {unified_};
+    if (place != kEvery) tops = {place == kUnifiedOnly ? unified_ : systemd_};
     units_.push_back(unit);
     for (const std::string& top : tops) {
       if (mkdir((top + "/" + unit).c_str(), 0755) != 0) return Failed("mkdir " + top + "/" + unit);
@@ -161,7 +166,7 @@ class UnitSleepers {
   }
 
   uid_t uid_;
-  std::string skip_reason_, unified_, error_;
+  std::string skip_reason_, unified_, systemd_, error_;
   std::vector<std::string> tops_, units_;
   std::vector<pid_t> pids_;
 };
@@ -212,12 +217,18 @@ class RemoteControlSshTest : public ::testing::Test {
 
 TEST_F(RemoteControlSshTest, LaunchesAndQuitsTheProbeAsTheUser) {
   const std::string& password = sandbox_->password();
-  // A process of the user's graphical session: the probe is to start in that session.
+  // The login's data home is relative, so no data home: the entry is found in the default one.
+  ASSERT_TRUE(sandbox_->WriteUserFile(sandbox_->home() + "/.ssh/environment",
+                                      "XDG_DATA_HOME=.local/elsewhere\n", false));
+  // A process of the user's graphical session: the probe is to start in that session. It merely
+  // inherited the variables of the application's launch (from a program the probe started).
+  std::string inherited = "GIO_LAUNCHED_DESKTOP_FILE=" + sandbox_->home() +
+                          "/.local/share/applications/" + kProbe + ".desktop";
   pid_t session = fork();
   ASSERT_GE(session, 0);
   if (session == 0) {
     char* env[] = {const_cast<char*>("DISPLAY=:97"), const_cast<char*>("XAUTHORITY=/xauth"),
-                   nullptr};
+                   inherited.data(), const_cast<char*>("GIO_LAUNCHED_DESKTOP_FILE_PID=1"), nullptr};
     if (setgroups(0, nullptr) == 0 && setgid(sandbox_->uid()) == 0 &&
         setuid(sandbox_->uid()) == 0) {
       execle("/bin/sleep", "sleep", "60", nullptr, env);
@@ -276,7 +287,7 @@ TEST_F(RemoteControlSshTest, QuitEndsTheApplicationsUnitsAndNoOthers) {
   struct Case {
     std::string unit;
     bool ended;
-    bool unified_only = false;
+    UnitSleepers::Place place = UnitSleepers::kEvery;
   };
   const Case cases[] = {
       {"app-flatpak.service", true},
@@ -289,16 +300,17 @@ TEST_F(RemoteControlSshTest, QuitEndsTheApplicationsUnitsAndNoOthers) {
       {"app-a-b-flatpak@x.service", false},
       {"app-a-b-flatpak-77.scope", false},
       // Older layouts keep systemd's own hierarchy beside the unified one, and either may
-      // come first in the process's cgroup file: the unified one holds the unit here.
-      {"app-flatpak-78.scope", true, true},
+      // come first in the process's cgroup file: either may hold the unit alone.
+      {"app-flatpak-78.scope", true, UnitSleepers::kUnifiedOnly},
+      {"app-flatpak-79.scope", true, UnitSleepers::kSystemdOnly},
   };
   std::vector<pid_t> pids;
   for (const Case& c : cases) {
-    if (c.unified_only && !sleepers.has_unified()) {
+    if (!sleepers.Has(c.place)) {
       pids.push_back(-1);
       continue;
     }
-    std::optional<pid_t> pid = sleepers.Start(c.unit, c.unified_only);
+    std::optional<pid_t> pid = sleepers.Start(c.unit, c.place);
     ASSERT_TRUE(pid) << sleepers.error();
     // The process walk reads the unit as the script is to.
     std::optional<std::string> id =
