@@ -10,7 +10,7 @@
 # A reason to skip is printed and the caller exits with status 77 (see skip).
 
 root_cache=${QRB_ROOT_CACHE:-/var/tmp/qrb-launchctl-root}
-packages=systemd,systemd-sysv,dbus,tftpd-hpa,tftp-hpa,libplist3,libutf8proc2,libssl3,passwd,iproute2,procps
+packages=systemd,systemd-sysv,dbus,tftpd-hpa,tftp-hpa,libplist3,libutf8proc2,libssl3,passwd,iproute2,procps,netbase
 container_pid=
 nspawn_pid=
 
@@ -23,8 +23,13 @@ skip() {
 make_root() {
   exec 9>"$root_cache.lock"
   flock 9
-  if [ ! -e "$root_cache/etc/os-release" ]; then
-    rm -rf "$root_cache.new"
+  # A root made for another list of packages is made again.
+  if [ "$(cat "$root_cache/.qrb-packages" 2>/dev/null)" != "$packages" ]; then
+    if [ -e "$root_cache" ] && [ ! -e "$root_cache/.qrb-packages" ]; then
+      echo "$root_cache exists but was not made by these tests" >"$work/mkroot.log"
+      return 1
+    fi
+    rm -rf "$root_cache.new" "$root_cache"
     if command -v mmdebstrap >/dev/null; then
       mmdebstrap --quiet --variant=minbase --include=$packages bookworm "$root_cache.new" \
         http://deb.debian.org/debian >"$work/mkroot.log" 2>&1 || return 1
@@ -37,6 +42,7 @@ make_root() {
     fi
     # The distribution's own TFTP server would take port 69.
     ln -sf /dev/null "$root_cache.new/etc/systemd/system/tftpd-hpa.service"
+    echo "$packages" >"$root_cache.new/.qrb-packages"
     mv "$root_cache.new" "$root_cache"
   fi
   flock -u 9
@@ -103,6 +109,6 @@ in_container() {
 }
 
 as_tester() {
-  nsenter -t "$container_pid" -a -w/home/tester env -i PATH=/usr/bin:/bin HOME=/home/tester \
+  nsenter -t "$container_pid" -a env -i -C /home/tester PATH=/usr/bin:/bin HOME=/home/tester \
     /usr/bin/setpriv --reuid=tester --regid=tester --init-groups "$@"
 }

@@ -34,18 +34,18 @@ container_boot
 # Serving: the package's (disabled) definition, loaded by the user through launchdtool.
 check "configtool sets the folder a" \
   test "$(in_container configtool $definition ProgramArguments /srv/a)" = 1
-out=$(as_tester launchdtool load $definition 2>&1)
+out=$(as_tester /usr/sbin/launchdtool load $definition 2>&1)
 check "load succeeds ($out)" test $? -eq 0
 check "the job's socket is active" in_container systemctl is-active -q org.qrb.tftp.socket
 check "a tftp client gets a file of folder a" test "$(fetch a.txt)" = "from folder a"
-listed=$(as_tester launchdtool list org.qrb.tftp)
+listed=$(as_tester /usr/sbin/launchdtool list org.qrb.tftp)
 pid=$(printf '%s\n' "$listed" | sed -n 's/^\t"PID" = \([0-9]*\);$/\1/p')
 check "list shows the job with the PID of in.tftpd" \
   test -n "$pid" -a "$(in_container cat /proc/${pid:-0}/comm)" = in.tftpd
 check "list shows its label and arguments" \
   grep -qx $'\t\t"/srv/a";' <<<"$listed"
 check "list shows the label" grep -qx $'\t"Label" = "org.qrb.tftp";' <<<"$listed"
-out=$(as_tester launchdtool list no.such.job 2>&1)
+out=$(as_tester /usr/sbin/launchdtool list no.such.job 2>&1)
 check "list of an unknown label fails with launchd's message" \
   grep -qx 'Could not find service "no.such.job" in domain for port' <<<"$out"
 check "list alone has the header and the job" \
@@ -55,9 +55,9 @@ out=$(in_container launchctl load $definition 2>&1)
 check "load without -w of a Disabled job fails, saying so ($out)" \
   grep -q 'nothing found to load' <<<"$out"
 in_container configtool $definition ProgramArguments /srv/b >/dev/null
-check "unload succeeds" as_tester launchdtool unload $definition
+check "unload succeeds" as_tester /usr/sbin/launchdtool unload $definition
 check "nothing listens after unload" not udp69_listening
-check "load again succeeds" as_tester launchdtool load $definition
+check "load again succeeds" as_tester /usr/sbin/launchdtool load $definition
 check "the new folder is served" test "$(fetch b.txt)" = "from folder b"
 check "the old folder is not" test -z "$(fetch a.txt)"
 
@@ -65,9 +65,9 @@ check "the old folder is not" test -z "$(fetch a.txt)"
 container_poweroff
 container_boot
 check "after a reboot the service still answers" test "$(fetch b.txt)" = "from folder b"
-check "unload -w succeeds" as_tester launchdtool unload $definition
+check "unload -w succeeds" as_tester /usr/sbin/launchdtool unload $definition
 check "no unit of the job is left" \
-  test -z "$(ls "$root"/etc/systemd/system/org.qrb.tftp.* "$root"/run/systemd/system/org.qrb.tftp.* 2>/dev/null)"
+  test -z "$(in_container sh -c 'ls /etc/systemd/system/org.qrb.tftp.* /run/systemd/system/org.qrb.tftp.*' 2>/dev/null)"
 container_poweroff
 container_boot
 check "after unload -w and a reboot nothing listens on port 69" not udp69_listening
@@ -80,11 +80,11 @@ write_plist() {  # write_plist NAME BODY
 write_plist newline '<key>Label</key><string>inject</string><key>RunAtLoad</key><true/>
 <key>ProgramArguments</key><array><string>/bin/true</string><string>x
 ExecStartPre=/usr/bin/touch /injected</string></array>'
-out=$(as_tester launchdtool load /etc/qrb-test/newline.plist 2>&1)
+out=$(as_tester /usr/sbin/launchdtool load /etc/qrb-test/newline.plist 2>&1)
 check "a newline in an argument is refused, naming the key ($out)" \
   grep -q 'ProgramArguments holds a control character' <<<"$out"
 check "and nothing is installed or run" \
-  test ! -e "$root/injected" -a ! -e "$root/etc/systemd/system/inject.service"
+  in_container sh -c 'test ! -e /injected && ! ls /etc/systemd/system/inject* /run/systemd/system/inject* 2>/dev/null'
 
 # The program writes each of its arguments on a line of its own, as it received them.
 write_plist args '<key>Label</key><string>args</string><key>RunAtLoad</key><true/>
@@ -94,12 +94,12 @@ write_plist args '<key>Label</key><string>args</string><key>RunAtLoad</key><true
 </array>'
 check "a job with % and \$ in its arguments loads (no -w, as root)" \
   in_container launchctl load /etc/qrb-test/args.plist
-for _ in $(seq 1 50); do [ -s "$root/run/args.out" ] && break; sleep 0.1; done
+for _ in $(seq 1 50); do in_container test -s /run/args.out && break; sleep 0.1; done
 expected=$(printf '%s|\n' '100%n %%' '$HOME' '${PATH}' "a\\b\"c 'd" '')
-check "the arguments arrive as written" test "$(cat "$root/run/args.out" 2>/dev/null)" = "$expected"
-check "its unit lives in /run until the next boot" test -f "$root/run/systemd/system/args.service"
+check "the arguments arrive as written" test "$(in_container cat /run/args.out)" = "$expected"
+check "its unit lives in /run until the next boot" in_container test -f /run/systemd/system/args.service
 check "unload removes it" in_container launchctl unload /etc/qrb-test/args.plist
-check "no unit of it is left" test ! -e "$root/run/systemd/system/args.service"
+check "no unit of it is left" in_container test ! -e /run/systemd/system/args.service
 
 cat >"$root/etc/systemd/system/foreign.service" <<'UNIT'
 [Service]
@@ -110,9 +110,9 @@ in_container systemctl daemon-reload
 in_container systemctl start foreign.service
 write_plist foreign '<key>Label</key><string>foreign</string><key>RunAtLoad</key><true/>
 <key>ProgramArguments</key><array><string>/bin/true</string></array>'
-out=$(as_tester launchdtool load /etc/qrb-test/foreign.plist 2>&1)
+out=$(as_tester /usr/sbin/launchdtool load /etc/qrb-test/foreign.plist 2>&1)
 check "a label naming another's unit is refused ($out)" grep -q 'not made by launchctl' <<<"$out"
-out=$(as_tester launchdtool unload /etc/qrb-test/foreign.plist 2>&1)
+out=$(as_tester /usr/sbin/launchdtool unload /etc/qrb-test/foreign.plist 2>&1)
 check "unload of it is refused ($out)" grep -q 'Could not find specified service' <<<"$out"
 check "the foreign unit is untouched" cmp -s "$work/foreign.copy" "$root/etc/systemd/system/foreign.service"
 check "and still runs" in_container systemctl is-active -q foreign.service
@@ -123,7 +123,7 @@ write_plist broken '<key>Label</key><string>broken</string><key>RunAtLoad</key><
 out=$(in_container launchctl load -w /etc/qrb-test/broken.plist 2>&1)
 check "a job that cannot start fails with systemd's reason ($out)" grep -q 'broken.service' <<<"$out"
 check "and leaves no unit behind" \
-  test -z "$(ls "$root"/etc/systemd/system/broken* "$root"/etc/systemd/system/*/broken* 2>/dev/null)"
+  test -z "$(in_container sh -c 'ls -d /etc/systemd/system/broken* /etc/systemd/system/*/broken* /run/systemd/system/broken*' 2>/dev/null)"
 
 echo "$failures failure(s)"
 [ "$failures" -eq 0 ]
