@@ -2,6 +2,7 @@
 
 #include <netdb.h>
 
+#include <charconv>
 #include <cstdio>
 
 #include "launchctl/job_list.h"
@@ -45,8 +46,13 @@ JobState StateOf(const Systemctl& systemctl, const LoadedJob& job) {
   JobState state;
   if (job.service.empty() || job.service.ends_with("@.service")) return state;
   std::map<std::string, std::string> p = systemctl.Show(job.service, {"MainPID", "ExecMainStatus"});
-  if (!p["MainPID"].empty() && p["MainPID"] != "0") state.pid = std::stol(p["MainPID"]);
-  if (!p["ExecMainStatus"].empty()) state.last_exit_status = std::stol(p["ExecMainStatus"]);
+  const std::string& pid = p["MainPID"];
+  const std::string& status = p["ExecMainStatus"];
+  long number = 0;
+  if (std::from_chars(pid.data(), pid.data() + pid.size(), number).ec == std::errc() && number > 0)
+    state.pid = number;
+  if (std::from_chars(status.data(), status.data() + status.size(), number).ec == std::errc())
+    state.last_exit_status = number;
   return state;
 }
 
@@ -81,7 +87,7 @@ bool TakeDown(const Systemctl& systemctl, const std::vector<std::string>& stop,
 int Load(const std::string& definition, bool persistent) {
   std::string err;
   std::optional<platform::Value> root = platform::ReadPlistFile(definition, &err);
-  if (!root) return Fail(definition + ": " + err);
+  if (!root) return Fail(err);
   std::optional<Job> job = JobFromPlist(*root, &err);
   if (!job) return Fail(definition + ": " + err);
   if (job->disabled && !persistent)
@@ -90,6 +96,10 @@ int Load(const std::string& definition, bool persistent) {
   if (!units) return Fail(definition + ": " + err + "; nothing loaded");
   std::optional<Systemctl> systemctl = Systemctl::Find(&err);
   if (!systemctl) return Fail(err);
+  // systemd makes its runtime folder when it boots the system; without it nothing would run the
+  // units, and none are written.
+  if (!UnitFolder::Open(kRuntimeFolder, &err))
+    return Fail("systemd is not running as the system's service manager; nothing loaded");
 
   for (const std::string& path : kSystemUnitFolders) {
     std::optional<UnitFolder> folder = UnitFolder::Open(path, &err);
@@ -126,7 +136,7 @@ int Load(const std::string& definition, bool persistent) {
 int Unload(const std::string& definition, bool persistent) {
   std::string err;
   std::optional<platform::Value> root = platform::ReadPlistFile(definition, &err);
-  if (!root) return Fail(definition + ": " + err);
+  if (!root) return Fail(err);
   std::optional<std::string> label = LabelFromPlist(*root, &err);
   if (!label) return Fail(definition + ": " + err);
   std::optional<Systemctl> systemctl = Systemctl::Find(&err);

@@ -26,8 +26,9 @@ bool Text(std::string* err, const std::string& key, const std::string& s) {
 bool Path(std::string* err, const std::string& key, const std::string& p) {
   if (!Text(err, key, p)) return false;
   if (p.empty() || p[0] != '/') return Refuse(err, key, "is not an absolute path");
-  if (std::isspace(static_cast<unsigned char>(p.back())) || p.back() == '/')
-    return Refuse(err, key, "ends in a space or a slash");
+  // A backslash at the end of a line would join the next line to it.
+  if (std::isspace(static_cast<unsigned char>(p.back())) || p.back() == '/' || p.back() == '\\')
+    return Refuse(err, key, "ends in a space, a slash or a backslash");
   if (("/" + p + "/").find("/../") != std::string::npos || p.find("/./") != std::string::npos ||
       p.find("//") != std::string::npos)
     return Refuse(err, key, "is not a normalized path");
@@ -185,7 +186,7 @@ std::optional<Units> Translate(const Job& job, const std::string& definition,
   const std::string header = Header(job, definition);
   const std::string service_name = base + (accept ? "@.service" : ".service");
   std::string service =
-      header + "\n[Unit]\nDescription=launchd job " + Specifiers(job.label) + "\n\n[Service]\n";
+      header + "\n[Unit]\nDescription=" + Specifiers(job.label) + " (launchd job)\n\n[Service]\n";
   if (!ServiceSettings(job, &service, err)) return std::nullopt;
   if (sockets && job.inetd_wait) service += "StandardInput=socket\n";
   const bool runs_at_load = job.run_at_load || job.keep_alive;
@@ -195,8 +196,8 @@ std::optional<Units> Translate(const Job& job, const std::string& definition,
   Units units;
   units.files.push_back({service_name, service});
   if (sockets) {
-    std::string socket = header + "\n[Unit]\nDescription=Sockets of launchd job " +
-                         Specifiers(job.label) + "\n\n[Socket]\n";
+    std::string socket = header + "\n[Unit]\nDescription=" + Specifiers(job.label) +
+                         " (sockets of launchd job)\n\n[Socket]\n";
     bool v6_only = false, dual = false;
     for (const Listener& l : job.sockets) {
       std::optional<std::string> where = Listen(l, ports, &v6_only, &dual, err);

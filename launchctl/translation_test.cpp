@@ -50,13 +50,13 @@ const Case kCases[] = {
        std::string(kHead) +
            "# Label=\"org.qrb.tftp\"\n# Definition=\"/d.plist\"\n"
            "# Argument=\"/usr/sbin/in.tftpd\"\n# Argument=\"-s\"\n# Argument=\"/srv/tftp\"\n\n"
-           "[Unit]\nDescription=launchd job org.qrb.tftp\n\n[Service]\nType=exec\n"
+           "[Unit]\nDescription=org.qrb.tftp (launchd job)\n\n[Service]\nType=exec\n"
            "ExecStart=\"/usr/sbin/in.tftpd\" \"-s\" \"/srv/tftp\"\nStandardInput=socket\n"},
       {"org.qrb.tftp.socket",
        std::string(kHead) +
            "# Label=\"org.qrb.tftp\"\n# Definition=\"/d.plist\"\n"
            "# Argument=\"/usr/sbin/in.tftpd\"\n# Argument=\"-s\"\n# Argument=\"/srv/tftp\"\n\n"
-           "[Unit]\nDescription=Sockets of launchd job org.qrb.tftp\n\n[Socket]\n"
+           "[Unit]\nDescription=org.qrb.tftp (sockets of launchd job)\n\n[Socket]\n"
            "ListenDatagram=69\nBindIPv6Only=both\nAccept=no\n\n[Install]\n"
            "WantedBy=sockets.target\n"}},
      {"org.qrb.tftp.socket"},
@@ -76,7 +76,7 @@ const Case kCases[] = {
            "# Label=\"my job/a-b\"\n# Definition=\"/d.plist\"\n# Program=\"/bin/echo\"\n"
            "# Argument=\"echo\"\n# Argument=\"100%\"\n# Argument=\"$HOME\"\n"
            "# Argument=\"a\"b\\c\"\n# Argument=\"\"\n\n"
-           "[Unit]\nDescription=launchd job my job/a-b\n\n[Service]\nType=exec\n"
+           "[Unit]\nDescription=my job/a-b (launchd job)\n\n[Service]\nType=exec\n"
            "ExecStart=@\"/bin/echo\" \"echo\" \"100%%\" \"$$HOME\" \"a\\\"b\\\\c\" \"\"\n"
            "Restart=always\nUser=nobody\nGroup=nogroup\nWorkingDirectory=/var/lib/x y\n"
            "StandardOutput=append:/tmp/o%%\nEnvironment=\"A=x %%n $y \\\"q\\\"\"\nUMask=0022\n"
@@ -93,12 +93,12 @@ const Case kCases[] = {
      {{"echo@.service",
        std::string(kHead) +
            "# Label=\"echo\"\n# Definition=\"/d.plist\"\n# Program=\"/usr/bin/cat\"\n\n"
-           "[Unit]\nDescription=launchd job echo\n\n[Service]\nType=exec\n"
+           "[Unit]\nDescription=echo (launchd job)\n\n[Service]\nType=exec\n"
            "ExecStart=\"/usr/bin/cat\"\nStandardInput=socket\n"},
       {"echo.socket",
        std::string(kHead) +
            "# Label=\"echo\"\n# Definition=\"/d.plist\"\n# Program=\"/usr/bin/cat\"\n\n"
-           "[Unit]\nDescription=Sockets of launchd job echo\n\n[Socket]\n"
+           "[Unit]\nDescription=echo (sockets of launchd job)\n\n[Socket]\n"
            "ListenStream=0.0.0.0:7000\nListenStream=[::1]:23\nAccept=yes\n\n[Install]\n"
            "WantedBy=sockets.target\n"}},
      {"echo.socket"},
@@ -109,7 +109,7 @@ const Case kCases[] = {
      {{"\\x2ehidden.service",
        std::string(kHead) +
            "# Label=\".hidden\"\n# Definition=\"/d.plist\"\n# Argument=\"/bin/true\"\n\n"
-           "[Unit]\nDescription=launchd job .hidden\n\n[Service]\nType=exec\n"
+           "[Unit]\nDescription=.hidden (launchd job)\n\n[Service]\nType=exec\n"
            "ExecStart=\"/bin/true\"\n"}},
      {},
      {"\\x2ehidden.service"}},
@@ -173,6 +173,8 @@ const Refusal kRefusals[] = {
      "The value of WorkingDirectory is not a normalized path"},
     {Run("<key>RootDirectory</key><string>/srv </string>"),
      "The value of RootDirectory ends in a space"},
+    {Run("<key>StandardErrorPath</key><string>/log\\</string>"),
+     "The value of StandardErrorPath ends in a space, a slash or a backslash"},
     {Run("<key>EnvironmentVariables</key><dict><key>A</key><string>1&#10;2</string></dict>"),
      "The value of EnvironmentVariables:A holds a control character"},
     {Run("<key>EnvironmentVariables</key><dict><key>A=B</key><string>1</string></dict>"),
