@@ -13,6 +13,7 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 build=${QRB_BUILD_DIR:-$top/build/release}
 runs=${RUNS:-20}
 . "$top/tests/launchctl_container.sh"
+in_private_mounts "$0" "$@"
 container_prepare "$build/launchctl/launchctl" "$build/launchdtool/launchdtool" \
   "$build/configtool/configtool" "$top/launchctl/tftp.plist"
 # The units launchctl makes for the job, without its mark, as an administrator would write them.

@@ -9,6 +9,14 @@
 #   in_container CMD...   as root inside;   as_tester CMD...   as the ordinary user "tester"
 # A reason to skip is printed and the caller exits with status 77 (see skip).
 
+# The overlay is mounted in a mount namespace of the run's own, so that it vanishes with the run
+# however the run ends. (Call as: in_private_mounts "$0" "$@", first thing.)
+in_private_mounts() {
+  if [ "$(id -u)" -eq 0 ] && [ -z "${QRB_PRIVATE_MOUNTS:-}" ]; then
+    QRB_PRIVATE_MOUNTS=1 exec unshare -m --propagation private bash "$@"
+  fi
+}
+
 root_cache=${QRB_ROOT_CACHE:-/var/tmp/qrb-launchctl-root}
 packages=systemd,systemd-sysv,dbus,tftpd-hpa,tftp-hpa,libplist3,libutf8proc2,libssl3,passwd,iproute2,procps,netbase
 container_pid=
@@ -50,6 +58,10 @@ make_root() {
 
 container_prepare() {
   [ "$(id -u)" -eq 0 ] || skip "the systemd container needs root"
+  local f
+  for f in "$1" "$2" "$3" "$4"; do
+    [ -f "$f" ] || { echo "no such file: $f" >&2; exit 1; }
+  done
   command -v systemd-nspawn >/dev/null || skip "systemd-nspawn is not installed (systemd-container)"
   work=$(mktemp -d /var/tmp/qrb-launchctl-run.XXXXXX)
   trap container_cleanup EXIT

@@ -9,6 +9,7 @@
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/launchctl_container.sh"
+in_private_mounts "$0" "$@"
 
 failures=0
 check() {  # check WHAT COMMAND...: the command must succeed
