@@ -88,19 +88,19 @@ check "and nothing is installed or run" \
   in_container sh -c 'test ! -e /injected && ! ls /etc/systemd/system/inject* /run/systemd/system/inject* 2>/dev/null'
 
 # The program writes each of its arguments on a line of its own, as it received them.
-write_plist args '<key>Label</key><string>args</string><key>RunAtLoad</key><true/>
+write_plist args '<key>Label</key><string>args job/x-y</string><key>RunAtLoad</key><true/>
 <key>ProgramArguments</key><array><string>/bin/sh</string><string>-c</string>
 <string>printf "%s|\n" "$@" &gt;/run/args.out</string><string>sh</string><string>100%n %%</string>
 <string>$HOME</string><string>${PATH}</string><string>a\b"c '"'"'d</string><string></string>
 </array>'
-check "a job with % and \$ in its arguments loads (no -w, as root)" \
+check "a job with % and \$ in its arguments and label loads (no -w, as root)" \
   in_container launchctl load /etc/qrb-test/args.plist
 for _ in $(seq 1 50); do in_container test -s /run/args.out && break; sleep 0.1; done
 expected=$(printf '%s|\n' '100%n %%' '$HOME' '${PATH}' "a\\b\"c 'd" '')
 check "the arguments arrive as written" test "$(in_container cat /run/args.out)" = "$expected"
-check "its unit lives in /run until the next boot" in_container test -f /run/systemd/system/args.service
+check "its unit lives in /run until the next boot" in_container test -f '/run/systemd/system/args\x20job-x\x2dy.service'
 check "unload removes it" in_container launchctl unload /etc/qrb-test/args.plist
-check "no unit of it is left" in_container test ! -e /run/systemd/system/args.service
+check "no unit of it is left" in_container test ! -e '/run/systemd/system/args\x20job-x\x2dy.service'
 
 cat >"$root/etc/systemd/system/foreign.service" <<'UNIT'
 [Service]
