@@ -29,7 +29,8 @@ bool Path(std::string* err, const std::string& key, const std::string& p) {
   // A backslash at the end of a line would join the next line to it.
   if (std::isspace(static_cast<unsigned char>(p.back())) || p.back() == '/' || p.back() == '\\')
     return Refuse(err, key, "ends in a space, a slash or a backslash");
-  if (("/" + p + "/").find("/../") != std::string::npos || p.find("/./") != std::string::npos ||
+  const std::string framed = p + "/";
+  if (framed.find("/../") != std::string::npos || framed.find("/./") != std::string::npos ||
       p.find("//") != std::string::npos)
     return Refuse(err, key, "is not a normalized path");
   return true;

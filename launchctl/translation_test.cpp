@@ -171,6 +171,8 @@ const Refusal kRefusals[] = {
      "The value of InitGroups is false"},
     {Run("<key>WorkingDirectory</key><string>/a/../b</string>"),
      "The value of WorkingDirectory is not a normalized path"},
+    {Run("<key>StandardInPath</key><string>/dev/.</string>"),
+     "The value of StandardInPath is not a normalized path"},
     {Run("<key>RootDirectory</key><string>/srv </string>"),
      "The value of RootDirectory ends in a space"},
     {Run("<key>StandardErrorPath</key><string>/log\\</string>"),
