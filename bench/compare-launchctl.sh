@@ -3,6 +3,7 @@
 # with real systemd (tests/launchctl_container.sh; needs root):
 #   (a) launchctl load + unload of the package's TFTP job (units written to /run, daemon-reload,
 #       socket started; stopped, units removed, daemon-reload);
+#   (d) the same with -w, as launchdtool runs it (units in /etc, enabled; disabled, removed);
 #   (b) systemctl start + stop of equivalent hand-written units that are already installed;
 #   (c) what systemd needs to load new units by hand: the two units written, daemon-reload,
 #       start; stop, units removed, daemon-reload: (a) without the translation.
@@ -38,6 +39,7 @@ cp "$root/etc/qrb-bench/hand."* "$root/etc/systemd/system/"
 cat >"$root/etc/qrb-bench/loops.sh" <<'LOOPS'
 set -e
 runs=$1 job=/etc/qrb-tftp-controller/tftp.plist
+persistent_job=$job
 mean() { echo $(( ($(date +%s%N) - $1) / runs / 1000 )); }
 # -w is not used: the units go to /run as with the hand-made round (c) below.
 sed '/<key>Disabled</{n;s|<true/>|<false/>|}' $job >/etc/qrb-bench/enabled.plist
@@ -45,6 +47,9 @@ job=/etc/qrb-bench/enabled.plist
 t=$(date +%s%N)
 for i in $(seq $runs); do launchctl load $job; launchctl unload $job; done
 a=$(mean $t)
+t=$(date +%s%N)
+for i in $(seq $runs); do launchctl load -w $persistent_job; launchctl unload -w $persistent_job; done
+d=$(mean $t)
 t=$(date +%s%N)
 for i in $(seq $runs); do systemctl start hand.socket; systemctl stop hand.socket hand.service; done
 b=$(mean $t)
@@ -63,6 +68,7 @@ c=$(mean $t)
 ms() { printf '%d.%d' $(($1 / 1000)) $(($1 % 1000 / 100)); }
 printf '%-66s %9s\n' "one round, mean of $runs" "ms"
 printf '%-66s %9s\n' "(a) launchctl load + unload (translation, units, reload, start/stop)" "$(ms $a)"
+printf '%-66s %9s\n' "(d) launchctl load -w + unload -w (as launchdtool asks: enabled)" "$(ms $d)"
 printf '%-66s %9s\n' "(b) systemctl start + stop of installed hand-written units" "$(ms $b)"
 printf '%-66s %9s\n' "(c) hand-written units copied in, reload, start + stop, removed, reload" "$(ms $c)"
 LOOPS

@@ -64,7 +64,9 @@ bool TakeDown(const Systemctl& systemctl, const std::vector<std::string>& stop,
   std::string why;
   bool ok = systemctl.Run(With("stop", stop), nullptr, &why);
   if (!ok) *err = why;
-  if (!disable.empty() && !systemctl.Run(With("disable", disable), nullptr, &why) && ok) {
+  // One reload at the end serves both the links disable removes and the files.
+  if (!disable.empty() &&
+      !systemctl.Run(With("disable", With("--no-reload", disable)), nullptr, &why) && ok) {
     ok = false;
     *err = why;
   }
@@ -123,9 +125,10 @@ int Load(const std::string& definition, bool persistent) {
   if (!folder->AddAll(units->files, &err)) return Fail(err + "; nothing loaded");
 
   std::vector<std::string> enabled = persistent ? units->start : std::vector<std::string>{};
-  bool ok = systemctl->DaemonReload(&err) &&
-            (enabled.empty() || systemctl->Run(With("enable", enabled), nullptr, &err)) &&
-            systemctl->Start(units->start, &err);
+  // enable works on the files; the one reload then reads units and links together.
+  bool ok = (enabled.empty() ||
+             systemctl->Run(With("enable", With("--no-reload", enabled)), nullptr, &err)) &&
+            systemctl->DaemonReload(&err) && systemctl->Start(units->start, &err);
   if (ok) return 0;
   std::string cleanup;
   if (!TakeDown(*systemctl, units->stop, enabled, *folder, names, &cleanup))
