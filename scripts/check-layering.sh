@@ -18,6 +18,7 @@ declare -A allowed=(
   [configtool]="utility platform/text platform/files platform/plist"
   [xinetdtool]="utility platform/text platform/files platform/plist platform/process"
   [launchdtool]=""
+  [launchctl]="platform/text platform/files platform/plist platform/process"
 )
 
 status=0

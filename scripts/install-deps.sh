@@ -11,6 +11,7 @@ packages=(
   libpolkit-gobject-1-dev polkitd pkexec dbus
   openssh-client openssh-server libglib2.0-bin libcrypt-dev
   debhelper dpkg-dev fakeroot lintian
+  systemd-container mmdebstrap
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -44,7 +44,7 @@ inside() {
   done
   [ "$(stat -c '%a %U %G' /usr/sbin/launchdtool)" = "4755 root root" ] ||
     fail "launchdtool is $(stat -c '%a %U %G' /usr/sbin/launchdtool)"
-  for p in configtool xinetdtool; do
+  for p in configtool xinetdtool launchctl; do
     [ "$(stat -c '%a %U %G' /usr/sbin/$p)" = "755 root root" ] || fail "/usr/sbin/$p"
     [ -f /usr/share/man/man8/$p.8.gz ] || fail "no manual page for $p"
   done
@@ -146,7 +146,8 @@ listing=$(dpkg-deb -c "$debs"/${main}_*.deb)
 for want in '-rwsr-xr-x root/root .* ./usr/sbin/launchdtool$' '-rwxr-xr-x root/root .* ./usr/sbin/configtool$' \
   '-rwxr-xr-x root/root .* ./usr/sbin/xinetdtool$' ' ./usr/share/man/man8/xinetdtool.8.gz$' \
   ' ./usr/share/polkit-1/actions/org.qrb.tftpcontroller.policy$' ' ./etc/xinetd.d/tftp$' \
-  ' ./etc/qrb-tftp-controller/tftp.plist$'; do
+  '-rwxr-xr-x root/root .* ./usr/sbin/launchctl$' ' ./usr/share/man/man8/launchctl.8.gz$' \
+  '-rw-r--r-- root/root .* ./etc/qrb-tftp-controller/tftp.plist$'; do
   grep -q -- "$want" <<<"$listing" || fail "$main lacks $want"
 done
 [ "$(dpkg-deb --ctrl-tarfile "$debs"/${main}_*.deb | tar -xO ./conffiles)" = "$(printf '%s\n' \
