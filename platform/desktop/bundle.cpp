@@ -139,7 +139,7 @@ std::optional<std::string> Bundle::developmentText(const std::string& domain,
       if (!IsRegularFile(path)) continue;
       // A catalog that cannot be used is passed over, as gettext passes over one.
       catalog = MessageCatalog::Read(path, nullptr);
-      break;
+      if (catalog) break;
     }
     it = development_->by_domain.emplace(domain, std::move(catalog)).first;
   }

@@ -174,9 +174,10 @@ TEST(LocalizedStringsOutsideTheCatalogsLanguages, ComeFromTheDevelopmentLanguage
   ASSERT_TRUE(CompileCatalog(plain.path(), "de", "Localizable",
                              "msgid \"errInvalidRAEPwd\"\nmsgstr \"Ungültiges Passwort\"\n"));
   ASSERT_TRUE(CompileCatalog(plain.path(), "en", "Panels", "msgid \"OK\"\nmsgstr \"Okay\"\n"));
-  // A region whose catalogs are its language's; a region without any catalog.
+  // A region whose catalogs are its language's (its own is unusable); a region without any.
   ASSERT_TRUE(WriteFile(swiss.File("Info.plist"),
                         InfoPlist("<key>CFBundleDevelopmentRegion</key><string>de-CH</string>")));
+  ASSERT_TRUE(WriteFile(swiss.File("locale/de-CH/LC_MESSAGES/Localizable.mo"), "no catalog"));
   ASSERT_TRUE(CompileCatalog(swiss.path(), "de", "Localizable",
                              "msgid \"errInvalidRAEPwd\"\nmsgstr \"Ungültiges Passwort\"\n"));
   ASSERT_TRUE(CompileCatalog(swiss.path(), "en", "Localizable",
