@@ -3,18 +3,85 @@
 # under LIBDIR/qrb; their headers under INCLUDEDIR/qrb (included as "utility/...",
 # "platform/..."); the desktop library's resources and catalog sources under
 # DATADIR/qrb-desktop/FOLDER/ in the layout qrb_bundle_files reads, with qrb_bundle.cmake
-# itself; and the pkg-config file qrb-desktop.pc. Included last, once every library is known.
+# itself; and the pkg-config file qrb-desktop.pc, for the prefix given at install time.
+# Included last, once every library is known.
 
-# In link order: each library before those it uses.
-set(qrb_libraries utility_desktop utility_array utility_shell_command utility_string
-    utility_network platform_desktop platform_plist platform_process platform_files
-    platform_net platform_text)
+# The installed libraries are every static library defined under platform/ and utility/ (a
+# library only the tests use belongs in tests/), found from the build system itself so that a
+# library added, renamed or split is installed and linked without a list to follow it.
+function(qrb_static_libraries_under folder)
+  get_property(targets DIRECTORY ${folder} PROPERTY BUILDSYSTEM_TARGETS)
+  foreach(target ${targets})
+    get_target_property(type ${target} TYPE)
+    if(type STREQUAL "STATIC_LIBRARY")
+      set_property(GLOBAL APPEND PROPERTY QRB_INSTALLED_LIBRARIES ${target})
+    endif()
+  endforeach()
+  get_property(folders DIRECTORY ${folder} PROPERTY SUBDIRECTORIES)
+  foreach(subfolder ${folders})
+    qrb_static_libraries_under(${subfolder})
+  endforeach()
+endfunction()
+
+# Our libraries that `target` links directly, looking through our interface libraries
+# (`utility` is four static ones).
+function(qrb_linked_libraries target out)
+  get_target_property(type ${target} TYPE)
+  if(type STREQUAL "INTERFACE_LIBRARY")
+    get_target_property(links ${target} INTERFACE_LINK_LIBRARIES)
+  else()
+    get_target_property(links ${target} LINK_LIBRARIES)
+  endif()
+  get_property(ours GLOBAL PROPERTY QRB_INSTALLED_LIBRARIES)
+  set(found)
+  foreach(link ${links})
+    if(link IN_LIST ours)
+      list(APPEND found ${link})
+    elseif(TARGET ${link})
+      get_target_property(imported ${link} IMPORTED)
+      get_target_property(link_type ${link} TYPE)
+      if(NOT imported AND link_type STREQUAL "INTERFACE_LIBRARY")
+        qrb_linked_libraries(${link} through)
+        list(APPEND found ${through})
+      endif()
+    endif()
+  endforeach()
+  set(${out} ${found} PARENT_SCOPE)
+endfunction()
+
+# Depth first: a library is placed once every library it uses is, so that the list reversed
+# has each library before those it uses (the order a static link needs).
+function(qrb_place_library library)
+  get_property(placed GLOBAL PROPERTY QRB_PLACED_LIBRARIES)
+  get_property(visiting GLOBAL PROPERTY QRB_VISITING_LIBRARIES)
+  if(library IN_LIST placed)
+    return()
+  endif()
+  if(library IN_LIST visiting)
+    message(FATAL_ERROR "the libraries ${visiting} use one another in a circle")
+  endif()
+  set_property(GLOBAL APPEND PROPERTY QRB_VISITING_LIBRARIES ${library})
+  qrb_linked_libraries(${library} uses)
+  foreach(used ${uses})
+    qrb_place_library(${used})
+  endforeach()
+  set_property(GLOBAL APPEND PROPERTY QRB_PLACED_LIBRARIES ${library})
+endfunction()
+
+qrb_static_libraries_under(${PROJECT_SOURCE_DIR}/platform)
+qrb_static_libraries_under(${PROJECT_SOURCE_DIR}/utility)
+get_property(qrb_found GLOBAL PROPERTY QRB_INSTALLED_LIBRARIES)
+if(NOT qrb_found)
+  message(FATAL_ERROR "no static library found under platform/ and utility/ to install")
+endif()
+foreach(library ${qrb_found})
+  qrb_place_library(${library})
+endforeach()
+get_property(qrb_libraries GLOBAL PROPERTY QRB_PLACED_LIBRARIES)
+list(REVERSE qrb_libraries)
+
 set(qrb_link_flags)
 foreach(library ${qrb_libraries})
-  # A library renamed or added without this list following would leave the package unusable.
-  if(NOT TARGET ${library})
-    message(FATAL_ERROR "qrb_install.cmake lists ${library}, which is no library of the tree")
-  endif()
   install(TARGETS ${library} ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}/qrb
           COMPONENT development)
   string(APPEND qrb_link_flags " -l${library}")
@@ -39,7 +106,23 @@ endforeach()
 install(FILES ${PROJECT_SOURCE_DIR}/cmake/qrb_bundle.cmake
         DESTINATION ${CMAKE_INSTALL_DATADIR}/qrb-desktop/cmake COMPONENT development)
 
+# qrb-desktop.pc names the prefix the files are installed under, which `cmake --install
+# --prefix` may change after configuring: the file is completed at install time.
+# Folders given as absolute paths stay as they are.
+foreach(kind LIBDIR INCLUDEDIR DATADIR)
+  if(IS_ABSOLUTE "${CMAKE_INSTALL_${kind}}")
+    set(qrb_pc_${kind} "${CMAKE_INSTALL_${kind}}")
+  else()
+    set(qrb_pc_${kind} "\${prefix}/${CMAKE_INSTALL_${kind}}")
+  endif()
+endforeach()
+set(QRB_INSTALL_PREFIX "@QRB_INSTALL_PREFIX@")  # kept for the install-time step
 configure_file(${PROJECT_SOURCE_DIR}/cmake/qrb-desktop.pc.in
-               ${PROJECT_BINARY_DIR}/qrb-desktop.pc @ONLY)
+               ${PROJECT_BINARY_DIR}/qrb-desktop.pc.in @ONLY)
+install(CODE "
+  get_filename_component(QRB_INSTALL_PREFIX \"\${CMAKE_INSTALL_PREFIX}\" ABSOLUTE)
+  configure_file(\"${PROJECT_BINARY_DIR}/qrb-desktop.pc.in\"
+                 \"${PROJECT_BINARY_DIR}/qrb-desktop.pc\" @ONLY)"
+  COMPONENT development)
 install(FILES ${PROJECT_BINARY_DIR}/qrb-desktop.pc
         DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT development)

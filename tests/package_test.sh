@@ -7,7 +7,8 @@
 #    own (overlayfs over the machine's, the changes in a tmpfs), so the machine's system is
 #    never touched: `apt-get install ./...deb` installs both packages, the real-service demo
 #    runs against the installed programs, a small program is built against the development
-#    package, and `apt-get purge` removes them; then no file of theirs, and nothing new in
+#    package (whose pkg-config file names /usr and the package's version), and `apt-get purge`
+#    removes them; then no file of theirs, and nothing new in
 #    /usr or /etc, may be left.
 # Needs root; skipped otherwise. Exit status 0 when every check held.
 set -euo pipefail
@@ -93,7 +94,16 @@ EOF
   [ "$(QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=$build "$build/consumer" 2>/dev/null)" = "$(printf 'linked\nAppFirstLaunch 0 2')" ] || fail "the consumer's output"
   [ -n "$(find /usr/share/qrb-desktop -name '*.po' -o -path '*/Resources/*')" ] ||
     fail "no resources or catalogs in /usr/share/qrb-desktop"
-  echo "built and ran a program with pkg-config qrb-desktop"
+  # debian/changelog gives both versions; the file names the package's prefix.
+  local version
+  version=$(dpkg-query -W -f='${Version}' $dev)
+  version=${version#*:}
+  version=${version%%[-~+]*}
+  [ "$(pkg-config --modversion qrb-desktop)" = "$version" ] ||
+    fail "qrb-desktop.pc has version $(pkg-config --modversion qrb-desktop), the package $version"
+  [ "$(pkg-config --variable=prefix qrb-desktop)" = /usr ] ||
+    fail "qrb-desktop.pc names the prefix $(pkg-config --variable=prefix qrb-desktop)"
+  echo "built and ran a program with pkg-config qrb-desktop $version (prefix /usr)"
 
   echo "== apt-get purge"
   DEBIAN_FRONTEND=noninteractive apt-get purge -y -q $main $dev >"$layer/purge.log" 2>&1 ||

@@ -4,8 +4,10 @@
 #include <libintl.h>
 #include <sys/stat.h>
 
+#include <map>
 #include <mutex>
 
+#include "platform/desktop/message_catalog.h"
 #include "platform/files/path_steps.h"
 #include "platform/plist/file.h"
 
@@ -39,9 +41,20 @@ std::string named_folder;
 // gettext binds a text domain to one folder for the whole process.
 std::mutex gettext_mutex;
 
+// The key of a bundle's info dictionary naming its development region.
+constexpr std::string_view kDevelopmentRegionKey = "CFBundleDevelopmentRegion";
+constexpr std::string_view kDefaultDevelopmentRegion = "en";
+
 }  // namespace
 
-Bundle::Bundle(std::string folder) : folder_(std::move(folder)) {
+// The development language's catalogs by text domain (nullopt: none usable), each read once.
+struct Bundle::DevelopmentCatalogs {
+  std::mutex mutex;
+  std::map<std::string, std::optional<MessageCatalog>, std::less<>> by_domain;
+};
+
+Bundle::Bundle(std::string folder)
+    : folder_(std::move(folder)), development_(std::make_shared<DevelopmentCatalogs>()) {
   std::string path = folder_ + "/Info.plist";
   struct stat st;
   if (stat(path.c_str(), &st) != 0 && errno == ENOENT) return;
@@ -99,9 +112,39 @@ std::string Bundle::localizedStringForKey(std::string_view key, std::string_view
   if (bound == nullptr || folder != bound) bindtextdomain(domain.c_str(), folder.c_str());
   bind_textdomain_codeset(domain.c_str(), "UTF-8");
   const char* text = dgettext(domain.c_str(), msgid.c_str());
-  // gettext hands back the key itself when its catalog does not hold it.
-  if (text == nullptr || text == msgid.c_str()) return fallback;
-  return text;
+  // gettext hands back the key itself when no catalog of the locale holds it.
+  if (text != nullptr && text != msgid.c_str()) return text;
+  return developmentText(domain, key).value_or(fallback);
+}
+
+std::string Bundle::developmentRegion() const {
+  std::optional<std::string> region = infoString(kDevelopmentRegionKey);
+  if (!region || region->empty()) return std::string(kDefaultDevelopmentRegion);
+  return *region;
+}
+
+std::optional<std::string> Bundle::developmentText(const std::string& domain,
+                                                   std::string_view key) const {
+  std::lock_guard<std::mutex> lock(development_->mutex);
+  auto it = development_->by_domain.find(domain);
+  if (it == development_->by_domain.end()) {
+    std::string region = developmentRegion();
+    std::string underscored = region;
+    for (char& c : underscored) c = c == '-' ? '_' : c;
+    std::string language = region.substr(0, region.find_first_of("_-.@"));
+    std::optional<MessageCatalog> catalog;
+    for (const std::string& name : {region, underscored, language}) {
+      if (!IsPlainFileName(name)) continue;
+      std::string path = folder_ + "/locale/" + name + "/LC_MESSAGES/" + domain + ".mo";
+      if (!IsRegularFile(path)) continue;
+      // A catalog that cannot be used is passed over, as gettext passes over one.
+      catalog = MessageCatalog::Read(path, nullptr);
+      if (catalog) break;
+    }
+    it = development_->by_domain.emplace(domain, std::move(catalog)).first;
+  }
+  if (!it->second) return std::nullopt;
+  return it->second->Find(key);
 }
 
 std::string MainBundleFolderFor(const std::string& executable) {

@@ -35,16 +35,28 @@ class Bundle {
   std::optional<std::string> pathForResource(std::string_view name, std::string_view type) const;
 
   // The text for `key` in the message catalog of text domain `table` ("Localizable" when
-  // empty) for the process's locale, read from the bundle's locale/ folder in UTF-8. A key the
-  // catalog lacks gives `value`, or the key itself when `value` is empty. The host sets its
-  // locale first (setlocale(LC_ALL, ""); QApplication does so).
+  // empty) for the process's locale, read from the bundle's locale/ folder in UTF-8. When that
+  // gives none (the C or POSIX locale, a language without a catalog, a key its catalog lacks),
+  // the key's text in the development language's catalog; after that `value`, or the key itself
+  // when `value` is empty. The host sets its locale first (setlocale(LC_ALL, ""); QApplication
+  // does so).
   std::string localizedStringForKey(std::string_view key, std::string_view value,
                                     std::string_view table = {}) const;
 
+  // The language a key falls back to: Info.plist's CFBundleDevelopmentRegion, "en" when it
+  // names none. Its catalogs are locale/REGION/LC_MESSAGES/DOMAIN.mo, else those of its
+  // language alone ("en" for "en_US" or "en-US").
+  std::string developmentRegion() const;
+
  private:
+  // The text of `key` in the development language's catalog of `domain`, read on first use.
+  std::optional<std::string> developmentText(const std::string& domain, std::string_view key) const;
+
+  struct DevelopmentCatalogs;
   std::string folder_;
   Dictionary info_;
   std::string info_error_;
+  std::shared_ptr<DevelopmentCatalogs> development_;
 };
 
 // The text domain used when a lookup names none.

@@ -164,6 +164,75 @@ TEST_F(LocalizedStrings, TwoBundlesKeepTheirOwnCatalogsOfOneDomain) {
   }
 }
 
+// The C locale translates nothing, and a language without a catalog finds none: then the
+// development language's catalog speaks, as it does for a key the locale's catalog lacks.
+TEST(LocalizedStringsOutsideTheCatalogsLanguages, ComeFromTheDevelopmentLanguage) {
+  TempDir plain, swiss, french;
+  ASSERT_TRUE(CompileCatalog(plain.path(), "en", "Localizable",
+                             "msgid \"errInvalidRAEPwd\"\nmsgstr \"Invalid password\"\n"
+                             "msgid \"only English\"\nmsgstr \"Only in English\"\n"));
+  ASSERT_TRUE(CompileCatalog(plain.path(), "de", "Localizable",
+                             "msgid \"errInvalidRAEPwd\"\nmsgstr \"Ungültiges Passwort\"\n"));
+  ASSERT_TRUE(CompileCatalog(plain.path(), "en", "Panels", "msgid \"OK\"\nmsgstr \"Okay\"\n"));
+  // A region whose catalogs are its language's (its own is unusable); a region without any.
+  ASSERT_TRUE(WriteFile(swiss.File("Info.plist"),
+                        InfoPlist("<key>CFBundleDevelopmentRegion</key><string>de-CH</string>")));
+  ASSERT_TRUE(WriteFile(swiss.File("locale/de-CH/LC_MESSAGES/Localizable.mo"), "no catalog"));
+  ASSERT_TRUE(CompileCatalog(swiss.path(), "de", "Localizable",
+                             "msgid \"errInvalidRAEPwd\"\nmsgstr \"Ungültiges Passwort\"\n"));
+  ASSERT_TRUE(CompileCatalog(swiss.path(), "en", "Localizable",
+                             "msgid \"errInvalidRAEPwd\"\nmsgstr \"Invalid password\"\n"));
+  ASSERT_TRUE(WriteFile(french.File("Info.plist"),
+                        InfoPlist("<key>CFBundleDevelopmentRegion</key><string>fr</string>")));
+  ASSERT_TRUE(CompileCatalog(french.path(), "en", "Localizable",
+                             "msgid \"errInvalidRAEPwd\"\nmsgstr \"Invalid password\"\n"));
+  Bundle en(plain.path()), de_ch(swiss.path()), fr(french.path());
+  EXPECT_EQ(en.developmentRegion(), "en");
+  EXPECT_EQ(de_ch.developmentRegion(), "de-CH");
+
+  std::string old_locale = setlocale(LC_ALL, nullptr);
+  const char* old_language = getenv("LANGUAGE");
+  std::optional<std::string> saved_language =
+      old_language ? std::optional<std::string>(old_language) : std::nullopt;
+  struct Case {
+    const char* locale;
+    const char* language;  // LANGUAGE, or null for none
+    const Bundle* bundle;
+    std::string key, value, table, text;
+  } cases[] = {
+      {"C", nullptr, &en, "errInvalidRAEPwd", "", "", "Invalid password"},
+      {"POSIX", nullptr, &en, "errInvalidRAEPwd", "", "", "Invalid password"},
+      {"C", "de", &en, "errInvalidRAEPwd", "", "", "Invalid password"},        // C ignores LANGUAGE
+      {"C.UTF-8", "fr", &en, "errInvalidRAEPwd", "", "", "Invalid password"},  // no catalog
+      {"C.UTF-8", "de", &en, "errInvalidRAEPwd", "", "", "Ungültiges Passwort"},
+      {"C.UTF-8", "de", &en, "only English", "", "", "Only in English"},
+      {"C", nullptr, &en, "OK", "", "Panels", "Okay"},
+      {"C", nullptr, &en, "OK", "", "", "OK"},  // another table
+      {"C", nullptr, &en, "missing", "Fallback", "", "Fallback"},
+      {"C", nullptr, &en, "missing", "", "", "missing"},
+      {"C", nullptr, &de_ch, "errInvalidRAEPwd", "", "", "Ungültiges Passwort"},
+      {"C.UTF-8", "en", &de_ch, "errInvalidRAEPwd", "", "", "Invalid password"},
+      {"C", nullptr, &fr, "errInvalidRAEPwd", "", "", "errInvalidRAEPwd"},  // fr has none
+  };
+  for (const Case& c : cases) {
+    ASSERT_NE(setlocale(LC_ALL, c.locale), nullptr) << c.locale;
+    if (c.language) {
+      setenv("LANGUAGE", c.language, 1);
+    } else {
+      unsetenv("LANGUAGE");
+    }
+    EXPECT_EQ(c.bundle->localizedStringForKey(c.key, c.value, c.table), c.text)
+        << c.key << " in " << c.locale << ", LANGUAGE " << (c.language ? c.language : "unset")
+        << ", development region " << c.bundle->developmentRegion();
+  }
+  setlocale(LC_ALL, old_locale.c_str());
+  if (saved_language) {
+    setenv("LANGUAGE", saved_language->c_str(), 1);
+  } else {
+    unsetenv("LANGUAGE");
+  }
+}
+
 TEST(MainBundle, IsTheFolderAHostNames) {
   TempDir folder;
   ASSERT_TRUE(WriteFile(folder.File("Info.plist"),

@@ -140,22 +140,35 @@ TEST_F(RemoteControlTemplateTest, UnusableTemplatesRunNothing) {
   }
 }
 
-// The library's own catalog, through the test program's bundle.
+// The library's own catalog, through the test program's bundle: English in the C locale and in
+// a language without a catalog too, never the bare key.
 TEST(RemoteControlMessage, RefusedPasswordNamesTheMachine) {
   std::string old_locale = setlocale(LC_ALL, nullptr);
-  ASSERT_NE(setlocale(LC_ALL, "C.UTF-8"), nullptr);
-  setenv("LANGUAGE", "en", 1);
-  std::optional<platform::Dictionary> error =
-      LaunchAppOnRemoteMac("org.example.App", "studio.example.org", "me", "caf\xC3\xA9");
-  unsetenv("LANGUAGE");
-  setlocale(LC_ALL, old_locale.c_str());
-  ASSERT_TRUE(error);
-  EXPECT_EQ(error->IntegerFor(platform::NSAppleScriptErrorNumber), kInvalidRemotePassword);
-  const std::string* brief = error->StringFor(platform::NSAppleScriptErrorBriefMessage);
-  ASSERT_NE(brief, nullptr);
-  EXPECT_NE(brief->find("studio.example.org"), std::string::npos) << *brief;
-  EXPECT_NE(brief->find("(:)"), std::string::npos) << *brief;
-  EXPECT_EQ(brief->find("%@"), std::string::npos) << *brief;
+  struct Case {
+    const char* locale;
+    const char* language;  // LANGUAGE, or null for none
+  } cases[] = {{"C.UTF-8", "en"}, {"C", nullptr}, {"POSIX", "en"}, {"C.UTF-8", "fr"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.locale) + ", LANGUAGE " + (c.language ? c.language : "unset"));
+    ASSERT_NE(setlocale(LC_ALL, c.locale), nullptr);
+    if (c.language) {
+      setenv("LANGUAGE", c.language, 1);
+    } else {
+      unsetenv("LANGUAGE");
+    }
+    std::optional<platform::Dictionary> error =
+        LaunchAppOnRemoteMac("org.example.App", "studio.example.org", "me", "caf\xC3\xA9");
+    unsetenv("LANGUAGE");
+    setlocale(LC_ALL, old_locale.c_str());
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->IntegerFor(platform::NSAppleScriptErrorNumber), kInvalidRemotePassword);
+    const std::string* brief = error->StringFor(platform::NSAppleScriptErrorBriefMessage);
+    ASSERT_NE(brief, nullptr);
+    EXPECT_EQ(brief->rfind("The password for remote control of studio.example.org ", 0), 0u)
+        << *brief;
+    EXPECT_NE(brief->find("(:)"), std::string::npos) << *brief;
+    EXPECT_EQ(brief->find("%@"), std::string::npos) << *brief;
+  }
 }
 
 }  // namespace
