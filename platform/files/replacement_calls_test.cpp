@@ -20,6 +20,7 @@
 
 #include "platform/files/edited_file.h"
 #include "platform/files/io.h"
+#include "platform/files/replacers_testing.h"
 #include "tests/posix_acl.h"
 #include "tests/scratch_folder.h"
 
@@ -84,26 +85,8 @@ extern "C" int __wrap_linkat(int olddirfd, const char* oldpath, int newdirfd, co
 namespace platform {
 namespace {
 
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-bool ThroughEditedFile(const std::string& path, std::string_view contents, std::string* err) {
-  EditedFile::Failure failure;
-  std::optional<EditedFile> file =
-      EditedFile::Open(path, std::chrono::milliseconds(1000), &failure, err);
-  return file && file->Replace(contents, err);
-}
-
-using Replacer = std::function<bool(const std::string&, std::string_view, std::string*)>;
-const std::pair<const char*, Replacer> kReplacers[] = {
-    {"unnamed", ReplaceFileAtomically},
-    {"named", ReplaceFileThroughNamedTemp},
-    {"edited file", ThroughEditedFile},
-};
+using replacers_testing::kReplacers;
+using replacers_testing::Slurp;
 
 // The new file of an existing file is created 0600 and stays so (an ACL inherited from the
 // folder masked to nothing) until it takes the old file's ACL and mode: whatever the umask and

@@ -14,6 +14,7 @@
 
 #include "platform/files/edited_file.h"
 #include "platform/files/io.h"
+#include "platform/files/replacers_testing.h"
 #include "tests/scratch_folder.h"
 
 namespace {
@@ -40,28 +41,11 @@ extern "C" int __wrap_fsync(int fd) {
 namespace platform {
 namespace {
 
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-bool ThroughEditedFile(const std::string& path, std::string_view contents, std::string* err) {
-  EditedFile::Failure failure;
-  std::optional<EditedFile> file =
-      EditedFile::Open(path, std::chrono::milliseconds(1000), &failure, err);
-  return file && file->Replace(contents, err);
-}
+using replacers_testing::kReplacers;
+using replacers_testing::Slurp;
 
 TEST(SyncFailure, TheReplacementFailsOrSaysTheFolderWasNotSynced) {
-  using Replacer = std::function<bool(const std::string&, std::string_view, std::string*)>;
-  const std::pair<const char*, Replacer> replacers[] = {
-      {"unnamed", ReplaceFileAtomically},
-      {"named", ReplaceFileThroughNamedTemp},
-      {"edited file", ThroughEditedFile},
-  };
-  for (const auto& [name, replace] : replacers) {
+  for (const auto& [name, replace] : kReplacers) {
     for (Failing mode : {Failing::kFiles, Failing::kFolders}) {
       SCOPED_TRACE(std::string(name) + (mode == Failing::kFiles ? ", file" : ", folder"));
       const test_support::ScratchFolder folder("sync_test");
