@@ -9,7 +9,7 @@
 #include <string_view>
 #include <utility>
 
-#include "configtool/text_edit.h"
+#include "configtool/text_file_edit.h"
 #include "platform/files/edited_file.h"
 #include "platform/plist/file.h"
 #include "platform/plist/value.h"
@@ -113,15 +113,19 @@ EditResult ChangeTextFile() {
   std::optional<platform::EditedFile> file = OpenConfigFile("0", &result);
   if (!file) return result;
   std::string err;
-  std::optional<std::string> text = file->Read(&err);
-  if (!text) return LeftAlone("0", err);
-  if (!platform::IsValidUtf8(*text)) return LeftAlone("0", configFile + ": not UTF-8 text");
-
-  configtool::TextEdit edit = configtool::EditParameterLine(&*text, paramName, oldValue, newValue);
-  if (!edit.found) return {"0", "", 0};
+  // The file is read in blocks and never held whole: only the lines edited are.
+  const std::optional<configtool::TextFileEdit> edit = configtool::PlanTextFileEdit(
+      [&](std::uint64_t offset, char* buf, std::size_t size) {
+        return file->ReadAt(offset, buf, size, &err);
+      },
+      paramName, oldValue, newValue);
+  if (!edit) return LeftAlone("0", err);
+  if (!edit->utf8) return LeftAlone("0", configFile + ": not UTF-8 text");
+  if (!edit->found) return {"0", "", 0};
   // The line was found: the file is written back even when nothing on it was replaced.
-  if (!file->Replace(*text, &err)) return Failed(err);
-  return {std::to_string(edit.count), "", 0};
+  if (!file->ReplaceSpliced(edit->line_start, edit->lines, edit->line_end, edit->size, &err))
+    return Failed(err);
+  return {std::to_string(edit->count), "", 0};
 }
 
 EditResult ChangeDictFile() {
