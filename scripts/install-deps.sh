@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(
   g++ cmake ninja-build pkg-config clang libclang-rt-14-dev clang-format
   libgtest-dev libgmock-dev libbenchmark-dev
-  libplist-dev libutf8proc-dev libssl-dev
+  libplist-dev libxml2-dev libutf8proc-dev libssl-dev
   xinetd tftpd-hpa tftp-hpa libxml2-utils
   iproute2 util-linux procps hyperfine python3 sed
   qt6-base-dev libglib2.0-dev libxcb1-dev gettext xvfb

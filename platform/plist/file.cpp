@@ -1,5 +1,6 @@
-// Reading property lists: our scan first (plist_scan.h), then libplist, then the conversion of
-// libplist's nodes into Values, checked node by node against the scan.
+// Reading property lists. XML: libxml2's reader builds Values (xml_reader.h). Binary: our scan
+// first (scan.h), then libplist, then the conversion of libplist's nodes into Values, checked
+// node by node against the scan.
 #include "platform/plist/file.h"
 
 #include <plist/plist.h>
@@ -13,6 +14,7 @@
 
 #include "platform/files/io.h"
 #include "platform/plist/scan.h"
+#include "platform/plist/xml_reader.h"
 #include "platform/plist/xml_text.h"
 #include "platform/text/utf8.h"
 
@@ -92,8 +94,7 @@ class Items {
 
 class Converter {
  public:
-  Converter(const std::vector<Token>& tokens, bool from_xml, std::string* err)
-      : tokens_(tokens), from_xml_(from_xml), err_(err) {}
+  Converter(const std::vector<Token>& tokens, std::string* err) : tokens_(tokens), err_(err) {}
 
   bool Convert(plist_t node, Value* out, int depth);
   bool AllUsed() { return next_ == tokens_.size() || Mismatch(); }
@@ -128,7 +129,6 @@ class Converter {
   bool Dict(plist_t node, const Token& t, Value* out, int depth);
 
   const std::vector<Token>& tokens_;
-  bool from_xml_;
   std::string* err_;
   std::size_t next_ = 0;
 };
@@ -148,8 +148,7 @@ bool Converter::Convert(plist_t node, Value* out, int depth) {
       std::uint64_t u = 0;
       if (type != PLIST_UINT) return Mismatch();
       plist_get_uint_val(node, &u);
-      // libplist reads XML integers its own way ("010" as octal); ours stand.
-      if (!from_xml_ && u != static_cast<std::uint64_t>(t.integer_bits)) return Mismatch();
+      if (u != static_cast<std::uint64_t>(t.integer_bits)) return Mismatch();
       *out = Value(Integer{t.integer_bits, t.boolean});
       return true;
     }
@@ -196,20 +195,9 @@ bool Converter::Convert(plist_t node, Value* out, int depth) {
   return Mismatch();
 }
 
-// From XML a dictionary reaches us as an array of keys and values (see plist_scan.h).
 bool Converter::Dict(plist_t node, const Token& t, Value* out, int depth) {
   Dictionary dict;
-  if (from_xml_) {
-    if (plist_get_node_type(node) != PLIST_ARRAY || plist_array_get_size(node) != 2 * t.size)
-      return Mismatch();
-    dict.Reserve(t.size);
-    Items items(node);
-    for (std::uint64_t i = 0; i < t.size; ++i) {
-      std::string key;
-      if (!Text(items.Next(), plist_scan::kUnknownSize, &key)) return false;
-      if (!Entry(&dict, std::move(key), items.Next(), depth)) return false;
-    }
-  } else {
+  {
     if (plist_get_node_type(node) != PLIST_DICT || plist_dict_get_size(node) != t.size)
       return Mismatch();
     dict.Reserve(t.size);
@@ -240,23 +228,21 @@ std::optional<Value> Parse(std::string_view bytes, std::string* err, ReaderTree 
     return *err = "an unsupported binary property-list version", std::nullopt;
 
   std::string why;
+  if (!binary) {
+    std::optional<Value> root = plist_xml::ReadXml(bytes, &why);
+    if (!root) *err = "not a valid property list: " + why;
+    return root;
+  }
   plist_scan::Scan scan;
-  if (!(binary ? plist_scan::ScanBinary(bytes, &scan, &why)
-               : plist_scan::ScanXml(bytes, &scan, &why)))
+  if (!plist_scan::ScanBinary(bytes, &scan, &why))
     return *err = "not a valid property list: " + why, std::nullopt;
-  std::string_view text = binary ? bytes : std::string_view(scan.xml_for_reader);
-  if (text.size() >= kMaxPlistFileSize) return *err = "the file is 4 GiB or larger", std::nullopt;
 
   plist_t raw = nullptr;
-  if (binary)
-    plist_from_bin(text.data(), static_cast<std::uint32_t>(text.size()), &raw);
-  else
-    plist_from_xml(text.data(), static_cast<std::uint32_t>(text.size()), &raw);
+  plist_from_bin(bytes.data(), static_cast<std::uint32_t>(bytes.size()), &raw);
   if (raw == nullptr) return *err = "not a valid property list", std::nullopt;
   Tree tree(raw);
-  std::string().swap(scan.xml_for_reader);
 
-  Converter converter(scan.tokens, !binary, &why);
+  Converter converter(scan.tokens, &why);
   Value root;
   if (!converter.Convert(raw, &root, 1) || !converter.AllUsed())
     return *err = "not a valid property list: " + why, std::nullopt;

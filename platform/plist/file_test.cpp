@@ -483,3 +483,43 @@ TEST(PlistFile, ReadPlistFileReportsThePathAndRefuses4GiB) {
 
 }  // namespace
 }  // namespace platform
+
+namespace platform {
+namespace {
+
+// A document names other files and hosts in vain: nothing but the file is read (a DTD or an
+// entity that were would refuse it, being malformed), entities that expand without end are
+// refused at once, and a CDATA section's line ends read as LF.
+TEST(PlistFile, NothingButTheFileIsRead) {
+  const test_support::ScratchFolder dir("plist_file_external");
+  const std::string bad = dir.File("bad.dtd");
+  std::ofstream(bad) << "<!ELEMENT oops this is not a DTD";
+  const std::string body = "<plist><string>v</string></plist>";
+  for (const std::string& doctype :
+       {"<!DOCTYPE plist SYSTEM \"" + bad + "\">", "<!DOCTYPE plist SYSTEM \"file://" + bad + "\">",
+        "<!DOCTYPE plist [<!ENTITY % p SYSTEM \"" + bad + "\"> %p;]>",
+        std::string("<!DOCTYPE plist SYSTEM \"http://127.0.0.1:9/x.dtd\">")})
+    EXPECT_EQ(Parsed(doctype + body), Value("v")) << doctype;
+  // An external entity used in the text is an entity like any other: refused, never read.
+  EXPECT_NE(Refused("<!DOCTYPE plist [<!ENTITY e SYSTEM \"" + bad +
+                    "\">]><plist><string>&e;</string></plist>")
+                .find("the entity &e;"),
+            std::string::npos);
+
+  std::string entities = "<!ENTITY a0 \"lollollollol\">";
+  for (int i = 1; i < 12; ++i) {
+    std::string refs;
+    for (int j = 0; j < 10; ++j) refs += "&a" + std::to_string(i - 1) + ";";
+    entities += "<!ENTITY a" + std::to_string(i) + " \"" + refs + "\">";
+  }
+  for (const std::string& use : {std::string("<plist><string>&a11;</string></plist>"),
+                                 std::string("<plist v=\"&a11;\"><string>x</string></plist>")})
+    Refused("<!DOCTYPE plist [" + entities + "]>" + use);
+  Refused("<!DOCTYPE plist [" + entities + "<!ATTLIST plist v CDATA \"&a11;\">]>" + body);
+
+  EXPECT_EQ(Parsed("<plist><string><![CDATA[a\r\nb\rc]]>&#13;\r\n</string></plist>"),
+            Value("a\nb\nc\r\n"));
+}
+
+}  // namespace
+}  // namespace platform
