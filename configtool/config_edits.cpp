@@ -11,6 +11,7 @@
 
 #include "configtool/text_file_edit.h"
 #include "platform/files/edited_file.h"
+#include "platform/files/io.h"
 #include "platform/plist/file.h"
 #include "platform/plist/value.h"
 #include "platform/text/utf8.h"
@@ -79,8 +80,8 @@ Value* ReadDictionary(const char* unchanged_out, std::optional<platform::EditedF
   loaded->reset();
   *file = OpenConfigFile(unchanged_out, result);
   if (!*file) return nullptr;
-  // Blocks of up to 32 MiB (the file, the reader's copy of it) come from the heap rather than
-  // from mappings of their own, so that once freed their pages, already touched, take the
+  // Blocks of up to 32 MiB (a binary file read whole, large arrays) come from the heap rather
+  // than from mappings of their own, so that once freed their pages, already touched, take the
   // values that follow instead of going back to the kernel and faulting in again.
   mallopt(M_MMAP_THRESHOLD, 32 << 20);
   std::string err;
@@ -89,11 +90,16 @@ Value* ReadDictionary(const char* unchanged_out, std::optional<platform::EditedF
     *result = LeftAlone(unchanged_out, configFile + ": the file is 4 GiB or larger");
     return nullptr;
   }
-  std::optional<std::string> bytes = (*file)->Read(&err);
-  if (bytes) {
-    *loaded = platform::ParsePlist(*bytes, &err, platform::ReaderTree::kKeepUntilExit);
-    if (!*loaded) err = configFile + ": " + err;
-  }
+  // Read through the locked descriptor, an XML file a block at a time.
+  std::string read_err;
+  const platform::EditedFile& edited = **file;
+  *loaded = platform::ReadPlistFrom(
+      [&](std::uint64_t offset, char* buf, std::size_t size) {
+        return edited.ReadAt(offset, buf, size, &read_err);
+      },
+      static_cast<std::uint64_t>(edited.status().st_size), &err,
+      platform::ReaderTree::kKeepUntilExit);
+  if (!*loaded) err = read_err.empty() ? configFile + ": " + err : read_err;
   if (!*loaded) {
     *result = LeftAlone(unchanged_out, err);
     return nullptr;
@@ -103,6 +109,16 @@ Value* ReadDictionary(const char* unchanged_out, std::optional<platform::EditedF
     return nullptr;
   }
   return &**loaded;
+}
+
+// Replaces the file with the XML form of `root`, written a piece at a time as it is made.
+bool WriteBack(platform::EditedFile* file, const Value& root, std::string* err) {
+  return file->ReplaceBy(
+      [&](int fd, std::string* why) {
+        return platform::WritePlistXml(
+            root, [&](std::string_view piece) { return platform::WriteAllBytes(fd, piece, why); });
+      },
+      err);
 }
 
 }  // namespace
@@ -160,7 +176,7 @@ EditResult ChangeDictFile() {
   }
   if (!changed) return {"0", "", 0};
   std::string err;
-  if (!file->Replace(platform::PlistToXml(*root), &err)) return Failed(err);
+  if (!WriteBack(&*file, *root, &err)) return Failed(err);
   return {"1", "", 0};
 }
 
@@ -182,6 +198,6 @@ EditResult FixInsecureMode() {
   array.insert(array.begin() + static_cast<std::ptrdiff_t>(*index), Value(kSecureFlag));
 
   std::string err;
-  if (!file->Replace(platform::PlistToXml(*root), &err)) return Failed(err);
+  if (!WriteBack(&*file, *root, &err)) return Failed(err);
   return {kFixedMessage, "", 0};
 }

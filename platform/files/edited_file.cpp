@@ -156,16 +156,22 @@ bool EditedFile::ReplaceSpliced(std::uint64_t keep_before, std::string_view midd
       "cannot replace " + (shown_ == path_ ? path_ : path_ + " (" + shown_ + ")") + ": ";
   auto fill = [&](int out, std::string* why) {
     if (!CopyFileBytes(fd_.get(), 0, keep_before, out, why)) return false;
-    for (std::string_view rest = middle; !rest.empty();) {
-      ssize_t n = write(out, rest.data(), rest.size());
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return Fail(why, "writing: " + ErrnoText(n == 0 ? ENOSPC : errno));
-      rest.remove_prefix(static_cast<std::size_t>(n));
-    }
+    if (!WriteAllBytes(out, middle, why)) return false;
     return keep_from >= end || CopyFileBytes(fd_.get(), keep_from, end - keep_from, out, why);
   };
   std::string why;
   if (!ReplaceInFolder(dir_.get(), name_, fill, &st_, &st_, TempFile::Kind::kUnnamed, &why))
+    return Fail(err, what + why);
+  return true;
+} catch (const std::exception&) {
+  return Fail(err, "cannot replace " + path_ + ": " + ErrnoText(ENOMEM));
+}
+
+bool EditedFile::ReplaceBy(const TempFile::Writer& write, std::string* err) try {
+  const std::string what =
+      "cannot replace " + (shown_ == path_ ? path_ : path_ + " (" + shown_ + ")") + ": ";
+  std::string why;
+  if (!ReplaceInFolder(dir_.get(), name_, write, &st_, &st_, TempFile::Kind::kUnnamed, &why))
     return Fail(err, what + why);
   return true;
 } catch (const std::exception&) {

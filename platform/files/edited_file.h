@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "platform/files/owned_fd.h"
+#include "platform/files/temp_file.h"
 
 namespace platform {
 
@@ -57,6 +58,9 @@ class EditedFile {
   // holds `end` bytes.
   bool ReplaceSpliced(std::uint64_t keep_before, std::string_view middle, std::uint64_t keep_from,
                       std::uint64_t end, std::string* err);
+
+  // As Replace, with the new contents written by `write` (perhaps twice: see ReplaceInFolder).
+  bool ReplaceBy(const TempFile::Writer& write, std::string* err);
 
   // Replaces the file with `contents`, keeping its owner and mode: a new file in the same
   // folder, every byte written and synced, renamed over the name while that still denotes the

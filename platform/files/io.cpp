@@ -132,6 +132,16 @@ std::optional<std::string> ReadTextFile(const std::string& path, std::string* er
   return bytes;
 }
 
+bool WriteAllBytes(int fd, std::string_view bytes, std::string* err) {
+  while (!bytes.empty()) {
+    ssize_t n = write(fd, bytes.data(), std::min(bytes.size(), kMaxChunk));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return Fail(err, "writing: " + ErrnoText(n == 0 ? ENOSPC : errno));
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
 bool CopyFileBytes(int from, std::uint64_t offset, std::uint64_t length, int to, std::string* err) {
   auto in = static_cast<loff_t>(offset);
   bool in_kernel = true;

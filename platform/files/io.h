@@ -31,6 +31,9 @@ bool ReplaceFileAtomically(const std::string& path, std::string_view contents, s
 bool ReplaceFileThroughNamedTemp(const std::string& path, std::string_view contents,
                                  std::string* err);
 
+// Writes every byte of `bytes` to `fd`. False with a reason ("writing: ...") in *err.
+bool WriteAllBytes(int fd, std::string_view bytes, std::string* err);
+
 // Appends `length` bytes of the file open at `from`, starting at `offset`, to the file open at
 // `to` (at its file offset), in the kernel (copy_file_range, which shares the blocks where the
 // file system can), else through a buffer. False with a reason in *err; a source shorter than

@@ -6,6 +6,7 @@
 #include <plist/plist.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <memory>
@@ -271,6 +272,46 @@ std::optional<Value> ParsePlist(std::string_view bytes, std::string* err, Reader
 bool IsPlistString(std::string_view s) {
   std::string what;
   return plist_text::FindNonXmlCharacter(s, &what) == std::string_view::npos;
+}
+
+std::optional<Value> ReadPlistFrom(const PlistBlockReader& read, std::uint64_t size_hint,
+                                   std::string* err, ReaderTree tree) try {
+  // Enough to tell the kind of file and to hold the XML declaration.
+  constexpr std::size_t kHead = std::size_t{64} << 10;
+  std::string bytes(kHead, '\0');
+  std::uint64_t got = 0;
+  for (long n; got < kHead && (n = read(got, bytes.data() + got, kHead - got)) != 0;) {
+    if (n < 0) return *err = "cannot read the file", std::nullopt;
+    got += static_cast<std::uint64_t>(n);
+  }
+  bytes.resize(got);
+  std::string_view head = bytes;
+  if (head.starts_with("\xEF\xBB\xBF")) head.remove_prefix(3);
+  if (got == kHead && !head.starts_with("bplist")) {
+    std::uint64_t offset = got;
+    const plist_xml::XmlSource more = [&](char* buf, std::size_t size) {
+      const long n = read(offset, buf, size);
+      if (n > 0) offset += static_cast<std::uint64_t>(n);
+      return n;
+    };
+    std::string why;
+    if (std::optional<Value> root = plist_xml::ReadXmlFrom(head, more, &why)) return root;
+  }
+  // A binary file, a small one, or one refused: read whole, in one block when the size given
+  // is right.
+  for (;;) {
+    if (bytes.size() <= got)
+      bytes.resize(std::max<std::uint64_t>(size_hint + 1, got + got / 2 + kHead));
+    const long n = read(got, bytes.data() + got, bytes.size() - got);
+    if (n < 0) return *err = "cannot read the file", std::nullopt;
+    if (n == 0) break;
+    got += static_cast<std::uint64_t>(n);
+  }
+  bytes.resize(got);
+  return ParsePlist(bytes, err, tree);
+} catch (const std::exception&) {
+  *err = "not enough memory to read the property list";
+  return std::nullopt;
 }
 
 std::optional<Value> ReadPlistFile(const std::string& path, std::string* err, ReaderTree tree) {
