@@ -1,10 +1,5 @@
 #include "platform/plist/xml_reader.h"
 
-#include <libxml/parser.h>
-#include <libxml/parserInternals.h>
-#include <libxml/tree.h>
-#include <libxml/xmlreader.h>
-
 #include <algorithm>
 #include <climits>
 #include <mutex>
@@ -12,6 +7,7 @@
 #include <vector>
 
 #include "platform/plist/file.h"
+#include "platform/plist/libxml.h"
 #include "platform/plist/scalar_text.h"
 #include "platform/plist/xml_errors.h"
 #include "platform/plist/xml_text.h"
@@ -27,15 +23,22 @@ xmlParserInputPtr RefuseExternal(const char*, const char*, xmlParserCtxtPtr) {
 }
 void Quiet(void*, const char*, ...) {}
 
-void SetUpLibxml() {
+// libxml2, once loaded and set up.
+const LibXml* lx = nullptr;
+
+bool SetUpLibxml(std::string* err) {
+  const LibXml* lib = LoadLibXml(err);
+  if (lib == nullptr) return false;
   static std::once_flag once;
-  std::call_once(once, [] {
-    xmlInitParser();
+  std::call_once(once, [lib] {
+    lib->xmlInitParser();
     // libxml2's own limit on nesting (256 elements) would come before ours.
-    xmlParserMaxDepth = std::max(xmlParserMaxDepth, 2u * kMaxPlistDepth);
-    xmlSetExternalEntityLoader(RefuseExternal);
-    xmlSetGenericErrorFunc(nullptr, Quiet);
+    *lib->xmlParserMaxDepth = std::max(*lib->xmlParserMaxDepth, 2u * kMaxPlistDepth);
+    lib->xmlSetExternalEntityLoader(RefuseExternal);
+    lib->xmlSetGenericErrorFunc(nullptr, Quiet);
+    lx = lib;
   });
+  return true;
 }
 
 // The file: no network, no DTD loaded, entities left as references (which are refused).
@@ -138,7 +141,7 @@ struct Reader {
   Reader(const Reader&) = delete;
   Reader& operator=(const Reader&) = delete;
   ~Reader() {
-    if (r != nullptr) xmlFreeTextReader(r);
+    if (r != nullptr) lx->xmlFreeTextReader(r);
   }
   xmlTextReaderPtr r;
 };
@@ -188,12 +191,12 @@ class PlistBuilder {
 
   std::optional<Value> Run(xmlTextReaderPtr r) {
     r_ = r;
-    xmlTextReaderSetStructuredErrorHandler(r, &PlistBuilder::OnError, this);
+    lx->xmlTextReaderSetStructuredErrorHandler(r, &PlistBuilder::OnError, this);
     int status;
-    while ((status = xmlTextReaderRead(r)) == 1 && !failed_) {
+    while ((status = lx->xmlTextReaderRead(r)) == 1 && !failed_) {
       if (!Node()) break;
     }
-    if (!failed_ && status < 0) Fail("malformed XML", xmlTextReaderGetParserLineNumber(r));
+    if (!failed_ && status < 0) Fail("malformed XML", lx->xmlTextReaderGetParserLineNumber(r));
     if (failed_) return std::nullopt;
     if (!root_) return Fail("no property list in the file", Line()), std::nullopt;
     return std::move(*root_);
@@ -217,9 +220,9 @@ class PlistBuilder {
   }
   // The line of the node read; the parser itself may have read further.
   int Line() const {
-    const xmlNodePtr node = xmlTextReaderCurrentNode(r_);
-    const long line = node != nullptr ? xmlGetLineNo(node) : -1;
-    return line > 0 ? static_cast<int>(line) : xmlTextReaderGetParserLineNumber(r_);
+    const xmlNodePtr node = lx->xmlTextReaderCurrentNode(r_);
+    const long line = node != nullptr ? lx->xmlGetLineNo(node) : -1;
+    return line > 0 ? static_cast<int>(line) : lx->xmlTextReaderGetParserLineNumber(r_);
   }
 
   bool Node();
@@ -239,7 +242,7 @@ class PlistBuilder {
 };
 
 bool PlistBuilder::Node() {
-  const int type = xmlTextReaderNodeType(r_);
+  const int type = lx->xmlTextReaderNodeType(r_);
   switch (type) {
     case XML_READER_TYPE_ELEMENT:
       if (leaf_ != Leaf::kNone)
@@ -266,7 +269,7 @@ bool PlistBuilder::Node() {
     case XML_READER_TYPE_CDATA:
     case XML_READER_TYPE_WHITESPACE:
     case XML_READER_TYPE_SIGNIFICANT_WHITESPACE: {
-      const std::string_view text = Str(xmlTextReaderConstValue(r_));
+      const std::string_view text = Str(lx->xmlTextReaderConstValue(r_));
       if (leaf_ != Leaf::kNone) {
         // libxml2 leaves the line ends of a CDATA section as they stand; XML reads them as LF.
         if (type == XML_READER_TYPE_CDATA)
@@ -282,7 +285,7 @@ bool PlistBuilder::Node() {
                   Line());
     }
     case XML_READER_TYPE_ENTITY_REFERENCE:
-      return Fail("the entity &" + std::string(Str(xmlTextReaderConstName(r_))) +
+      return Fail("the entity &" + std::string(Str(lx->xmlTextReaderConstName(r_))) +
                       "; (only amp, lt, gt, quot and apos are known)",
                   Line());
     default:  // comments, processing instructions, the document type declaration
@@ -291,9 +294,9 @@ bool PlistBuilder::Node() {
 }
 
 bool PlistBuilder::StartElement() {
-  const std::string_view name = Str(xmlTextReaderConstName(r_));
-  const bool empty = xmlTextReaderIsEmptyElement(r_) == 1;
-  if (name != "plist" && xmlTextReaderHasAttributes(r_) == 1)
+  const std::string_view name = Str(lx->xmlTextReaderConstName(r_));
+  const bool empty = lx->xmlTextReaderIsEmptyElement(r_) == 1;
+  if (name != "plist" && lx->xmlTextReaderHasAttributes(r_) == 1)
     return Fail("attributes on <" + std::string(name) + ">", Line());
   const bool in_dict = !open_.empty() && open_.back().element == Element::kDict;
   if (name == "key") {
@@ -406,10 +409,10 @@ std::optional<Value> Build(std::string_view head, const XmlSource* more,
     return *err = "the file is in UTF-16 (only UTF-8 is read) (line 1)", std::nullopt;
   if (std::optional<std::string> why = RefuseDeclaredEncoding(head))
     if (more == nullptr || why->starts_with("the encoding")) return *err = *why, std::nullopt;
-  SetUpLibxml();
+  if (!SetUpLibxml(err)) return std::nullopt;
   Input input(head, more, DeclaredAscii(head));
   // Read as UTF-8 whatever the declaration says: any other encoding was refused above.
-  Reader reader(xmlReaderForIO(Input::Read, nullptr, &input, nullptr, "UTF-8", kOptions));
+  Reader reader(lx->xmlReaderForIO(Input::Read, nullptr, &input, nullptr, "UTF-8", kOptions));
   if (reader.r == nullptr)
     return *err = "not enough memory to read the property list", std::nullopt;
   PlistBuilder builder(for_messages, err);
