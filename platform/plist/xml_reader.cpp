@@ -10,6 +10,7 @@
 #include "platform/plist/libxml.h"
 #include "platform/plist/scalar_text.h"
 #include "platform/plist/xml_errors.h"
+#include "platform/plist/xml_input.h"
 #include "platform/plist/xml_text.h"
 
 namespace platform::plist_xml {
@@ -45,96 +46,6 @@ bool SetUpLibxml(std::string* err) {
 // Without XML_PARSE_HUGE, which would also lift libxml2's guard against entities that expand
 // without end (in attribute values, say): a text of more than 10 MB is refused.
 constexpr int kOptions = XML_PARSE_NONET | XML_PARSE_BIG_LINES;
-
-// What libxml2 reads: `head`, then what `more` gives, handed over in whole characters, each
-// checked (as FindNonXmlCharacter does) before libxml2 sees it. A character XML cannot carry,
-// UTF-8 cut short at the end, a byte above ASCII where the file declared US-ASCII, or a failed
-// read end the input with an error.
-class Input {
- public:
-  Input(std::string_view head, const XmlSource* more, bool ascii_only)
-      : head_(head), more_(more), ascii_only_(ascii_only) {}
-
-  static int Read(void* self, char* buffer, int size) {
-    return static_cast<Input*>(self)->Fill(buffer, static_cast<std::size_t>(size));
-  }
-  bool refused() const { return refused_; }
-
- private:
-  static constexpr std::size_t kBlock = std::size_t{64} << 10;
-
-  int Fill(char* buffer, std::size_t size) {
-    if (refused_) return -1;
-    if (ready_ == ready_end_ && !Refill()) return Refuse();
-    const std::size_t n = std::min(size, ready_end_ - ready_);
-    std::copy_n(block_.data() + ready_, n, buffer);
-    ready_ += n;
-    return static_cast<int>(n);
-  }
-
-  // Reads the next block and checks its whole characters; what ends in a character cut short
-  // waits for the next. False on a refusal; at the end, true with nothing ready.
-  bool Refill() {
-    block_.resize(kBlock);
-    std::size_t have = held_;
-    std::copy_n(held_bytes_, held_, block_.data());
-    held_ = 0;
-    ready_ = ready_end_ = 0;
-    for (;;) {
-      long n = 0;
-      if (!head_.empty()) {
-        n = static_cast<long>(std::min(head_.size(), kBlock - have));
-        std::copy_n(head_.data(), n, block_.data() + have);
-        head_.remove_prefix(static_cast<std::size_t>(n));
-      } else if (more_ != nullptr) {
-        n = (*more_)(block_.data() + have, kBlock - have);
-        if (n < 0) return false;
-      }
-      const bool end = n == 0;
-      have += static_cast<std::size_t>(n);
-      const std::size_t cut = CharacterBoundary(std::string_view(block_.data(), have));
-      // A character cut short at the very end: not UTF-8.
-      if (end && cut < have) return false;
-      std::string what;
-      const std::string_view ready(block_.data(), cut);
-      if (plist_text::FindNonXmlCharacter(ready, &what) != std::string_view::npos ||
-          (ascii_only_ && std::any_of(ready.begin(), ready.end(), [](char c) { return c & 0x80; })))
-        return false;
-      if (cut > 0 || end) {
-        held_ = have - cut;
-        std::copy_n(block_.data() + cut, held_, held_bytes_);
-        ready_end_ = cut;
-        return true;
-      }
-      // Too little for a whole character yet: read on after it.
-    }
-  }
-  int Refuse() {
-    refused_ = true;
-    return -1;
-  }
-  // The end of the last whole character of `bytes`.
-  static std::size_t CharacterBoundary(std::string_view bytes) {
-    for (std::size_t back = 1; back <= 3 && back <= bytes.size(); ++back) {
-      const auto c = static_cast<unsigned char>(bytes[bytes.size() - back]);
-      if (c < 0x80) break;
-      if (c >= 0xC0) {
-        const std::size_t length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : 2;
-        return length > back ? bytes.size() - back : bytes.size();
-      }
-    }
-    return bytes.size();
-  }
-
-  std::string_view head_;
-  const XmlSource* more_;
-  bool ascii_only_;
-  bool refused_ = false;
-  std::string block_;
-  std::size_t ready_ = 0, ready_end_ = 0;  // in block_: checked, not yet handed over
-  char held_bytes_[4] = {};
-  std::size_t held_ = 0;
-};
 
 struct Reader {
   explicit Reader(xmlTextReaderPtr r) : r(r) {}
