@@ -10,8 +10,9 @@
 #include <utility>
 
 #include "configtool/grant_rules.h"
-#include "configtool/text_edit.h"
+#include "configtool/text_file_edit.h"
 #include "platform/files/edited_file.h"
+#include "platform/files/io.h"
 #include "platform/plist/file.h"
 #include "platform/plist/value.h"
 #include "platform/text/utf8.h"
@@ -83,7 +84,7 @@ std::optional<platform::EditedFile> OpenConfigFile(const char* unchanged_out, Ed
 
 // The property list's root dictionary, locked against other runs for as long as `file` lives;
 // null on failure, with `result` holding what to report. The tree, and libplist's own tree of
-// the file, are kept until the process ends, on purpose: the run is over right after the edit,
+// a binary file, are kept until the process ends, on purpose: the run is over right after the edit,
 // and taking a large property list apart value by value would cost more than the edit itself.
 // A later call frees the earlier Value tree.
 Value* ReadDictionary(const char* unchanged_out, std::optional<platform::EditedFile>* file,
@@ -92,8 +93,8 @@ Value* ReadDictionary(const char* unchanged_out, std::optional<platform::EditedF
   loaded->reset();
   *file = OpenConfigFile(unchanged_out, result);
   if (!*file) return nullptr;
-  // Blocks of up to 32 MiB (the file, the reader's copy of it) come from the heap rather than
-  // from mappings of their own, so that once freed their pages, already touched, take the
+  // Blocks of up to 32 MiB (a binary file read whole, large arrays) come from the heap rather
+  // than from mappings of their own, so that once freed their pages, already touched, take the
   // values that follow instead of going back to the kernel and faulting in again.
   mallopt(M_MMAP_THRESHOLD, 32 << 20);
   std::string err;
@@ -102,11 +103,16 @@ Value* ReadDictionary(const char* unchanged_out, std::optional<platform::EditedF
     *result = LeftAlone(unchanged_out, configFile + ": the file is 4 GiB or larger");
     return nullptr;
   }
-  std::optional<std::string> bytes = (*file)->Read(&err);
-  if (bytes) {
-    *loaded = platform::ParsePlist(*bytes, &err, platform::ReaderTree::kKeepUntilExit);
-    if (!*loaded) err = configFile + ": " + err;
-  }
+  // Read through the locked descriptor, an XML file a block at a time.
+  std::string read_err;
+  const platform::EditedFile& edited = **file;
+  *loaded = platform::ReadPlistFrom(
+      [&](std::uint64_t offset, char* buf, std::size_t size) {
+        return edited.ReadAt(offset, buf, size, &read_err);
+      },
+      static_cast<std::uint64_t>(edited.status().st_size), &err,
+      platform::ReaderTree::kKeepUntilExit);
+  if (!*loaded) err = read_err.empty() ? configFile + ": " + err : read_err;
   if (!*loaded) {
     *result = LeftAlone(unchanged_out, err);
     return nullptr;
@@ -118,6 +124,16 @@ Value* ReadDictionary(const char* unchanged_out, std::optional<platform::EditedF
   return &**loaded;
 }
 
+// Replaces the file with the XML form of `root`, written a piece at a time as it is made.
+bool WriteBack(platform::EditedFile* file, const Value& root, std::string* err) {
+  return file->ReplaceBy(
+      [&](int fd, std::string* why) {
+        return platform::WritePlistXml(
+            root, [&](std::string_view piece) { return platform::WriteAllBytes(fd, piece, why); });
+      },
+      err);
+}
+
 }  // namespace
 
 EditResult ChangeTextFile() {
@@ -126,23 +142,24 @@ EditResult ChangeTextFile() {
   std::optional<platform::EditedFile> file = OpenConfigFile("0", &result);
   if (!file) return result;
   std::string err;
-  std::optional<std::string> text = file->Read(&err);
-  if (!text) return LeftAlone("0", err);
-  if (!platform::IsValidUtf8(*text)) return LeftAlone("0", configFile + ": not UTF-8 text");
-
-  configtool::TextEdit edit = configtool::EditParameterLine(&*text, paramName, oldValue, newValue);
-  if (!edit.found) return {"0", "", 0};
+  // The file is read in blocks and never held whole: only the lines edited are.
+  const std::optional<configtool::TextFileEdit> edit = configtool::PlanTextFileEdit(
+      [&](std::uint64_t offset, char* buf, std::size_t size) {
+        return file->ReadAt(offset, buf, size, &err);
+      },
+      paramName, oldValue, newValue);
+  if (!edit) return LeftAlone("0", err);
+  if (!edit->utf8) return LeftAlone("0", configFile + ": not UTF-8 text");
+  if (!edit->found) return {"0", "", 0};
   if (configtool::forGrantedUser) {
-    const std::size_t end =
-        edit.line_end + edit.count * newValue.size() - edit.count * oldValue.size();
-    std::string why = configtool::CheckEditedLine(
-        paramName, std::string_view(*text).substr(edit.line_start, end - edit.line_start),
-        end == text->size());
+    std::string why =
+        configtool::CheckEditedLine(paramName, edit->lines, edit->line_end == edit->size);
     if (!why.empty()) return Refused(why);
   }
   // The line was found: the file is written back even when nothing on it was replaced.
-  if (!file->Replace(*text, &err)) return Failed(err);
-  return {std::to_string(edit.count), "", 0};
+  if (!file->ReplaceSpliced(edit->line_start, edit->lines, edit->line_end, edit->size, &err))
+    return Failed(err);
+  return {std::to_string(edit->count), "", 0};
 }
 
 EditResult ChangeDictFile() {
@@ -178,7 +195,7 @@ EditResult ChangeDictFile() {
   if (!changed) return {"0", "", 0};
   if (std::string why = CheckDictEdit(value); !why.empty()) return Refused(why);
   std::string err;
-  if (!file->Replace(platform::PlistToXml(*root), &err)) return Failed(err);
+  if (!WriteBack(&*file, *root, &err)) return Failed(err);
   return {"1", "", 0};
 }
 
@@ -201,6 +218,6 @@ EditResult FixInsecureMode() {
   if (std::string why = CheckDictEdit(value); !why.empty()) return Refused(why);
 
   std::string err;
-  if (!file->Replace(platform::PlistToXml(*root), &err)) return Failed(err);
+  if (!WriteBack(&*file, *root, &err)) return Failed(err);
   return {kFixedMessage, "", 0};
 }

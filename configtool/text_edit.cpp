@@ -59,6 +59,89 @@ bool MayHoldTerminator(const char* p) {
   return (w & kHigh) != 0 || has_zero_byte(w ^ (kOnes * '\n')) || has_zero_byte(w ^ (kOnes * '\r'));
 }
 
+// Needles up to this long are searched in line: dense occurrences (a value repeated along a
+// line) then cost no library call each, and the work per byte stays below this bound.
+constexpr std::size_t kShortNeedle = 16;
+
+bool SameBytes(const char* a, const char* b, std::size_t n) {
+  for (std::size_t i = 0; i < n; ++i) {
+    if (a[i] != b[i]) return false;
+  }
+  return true;
+}
+
+// Short runs byte by byte: a library call for each of millions of replacements costs more
+// than the copy itself.
+void MoveBytes(char* to, const char* from, std::size_t n) {
+  if (n > kShortNeedle) {
+    std::memmove(to, from, n);
+    return;
+  }
+  for (std::size_t i = 0; i < n; ++i) to[i] = from[i];
+}
+
+// Replaces the occurrences in [from, to) in place, moving the rest of the text up behind them.
+// Only for a new value no longer than the old one: what is written never overtakes what is
+// still to be read.
+std::size_t ReplaceShrinking(std::string* text, std::size_t from, std::size_t to,
+                             std::string_view old_value, std::string_view new_value) {
+  char* data = text->data();
+  std::size_t count = 0;
+  if (new_value.size() == old_value.size()) {  // nothing moves
+    for (std::size_t at = from;
+         (at = FindLiteral(*text, old_value, at, to)) != std::string_view::npos;
+         at += old_value.size()) {
+      MoveBytes(data + at, new_value.data(), new_value.size());
+      ++count;
+    }
+    return count;
+  }
+  std::size_t read = from, write = from;
+  for (std::size_t hit;
+       (hit = FindLiteral(*text, old_value, read, to)) != std::string_view::npos;) {
+    MoveBytes(data + write, data + read, hit - read);
+    write += hit - read;
+    MoveBytes(data + write, new_value.data(), new_value.size());
+    write += new_value.size();
+    read = hit + old_value.size();
+    ++count;
+  }
+  if (write != read) {
+    std::memmove(data + write, data + read, text->size() - read);
+    text->resize(write + (text->size() - read));
+  }
+  return count;
+}
+
+// Counts the occurrences, builds the edited lines apart at their final size and puts them in
+// place of the old ones.
+std::size_t ReplaceGrowing(std::string* text, std::size_t from, std::size_t to,
+                           std::string_view old_value, std::string_view new_value) {
+  std::size_t count = 0;
+  for (std::size_t at = from;
+       (at = FindLiteral(*text, old_value, at, to)) != std::string_view::npos;
+       at += old_value.size()) {
+    ++count;
+  }
+  if (count == 0) return 0;
+  std::string lines(to - from + count * (new_value.size() - old_value.size()), '\0');
+  char* out = lines.data();
+  std::size_t read = from;
+  for (std::size_t n = 0; n < count; ++n) {
+    std::size_t hit = FindLiteral(*text, old_value, read, to);
+    MoveBytes(out, text->data() + read, hit - read);
+    out += hit - read;
+    MoveBytes(out, new_value.data(), new_value.size());
+    out += new_value.size();
+    read = hit + old_value.size();
+  }
+  MoveBytes(out, text->data() + read, to - read);
+  text->replace(from, to - from, lines);
+  return count;
+}
+
+}  // namespace
+
 // The start of the line holding the byte at `pos`.
 std::size_t LineStartOf(std::string_view text, std::size_t pos) {
   if (pos >= text.size()) pos = text.size();
@@ -95,22 +178,11 @@ std::size_t LineEndOf(std::string_view text, std::size_t pos) {
   return text.size();
 }
 
-// Needles up to this long are searched in line: dense occurrences (a value repeated along a
-// line) then cost no library call each, and the work per byte stays below this bound.
-constexpr std::size_t kShortNeedle = 16;
-
-bool SameBytes(const char* a, const char* b, std::size_t n) {
-  for (std::size_t i = 0; i < n; ++i) {
-    if (a[i] != b[i]) return false;
-  }
-  return true;
-}
-
 // The first occurrence of `needle` in [from, to), or npos. Short needles: a look at the
 // first byte, memchr to skip where it is absent, then the rest compared in line. Longer ones:
 // glibc's memmem, linear in the haystack for any needle (two-way search for long needles).
-[[gnu::always_inline]] inline std::size_t Find(std::string_view hay, std::string_view needle,
-                                               std::size_t from, std::size_t to) {
+std::size_t FindLiteral(std::string_view hay, std::string_view needle, std::size_t from,
+                        std::size_t to) {
   if (needle.empty() || from > to || to - from < needle.size()) return std::string_view::npos;
   if (needle.size() <= kShortNeedle) {
     const char first = needle[0];
@@ -131,79 +203,10 @@ bool SameBytes(const char* a, const char* b, std::size_t n) {
   return static_cast<const char*>(hit) - hay.data();
 }
 
-// Short runs byte by byte: a library call for each of millions of replacements costs more
-// than the copy itself.
-void MoveBytes(char* to, const char* from, std::size_t n) {
-  if (n > kShortNeedle) {
-    std::memmove(to, from, n);
-    return;
-  }
-  for (std::size_t i = 0; i < n; ++i) to[i] = from[i];
-}
-
-// Replaces the occurrences in [from, to) in place, moving the rest of the text up behind them.
-// Only for a new value no longer than the old one: what is written never overtakes what is
-// still to be read.
-std::size_t ReplaceShrinking(std::string* text, std::size_t from, std::size_t to,
-                             std::string_view old_value, std::string_view new_value) {
-  char* data = text->data();
-  std::size_t count = 0;
-  if (new_value.size() == old_value.size()) {  // nothing moves
-    for (std::size_t at = from; (at = Find(*text, old_value, at, to)) != std::string_view::npos;
-         at += old_value.size()) {
-      MoveBytes(data + at, new_value.data(), new_value.size());
-      ++count;
-    }
-    return count;
-  }
-  std::size_t read = from, write = from;
-  for (std::size_t hit; (hit = Find(*text, old_value, read, to)) != std::string_view::npos;) {
-    MoveBytes(data + write, data + read, hit - read);
-    write += hit - read;
-    MoveBytes(data + write, new_value.data(), new_value.size());
-    write += new_value.size();
-    read = hit + old_value.size();
-    ++count;
-  }
-  if (write != read) {
-    std::memmove(data + write, data + read, text->size() - read);
-    text->resize(write + (text->size() - read));
-  }
-  return count;
-}
-
-// Counts the occurrences, builds the edited lines apart at their final size and puts them in
-// place of the old ones.
-std::size_t ReplaceGrowing(std::string* text, std::size_t from, std::size_t to,
-                           std::string_view old_value, std::string_view new_value) {
-  std::size_t count = 0;
-  for (std::size_t at = from; (at = Find(*text, old_value, at, to)) != std::string_view::npos;
-       at += old_value.size()) {
-    ++count;
-  }
-  if (count == 0) return 0;
-  std::string lines(to - from + count * (new_value.size() - old_value.size()), '\0');
-  char* out = lines.data();
-  std::size_t read = from;
-  for (std::size_t n = 0; n < count; ++n) {
-    std::size_t hit = Find(*text, old_value, read, to);
-    MoveBytes(out, text->data() + read, hit - read);
-    out += hit - read;
-    MoveBytes(out, new_value.data(), new_value.size());
-    out += new_value.size();
-    read = hit + old_value.size();
-  }
-  MoveBytes(out, text->data() + read, to - read);
-  text->replace(from, to - from, lines);
-  return count;
-}
-
-}  // namespace
-
 TextEdit EditParameterLine(std::string* text, std::string_view param, std::string_view old_value,
                            std::string_view new_value) {
   TextEdit edit;
-  std::size_t at = Find(*text, param, 0, text->size());
+  std::size_t at = FindLiteral(*text, param, 0, text->size());
   if (at == std::string_view::npos) return edit;
   edit.found = true;
   edit.line_start = LineStartOf(*text, at);

@@ -25,4 +25,15 @@ struct TextEdit {
 TextEdit EditParameterLine(std::string* text, std::string_view param, std::string_view old_value,
                            std::string_view new_value);
 
+// The start of the line holding the byte at `pos` of `text` (0 when no line ends before it).
+std::size_t LineStartOf(std::string_view text, std::size_t pos);
+
+// The end, past its terminator, of the line holding the byte at `pos` (the text's size when
+// no terminator follows).
+std::size_t LineEndOf(std::string_view text, std::size_t pos);
+
+// The first occurrence of `needle` in [from, to) of `hay`, or npos; linear in to - from.
+std::size_t FindLiteral(std::string_view hay, std::string_view needle, std::size_t from,
+                        std::size_t to);
+
 }  // namespace configtool

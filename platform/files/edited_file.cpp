@@ -125,7 +125,34 @@ std::optional<std::string> EditedFile::Read(std::string* err) const {
   return ReadWholeDescriptor(fd_.get(), shown_, err);
 }
 
-bool EditedFile::Replace(std::string_view contents, std::string* err) try {
+long EditedFile::ReadAt(std::uint64_t offset, char* buf, std::size_t size, std::string* err) const {
+  for (;;) {
+    ssize_t n = pread(fd_.get(), buf, size, static_cast<off_t>(offset));
+    if (n >= 0) return static_cast<long>(n);
+    if (errno == EINTR) continue;
+    Fail(err, shown_ + ": " + ErrnoText(errno));
+    return -1;
+  }
+}
+
+bool EditedFile::ReplaceSpliced(std::uint64_t keep_before, std::string_view middle,
+                                std::uint64_t keep_from, std::uint64_t end, std::string* err) {
+  return ReplaceBy(
+      [&](int out, std::string* why) {
+        if (!CopyFileBytes(fd_.get(), 0, keep_before, out, why)) return false;
+        if (!WriteAllBytes(out, middle, why)) return false;
+        return keep_from >= end || CopyFileBytes(fd_.get(), keep_from, end - keep_from, out, why);
+      },
+      err);
+}
+
+bool EditedFile::Replace(std::string_view contents, std::string* err) {
+  return ReplaceBy([&](int out, std::string* why) { return WriteAllBytes(out, contents, why); },
+                   err);
+}
+
+// The new file takes the old one's mode, owner and access ACL (never the folder's default).
+bool EditedFile::ReplaceBy(const TempFile::Writer& write, std::string* err) try {
   const std::string what =
       "cannot replace " + (shown_ == path_ ? path_ : path_ + " (" + shown_ + ")") + ": ";
   Original original{st_, {}};
@@ -134,8 +161,7 @@ bool EditedFile::Replace(std::string_view contents, std::string* err) try {
   else
     return Fail(err, what + "reading the ACL: " + ErrnoText(errno));
   std::string why;
-  if (!ReplaceInFolder(dir_.get(), name_, contents, &original, &st_, TempFile::Kind::kUnnamed,
-                       &why))
+  if (!ReplaceInFolder(dir_.get(), name_, write, &original, &st_, TempFile::Kind::kUnnamed, &why))
     return Fail(err, what + why);
   return true;
 } catch (const std::exception&) {

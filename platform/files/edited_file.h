@@ -5,11 +5,13 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "platform/files/owned_fd.h"
+#include "platform/files/temp_file.h"
 
 namespace platform {
 
@@ -47,6 +49,20 @@ class EditedFile {
 
   // The whole file, read through its descriptor. nullopt with a reason in *err.
   std::optional<std::string> Read(std::string* err) const;
+
+  // Reads up to `size` bytes at `offset` into `buf`: the count read, 0 at the end of the
+  // file, -1 with a reason in *err.
+  long ReadAt(std::uint64_t offset, char* buf, std::size_t size, std::string* err) const;
+
+  // As Replace, with new contents made of the file's own bytes before `keep_before`, then
+  // `middle`, then the file's bytes from `keep_from` up to `end`: the unchanged parts are copied
+  // in the kernel, never through our memory. Fails, writing nothing, when the file no longer
+  // holds `end` bytes.
+  bool ReplaceSpliced(std::uint64_t keep_before, std::string_view middle, std::uint64_t keep_from,
+                      std::uint64_t end, std::string* err);
+
+  // As Replace, with the new contents written by `write` (perhaps twice: see ReplaceInFolder).
+  bool ReplaceBy(const TempFile::Writer& write, std::string* err);
 
   // Replaces the file with `contents`, keeping its owner and mode: a new file in the same
   // folder, every byte written and synced, renamed over the name while that still denotes the

@@ -10,7 +10,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -353,6 +355,56 @@ TEST(ReplacementAcl, IsTheOldFilesNeverTheFoldersDefault) {
       EXPECT_EQ(may, c.nobody_may);
     }
   }
+}
+
+}  // namespace
+}  // namespace platform
+
+namespace platform {
+namespace {
+
+// The spliced replacement: the old file's head and tail around new middle bytes, the owner and
+// mode kept, and nothing written when the file no longer holds what was asked for.
+TEST(EditedFileSplice, KeepsHeadAndTailAroundTheMiddle) {
+  const test_support::ScratchFolder folder("edited_file_splice");
+  const std::string path = folder.File("conf");
+  struct Case {
+    const char* old_text;
+    std::uint64_t keep_before;
+    const char* middle;
+    std::uint64_t keep_from, end;
+    const char* expected;  // nullptr: refused, the file unchanged
+  } cases[] = {
+      {"head\nline\ntail\n", 5, "LINE!\n", 10, 15, "head\nLINE!\ntail\n"},
+      {"line\n", 0, "", 5, 5, ""},
+      {"a\nb", 2, "c", 3, 3, "a\nc"},
+      {"whole", 5, "+", 5, 5, "whole+"},
+      {"short", 0, "x", 2, 9, nullptr},  // the file shrank after it was read
+  };
+  for (const Case& c : cases) {
+    { std::ofstream(path, std::ios::binary | std::ios::trunc) << c.old_text; }
+    ASSERT_EQ(chmod(path.c_str(), 0640), 0);
+    std::string err;
+    std::optional<EditedFile> file = OpenFile(path, &err);
+    ASSERT_TRUE(file) << err;
+    char probe[4];
+    EXPECT_EQ(file->ReadAt(1, probe, sizeof probe, &err),
+              std::min<long>(4, static_cast<long>(std::strlen(c.old_text)) - 1));
+    const bool ok = file->ReplaceSpliced(c.keep_before, c.middle, c.keep_from, c.end, &err);
+    EXPECT_EQ(ok, c.expected != nullptr) << c.old_text << ": " << err;
+    EXPECT_EQ(Slurp(path), c.expected ? c.expected : c.old_text);
+    struct stat st;
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    if (!ok) {
+      EXPECT_NE(err.find("shrank"), std::string::npos) << err;
+    }
+  }
+  // Nothing but the file is left in the folder.
+  std::size_t entries = 0;
+  for (const auto& e : std::filesystem::directory_iterator(folder.path()))
+    entries += !e.is_directory();
+  EXPECT_EQ(entries, 1u);
 }
 
 }  // namespace

@@ -118,6 +118,54 @@ std::optional<std::string> ReadTextFile(const std::string& path, std::string* er
   return bytes;
 }
 
+bool WriteAllBytes(int fd, std::string_view bytes, std::string* err) {
+  while (!bytes.empty()) {
+    ssize_t n = write(fd, bytes.data(), std::min(bytes.size(), kMaxChunk));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return Fail(err, "writing: " + ErrnoText(n == 0 ? ENOSPC : errno));
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+bool CopyFileBytes(int from, std::uint64_t offset, std::uint64_t length, int to, std::string* err) {
+  auto in = static_cast<loff_t>(offset);
+  bool in_kernel = true;
+  std::string buffer;
+  while (length > 0) {
+    const std::size_t step = static_cast<std::size_t>(std::min<std::uint64_t>(length, kMaxChunk));
+    ssize_t n = -1;
+    if (in_kernel) {
+      n = copy_file_range(from, &in, to, nullptr, step, 0);
+      // Not between these files (another file system on an older kernel, a file system
+      // without it): through user space instead.
+      if (n < 0 && (errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP || errno == EINVAL)) {
+        in_kernel = false;
+        continue;
+      }
+    } else {
+      if (buffer.empty()) buffer.resize(std::size_t{1} << 20);
+      n = pread(from, buffer.data(), std::min(step, buffer.size()), in);
+      if (n > 0) {
+        for (std::string_view rest(buffer.data(), static_cast<std::size_t>(n)); !rest.empty();) {
+          ssize_t w = write(to, rest.data(), rest.size());
+          if (w < 0 && errno == EINTR) continue;
+          if (w <= 0) return Fail(err, "writing: " + ErrnoText(w == 0 ? ENOSPC : errno));
+          rest.remove_prefix(static_cast<std::size_t>(w));
+        }
+        in += n;
+      }
+    }
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return Fail(err, "copying: " + ErrnoText(errno));
+    }
+    if (n == 0) return Fail(err, "the file shrank while it was copied");
+    length -= static_cast<std::uint64_t>(n);
+  }
+  return true;
+}
+
 bool ReplaceFileAtomically(const std::string& path, std::string_view contents, std::string* err) {
   return Replace(path, contents, TempFile::Kind::kUnnamed, err);
 }

@@ -1,6 +1,7 @@
 // Reading files whole and replacing them atomically.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -29,5 +30,14 @@ bool ReplaceFileAtomically(const std::string& path, std::string_view contents, s
 // files. For tests of that path.
 bool ReplaceFileThroughNamedTemp(const std::string& path, std::string_view contents,
                                  std::string* err);
+
+// Writes every byte of `bytes` to `fd`. False with a reason ("writing: ...") in *err.
+bool WriteAllBytes(int fd, std::string_view bytes, std::string* err);
+
+// Appends `length` bytes of the file open at `from`, starting at `offset`, to the file open at
+// `to` (at its file offset), in the kernel (copy_file_range, which shares the blocks where the
+// file system can), else through a buffer. False with a reason in *err; a source shorter than
+// asked for is one ("the file shrank while it was copied").
+bool CopyFileBytes(int from, std::uint64_t offset, std::uint64_t length, int to, std::string* err);
 
 }  // namespace platform

@@ -95,7 +95,15 @@ TempFile::~TempFile() {
 }
 
 bool TempFile::Fill(std::string_view contents, const Original* like, std::string* err) {
-  if (!WriteAll(fd_, contents)) return Fail(err, "writing: " + ErrnoText(errno));
+  return FillBy(
+      [&](int fd, std::string* why) {
+        return WriteAll(fd, contents) || Fail(why, "writing: " + ErrnoText(errno));
+      },
+      like, err);
+}
+
+bool TempFile::FillBy(const Writer& write, const Original* like, std::string* err) {
+  if (!write(fd_, err)) return false;
   if (like != nullptr) {
     struct stat mine;
     if (fstat(fd_, &mine) != 0) return Fail(err, ErrnoText(errno));
@@ -164,6 +172,17 @@ TempFile::Outcome TempFile::Install(std::string* err, const struct stat* replace
 bool ReplaceInFolder(int dirfd, const std::string& name, std::string_view contents,
                      const Original* existing, const struct stat* replaced, TempFile::Kind kind,
                      std::string* why) {
+  return ReplaceInFolder(
+      dirfd, name,
+      [&](int fd, std::string* err) {
+        return WriteAll(fd, contents) || Fail(err, "writing: " + ErrnoText(errno));
+      },
+      existing, replaced, kind, why);
+}
+
+bool ReplaceInFolder(int dirfd, const std::string& name, const TempFile::Writer& write,
+                     const Original* existing, const struct stat* replaced, TempFile::Kind kind,
+                     std::string* why) {
   auto write_through = [&](TempFile::Kind k) {
     // A file that exists starts private and takes the old mode once it is complete; a new one
     // gets 0666 less the umask (and the folder's default ACL) when it is created.
@@ -172,7 +191,7 @@ bool ReplaceInFolder(int dirfd, const std::string& name, std::string_view conten
       Fail(why, "creating a temporary file: " + ErrnoText(errno));
       return TempFile::Outcome::kFailed;
     }
-    if (!temp->Fill(contents, existing, why)) return TempFile::Outcome::kFailed;
+    if (!temp->FillBy(write, existing, why)) return TempFile::Outcome::kFailed;
     return temp->Install(why, replaced);
   };
   TempFile::Outcome done = write_through(kind);

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -51,6 +52,11 @@ class TempFile {
   // reason in *err.
   bool Fill(std::string_view contents, const Original* like, std::string* err);
 
+  // Writes the contents through `write`, given the file's descriptor (at offset 0), which
+  // returns false with a reason in its second argument; then as Fill.
+  using Writer = std::function<bool(int fd, std::string* err)>;
+  bool FillBy(const Writer& write, const Original* like, std::string* err);
+
   // Closes the file, names it if it has no name yet, and renames it over `name`; with
   // `replaced`, only while `name` still denotes that file (device and inode). On failure *err
   // holds a reason, `name` is untouched and the new file is gone.
@@ -76,6 +82,11 @@ class TempFile {
 // still denote that file at the rename. False with the reason in *why; when only the folder's
 // sync failed, the new contents are in place and *why says so.
 bool ReplaceInFolder(int dirfd, const std::string& name, std::string_view contents,
+                     const Original* existing, const struct stat* replaced, TempFile::Kind kind,
+                     std::string* why);
+
+// The same with the contents written by `write` (which may be called twice: see above).
+bool ReplaceInFolder(int dirfd, const std::string& name, const TempFile::Writer& write,
                      const Original* existing, const struct stat* replaced, TempFile::Kind kind,
                      std::string* why);
 

@@ -1,10 +1,12 @@
-// Reading property lists: our scan first (plist_scan.h), then libplist, then the conversion of
-// libplist's nodes into Values, checked node by node against the scan.
+// Reading property lists. XML: libxml2's reader builds Values (xml_reader.h). Binary: our scan
+// first (scan.h), then libplist, then the conversion of libplist's nodes into Values, checked
+// node by node against the scan.
 #include "platform/plist/file.h"
 
 #include <plist/plist.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <memory>
@@ -13,6 +15,7 @@
 
 #include "platform/files/io.h"
 #include "platform/plist/scan.h"
+#include "platform/plist/xml_reader.h"
 #include "platform/plist/xml_text.h"
 #include "platform/text/utf8.h"
 
@@ -92,8 +95,7 @@ class Items {
 
 class Converter {
  public:
-  Converter(const std::vector<Token>& tokens, bool from_xml, std::string* err)
-      : tokens_(tokens), from_xml_(from_xml), err_(err) {}
+  Converter(const std::vector<Token>& tokens, std::string* err) : tokens_(tokens), err_(err) {}
 
   bool Convert(plist_t node, Value* out, int depth);
   bool AllUsed() { return next_ == tokens_.size() || Mismatch(); }
@@ -128,7 +130,6 @@ class Converter {
   bool Dict(plist_t node, const Token& t, Value* out, int depth);
 
   const std::vector<Token>& tokens_;
-  bool from_xml_;
   std::string* err_;
   std::size_t next_ = 0;
 };
@@ -148,8 +149,7 @@ bool Converter::Convert(plist_t node, Value* out, int depth) {
       std::uint64_t u = 0;
       if (type != PLIST_UINT) return Mismatch();
       plist_get_uint_val(node, &u);
-      // libplist reads XML integers its own way ("010" as octal); ours stand.
-      if (!from_xml_ && u != static_cast<std::uint64_t>(t.integer_bits)) return Mismatch();
+      if (u != static_cast<std::uint64_t>(t.integer_bits)) return Mismatch();
       *out = Value(Integer{t.integer_bits, t.boolean});
       return true;
     }
@@ -196,20 +196,9 @@ bool Converter::Convert(plist_t node, Value* out, int depth) {
   return Mismatch();
 }
 
-// From XML a dictionary reaches us as an array of keys and values (see plist_scan.h).
 bool Converter::Dict(plist_t node, const Token& t, Value* out, int depth) {
   Dictionary dict;
-  if (from_xml_) {
-    if (plist_get_node_type(node) != PLIST_ARRAY || plist_array_get_size(node) != 2 * t.size)
-      return Mismatch();
-    dict.Reserve(t.size);
-    Items items(node);
-    for (std::uint64_t i = 0; i < t.size; ++i) {
-      std::string key;
-      if (!Text(items.Next(), plist_scan::kUnknownSize, &key)) return false;
-      if (!Entry(&dict, std::move(key), items.Next(), depth)) return false;
-    }
-  } else {
+  {
     if (plist_get_node_type(node) != PLIST_DICT || plist_dict_get_size(node) != t.size)
       return Mismatch();
     dict.Reserve(t.size);
@@ -240,23 +229,21 @@ std::optional<Value> Parse(std::string_view bytes, std::string* err, ReaderTree 
     return *err = "an unsupported binary property-list version", std::nullopt;
 
   std::string why;
+  if (!binary) {
+    std::optional<Value> root = plist_xml::ReadXml(bytes, &why);
+    if (!root) *err = "not a valid property list: " + why;
+    return root;
+  }
   plist_scan::Scan scan;
-  if (!(binary ? plist_scan::ScanBinary(bytes, &scan, &why)
-               : plist_scan::ScanXml(bytes, &scan, &why)))
+  if (!plist_scan::ScanBinary(bytes, &scan, &why))
     return *err = "not a valid property list: " + why, std::nullopt;
-  std::string_view text = binary ? bytes : std::string_view(scan.xml_for_reader);
-  if (text.size() >= kMaxPlistFileSize) return *err = "the file is 4 GiB or larger", std::nullopt;
 
   plist_t raw = nullptr;
-  if (binary)
-    plist_from_bin(text.data(), static_cast<std::uint32_t>(text.size()), &raw);
-  else
-    plist_from_xml(text.data(), static_cast<std::uint32_t>(text.size()), &raw);
+  plist_from_bin(bytes.data(), static_cast<std::uint32_t>(bytes.size()), &raw);
   if (raw == nullptr) return *err = "not a valid property list", std::nullopt;
   Tree tree(raw);
-  std::string().swap(scan.xml_for_reader);
 
-  Converter converter(scan.tokens, !binary, &why);
+  Converter converter(scan.tokens, &why);
   Value root;
   if (!converter.Convert(raw, &root, 1) || !converter.AllUsed())
     return *err = "not a valid property list: " + why, std::nullopt;
@@ -285,6 +272,46 @@ std::optional<Value> ParsePlist(std::string_view bytes, std::string* err, Reader
 bool IsPlistString(std::string_view s) {
   std::string what;
   return plist_text::FindNonXmlCharacter(s, &what) == std::string_view::npos;
+}
+
+std::optional<Value> ReadPlistFrom(const PlistBlockReader& read, std::uint64_t size_hint,
+                                   std::string* err, ReaderTree tree) try {
+  // Enough to tell the kind of file and to hold the XML declaration.
+  constexpr std::size_t kHead = std::size_t{64} << 10;
+  std::string bytes(kHead, '\0');
+  std::uint64_t got = 0;
+  for (long n; got < kHead && (n = read(got, bytes.data() + got, kHead - got)) != 0;) {
+    if (n < 0) return *err = "cannot read the file", std::nullopt;
+    got += static_cast<std::uint64_t>(n);
+  }
+  bytes.resize(got);
+  std::string_view head = bytes;
+  if (head.starts_with("\xEF\xBB\xBF")) head.remove_prefix(3);
+  if (got == kHead && !head.starts_with("bplist")) {
+    std::uint64_t offset = got;
+    const plist_xml::XmlSource more = [&](char* buf, std::size_t size) {
+      const long n = read(offset, buf, size);
+      if (n > 0) offset += static_cast<std::uint64_t>(n);
+      return n;
+    };
+    std::string why;
+    if (std::optional<Value> root = plist_xml::ReadXmlFrom(head, more, &why)) return root;
+  }
+  // A binary file, a small one, or one refused: read whole, in one block when the size given
+  // is right.
+  for (;;) {
+    if (bytes.size() <= got)
+      bytes.resize(std::max<std::uint64_t>(size_hint + 1, got + got / 2 + kHead));
+    const long n = read(got, bytes.data() + got, bytes.size() - got);
+    if (n < 0) return *err = "cannot read the file", std::nullopt;
+    if (n == 0) break;
+    got += static_cast<std::uint64_t>(n);
+  }
+  bytes.resize(got);
+  return ParsePlist(bytes, err, tree);
+} catch (const std::exception&) {
+  *err = "not enough memory to read the property list";
+  return std::nullopt;
 }
 
 std::optional<Value> ReadPlistFile(const std::string& path, std::string* err, ReaderTree tree) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -30,6 +31,15 @@ enum class ReaderTree {
 std::optional<Value> ParsePlist(std::string_view bytes, std::string* err,
                                 ReaderTree tree = ReaderTree::kFree);
 
+// Reads up to `size` bytes at `offset` into `buf`: the count, 0 at the end, -1 on failure.
+using PlistBlockReader = std::function<long(std::uint64_t offset, char* buf, std::size_t size)>;
+
+// Parses the property list `read` reads, as ParsePlist does; `size_hint`: the file's size as
+// last seen. An XML file is never held whole (only its values are), unless it is refused: it
+// is then read again whole to say why.
+std::optional<Value> ReadPlistFrom(const PlistBlockReader& read, std::uint64_t size_hint,
+                                   std::string* err, ReaderTree tree = ReaderTree::kFree);
+
 // Reads and parses a property-list file; a file of 4 GiB or more is refused.
 std::optional<Value> ReadPlistFile(const std::string& path, std::string* err,
                                    ReaderTree tree = ReaderTree::kFree);
@@ -43,5 +53,10 @@ bool IsPlistString(std::string_view s);
 // The XML form of a property list, in the usual layout (tab indentation, the Apple DOCTYPE),
 // keys in their order, dates in whole seconds. Its strings and keys are to pass IsPlistString.
 std::string PlistToXml(const Value& root);
+
+// The same text handed to `sink` in pieces of about a mebibyte as it is made, never held whole.
+// False as soon as the sink returns false.
+using XmlSink = std::function<bool(std::string_view piece)>;
+bool WritePlistXml(const Value& root, const XmlSink& sink);
 
 }  // namespace platform

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -479,6 +480,100 @@ TEST(PlistFile, ReadPlistFileReportsThePathAndRefuses4GiB) {
   EXPECT_FALSE(ReadPlistFile(big, &err));
   EXPECT_NE(err.find("4 GiB"), std::string::npos) << err;
   EXPECT_FALSE(ReadPlistFile(good, &err));  // empty
+}
+
+}  // namespace
+}  // namespace platform
+
+namespace platform {
+namespace {
+
+// A document names other files and hosts in vain: nothing but the file is read (a DTD or an
+// entity that were would refuse it, being malformed), entities that expand without end are
+// refused at once, and a CDATA section's line ends read as LF.
+TEST(PlistFile, NothingButTheFileIsRead) {
+  const test_support::ScratchFolder dir("plist_file_external");
+  const std::string bad = dir.File("bad.dtd");
+  std::ofstream(bad) << "<!ELEMENT oops this is not a DTD";
+  const std::string body = "<plist><string>v</string></plist>";
+  for (const std::string& doctype :
+       {"<!DOCTYPE plist SYSTEM \"" + bad + "\">", "<!DOCTYPE plist SYSTEM \"file://" + bad + "\">",
+        "<!DOCTYPE plist [<!ENTITY % p SYSTEM \"" + bad + "\"> %p;]>",
+        std::string("<!DOCTYPE plist SYSTEM \"http://127.0.0.1:9/x.dtd\">")})
+    EXPECT_EQ(Parsed(doctype + body), Value("v")) << doctype;
+  // An external entity used in the text is an entity like any other: refused, never read.
+  EXPECT_NE(Refused("<!DOCTYPE plist [<!ENTITY e SYSTEM \"" + bad +
+                    "\">]><plist><string>&e;</string></plist>")
+                .find("the entity &e;"),
+            std::string::npos);
+
+  std::string entities = "<!ENTITY a0 \"lollollollol\">";
+  for (int i = 1; i < 12; ++i) {
+    std::string refs;
+    for (int j = 0; j < 10; ++j) refs += "&a" + std::to_string(i - 1) + ";";
+    entities += "<!ENTITY a" + std::to_string(i) + " \"" + refs + "\">";
+  }
+  for (const std::string& use : {std::string("<plist><string>&a11;</string></plist>"),
+                                 std::string("<plist v=\"&a11;\"><string>x</string></plist>")})
+    Refused("<!DOCTYPE plist [" + entities + "]>" + use);
+  Refused("<!DOCTYPE plist [" + entities + "<!ATTLIST plist v CDATA \"&a11;\">]>" + body);
+
+  EXPECT_EQ(Parsed("<plist><string><![CDATA[a\r\nb\rc]]>&#13;\r\n</string></plist>"),
+            Value("a\nb\nc\r\n"));
+}
+
+}  // namespace
+}  // namespace platform
+
+namespace platform {
+namespace {
+
+// Read a block at a time, a large file gives what it gives read whole: the same value, or the
+// same refusal and reason, whatever the size of the reads.
+TEST(PlistFile, ReadInBlocksAsReadWhole) {
+  std::string entries;
+  for (int i = 0; i < 5000; ++i)
+    entries += "<key>k" + std::to_string(i) + "</key><string>caf\xC3\xA9 \xF0\x9F\x98\x80 " +
+               std::to_string(i) + "</string>\n";
+  const std::string big = Xml("<dict>" + entries + "<key>last</key><integer>7</integer></dict>");
+  ASSERT_GT(big.size(), 200000u);
+  std::vector<std::string> files = {
+      big,
+      "\xEF\xBB\xBF" + big,
+      big.substr(0, big.size() - 1) + "\xC3",               // cut short at the end
+      big.substr(0, 150000) + "\x01" + big.substr(150001),  // a control character late
+      big.substr(0, 150000) + "\xFF" + big.substr(150001),  // not UTF-8, late
+      big.substr(0, big.size() - 30) + "&bogus;" + big.substr(big.size() - 30),
+      "<?xml version=\"1.0\" encoding=\"us-ascii\"?>" + big.substr(big.find("<!DOCTYPE")),
+      "<?xml version=\"1.0\" encoding=\"latin1\"?>" + big.substr(big.find("<!DOCTYPE")),
+  };
+  for (std::size_t f = 0; f < files.size(); ++f) {
+    const std::string& file = files[f];
+    std::string whole_err;
+    const std::optional<Value> whole = ParsePlist(file, &whole_err);
+    EXPECT_EQ(whole.has_value(), f < 2) << f << ": " << whole_err;
+    for (std::size_t limit : {std::size_t{1} << 20, std::size_t{4093}, std::size_t{7}}) {
+      auto read = [&](std::uint64_t offset, char* buf, std::size_t size) -> long {
+        if (offset >= file.size()) return 0;
+        const std::size_t n = std::min({size, limit, file.size() - offset});
+        std::memcpy(buf, file.data() + offset, n);
+        return static_cast<long>(n);
+      };
+      std::string err;
+      const std::optional<Value> blocks = ReadPlistFrom(read, file.size(), &err);
+      ASSERT_EQ(blocks.has_value(), whole.has_value()) << f << " " << limit << ": " << err;
+      if (whole) {
+        EXPECT_EQ(*blocks, *whole);
+      } else {
+        EXPECT_EQ(err, whole_err) << f << " " << limit;
+      }
+    }
+  }
+  // A read that fails says so.
+  std::string err;
+  EXPECT_FALSE(
+      ReadPlistFrom([](std::uint64_t, char*, std::size_t) -> long { return -1; }, 10, &err));
+  EXPECT_EQ(err, "cannot read the file");
 }
 
 }  // namespace

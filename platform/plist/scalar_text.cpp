@@ -243,6 +243,35 @@ std::optional<std::size_t> Base64DecodedSize(std::string_view text) {
   return symbols / 4 * 3 - padding;
 }
 
+std::optional<std::string> DecodeBase64(std::string_view text) {
+  const std::optional<std::size_t> size = Base64DecodedSize(text);
+  if (!size) return std::nullopt;
+  std::string out;
+  out.reserve(*size);
+  std::uint32_t bits = 0;
+  int count = 0;
+  for (char c : text) {
+    if (kBase64Classes[static_cast<unsigned char>(c)] != Base64Class::kSymbol) continue;
+    const int v = c >= 'A' && c <= 'Z'   ? c - 'A'
+                  : c >= 'a' && c <= 'z' ? c - 'a' + 26
+                  : c >= '0' && c <= '9' ? c - '0' + 52
+                  : c == '+'             ? 62
+                                         : 63;
+    bits = bits << 6 | static_cast<std::uint32_t>(v);
+    if (++count == 4) {
+      out.push_back(static_cast<char>(bits >> 16));
+      out.push_back(static_cast<char>(bits >> 8));
+      out.push_back(static_cast<char>(bits));
+      bits = 0;
+      count = 0;
+    }
+  }
+  // A last group cut short by padding: two symbols give one byte, three give two.
+  if (count >= 2) out.push_back(static_cast<char>(bits >> (count == 2 ? 4 : 10)));
+  if (count == 3) out.push_back(static_cast<char>(bits >> 2));
+  return out;
+}
+
 void AppendBase64Lines(std::string_view bytes, std::size_t line_length, std::string_view indent,
                        std::string* out) {
   static constexpr char kAlphabet[] =

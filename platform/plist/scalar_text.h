@@ -44,6 +44,8 @@ void AppendDate(double seconds_since_2001, std::string* out);
 // Checks "<data>" text (base64 with white space between characters, '=' padding only at the
 // end) and returns the number of bytes it stands for.
 std::optional<std::size_t> Base64DecodedSize(std::string_view text);
+// The bytes such text stands for; nullopt where Base64DecodedSize refuses it.
+std::optional<std::string> DecodeBase64(std::string_view text);
 // Appends the base64 form of `bytes`, `line_length` characters a line (a multiple of 4), each
 // line preceded by `indent` and followed by a newline.
 void AppendBase64Lines(std::string_view bytes, std::size_t line_length, std::string_view indent,

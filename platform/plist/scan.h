@@ -1,8 +1,8 @@
-// The first pass over a property-list file, before libplist sees it.
+// The first pass over a binary property-list file, before libplist sees it.
 //
 // libplist 2.2 recurses as deep as the file nests, builds whatever a binary file's shared
-// references expand to, hands out integers without their sign and dates clamped to 32 bits,
-// and decodes some malformed text silently. The scan walks the file without recursion, refuses
+// references expand to, and hands out integers without their sign and dates clamped to 32
+// bits. The scan walks the file without recursion, refuses
 // what nests deeper than kMaxPlistDepth and what libplist would misread, and records every value
 // in document order (depth first, a dictionary's values in key order) with what libplist loses:
 // the exact integer, real and date, the size of strings and data, the number of entries of each
@@ -36,15 +36,8 @@ struct Token {
 
 struct Scan {
   std::vector<Token> tokens;
-  // XML only: the text to give libplist. Dictionaries become arrays of alternating keys and
-  // values (<dict> is rewritten as <array>; libplist reads a <key> inside an array as a
-  // string), since libplist 2.2 takes time quadratic in a dictionary's size to build one from
-  // XML and silently keeps one value of a key given twice; the conversion rebuilds them.
-  std::string xml_for_reader;
 };
 
-// `bytes` without a byte order mark. false with a reason in *err when the file is refused.
-bool ScanXml(std::string_view bytes, Scan* scan, std::string* err);
 // `bytes` starts with "bplist00".
 bool ScanBinary(std::string_view bytes, Scan* scan, std::string* err);
 

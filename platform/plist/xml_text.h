@@ -1,5 +1,5 @@
-// Characters, references and line ends of the XML text of a property list. The XML scan reads
-// text with them and the writer escapes it, so that what one writes any XML reader reads back.
+// Characters and escaping of the XML text of a property list, so that what the writer writes
+// any XML reader reads back.
 #pragma once
 
 #include <cstddef>
@@ -20,15 +20,6 @@ constexpr bool IsXmlChar(char32_t c) {
 // part of well-formed UTF-8, or a character outside IsXmlChar), with what it is in *what;
 // npos when there is none. Plain ASCII text is checked sixteen bytes at a time.
 std::size_t FindNonXmlCharacter(std::string_view text, std::string* what);
-
-// Reads the reference that starts at text[at] ('&'): "&#N;", "&#xH;", or one of the entities
-// every XML document knows (amp, lt, gt, quot, apos). Sets *c and *end (just past the ';');
-// false with the reason in *why for anything else, a character outside IsXmlChar included.
-bool ReadReference(std::string_view text, std::size_t at, char32_t* c, std::size_t* end,
-                   std::string* why);
-
-// Appends `text` with its line ends as an XML reader sees them: CR LF and a lone CR become LF.
-void AppendWithLineEnds(std::string_view text, std::string* out);
 
 // Appends `text` as XML character data: '&', '<' and '>' as entities, and CR as "&#13;", since
 // a reader turns a raw CR into LF.

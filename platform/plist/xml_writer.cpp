@@ -82,11 +82,17 @@ std::size_t EstimatedSize(const Value& root) {
 
 class XmlWriter {
  public:
-  explicit XmlWriter(std::string* out) : out_(out) {}
+  // With a sink, the text goes to it in pieces of about kPiece bytes as it is made.
+  static constexpr std::size_t kPiece = std::size_t{1} << 20;
+  explicit XmlWriter(std::string* out, const XmlSink* sink = nullptr) : out_(out), sink_(sink) {}
 
-  void Write(const Value& root) {
+  bool Write(const Value& root) {
     Walk(
-        root, [this](const Value& v, std::size_t depth) { Begin(v, depth); },
+        root,
+        [this](const Value& v, std::size_t depth) {
+          Begin(v, depth);
+          Flush(kPiece);
+        },
         [this](const std::string& key, std::size_t depth) {
           Indent(depth);
           out_->append("<key>");
@@ -97,6 +103,14 @@ class XmlWriter {
           Indent(depth);
           out_->append(v.IsArray() ? "</array>\n" : "</dict>\n");
         });
+    return ok_;
+  }
+
+  // Hands what was made to the sink once it holds at least `at_least` bytes.
+  void Flush(std::size_t at_least) {
+    if (sink_ == nullptr || out_->size() < at_least || out_->empty()) return;
+    ok_ = ok_ && (*sink_)(*out_);
+    out_->clear();
   }
 
  private:
@@ -151,6 +165,8 @@ class XmlWriter {
   }
 
   std::string* out_;
+  const XmlSink* sink_;
+  bool ok_ = true;
   std::string tabs_;
 };
 
@@ -164,6 +180,16 @@ std::string PlistToXml(const Value& root) {
   XmlWriter(&out).Write(root);
   out.append(kFooter);
   return out;
+}
+
+bool WritePlistXml(const Value& root, const XmlSink& sink) {
+  std::string out;
+  out.reserve(XmlWriter::kPiece * 2);
+  out.append(kHeader);
+  XmlWriter writer(&out, &sink);
+  if (!writer.Write(root)) return false;
+  out.append(kFooter);
+  return sink(out);
 }
 
 }  // namespace platform

@@ -1,13 +1,16 @@
 // The text edit core: input is text, parameter name, old value and new value separated by 0xFF
 // bytes (which UTF-8 never holds). Checks the edit against a slow, obviously right model.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "configtool/text_edit.h"
+#include "configtool/text_file_edit.h"
 #include "platform/text/utf8.h"
 
 namespace {
@@ -45,6 +48,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   std::string edited(text);
   configtool::TextEdit edit = configtool::EditParameterLine(&edited, param, old_value, new_value);
+
+  // The edit of the file read in blocks: the same lines and the same result, at block sizes
+  // that cut characters, line ends and the name anywhere.
+  const bool utf8 = platform::IsValidUtf8(text);
+  for (std::size_t block : {1, 3, 7}) {
+    auto read = [&](std::uint64_t offset, char* buf, std::size_t n) -> long {
+      if (offset >= text.size()) return 0;
+      n = std::min<std::size_t>(n, text.size() - offset);
+      std::copy_n(text.data() + offset, n, buf);
+      return static_cast<long>(n);
+    };
+    std::optional<configtool::TextFileEdit> planned =
+        configtool::PlanTextFileEdit(read, param, old_value, new_value, block);
+    Check(planned.has_value() && planned->utf8 == utf8);
+    if (!utf8) continue;
+    Check(planned->found == edit.found && planned->size == text.size());
+    if (!edit.found) continue;
+    Check(planned->line_start == edit.line_start && planned->line_end == edit.line_end);
+    Check(planned->count == edit.count);
+    Check(std::string(text.substr(0, edit.line_start)) + planned->lines +
+              std::string(text.substr(edit.line_end)) ==
+          edited);
+  }
   const std::size_t at = param.empty() ? std::string_view::npos : text.find(param);
   Check(edit.found == (at != std::string_view::npos));
   if (!edit.found) {
