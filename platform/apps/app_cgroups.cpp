@@ -1,4 +1,4 @@
-#include "platform/desktop/app_cgroups.h"
+#include "platform/apps/app_cgroups.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -7,7 +7,7 @@
 #include <charconv>
 #include <sstream>
 
-#include "platform/desktop/process_identity.h"
+#include "platform/apps/process_identity.h"
 #include "platform/files/io.h"
 #include "platform/files/owned_fd.h"
 

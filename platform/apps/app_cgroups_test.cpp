@@ -1,4 +1,4 @@
-#include "platform/desktop/app_cgroups.h"
+#include "platform/apps/app_cgroups.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

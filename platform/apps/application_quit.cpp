@@ -1,12 +1,12 @@
-#include "platform/desktop/application_quit.h"
+#include "platform/apps/application_quit.h"
 
 #include <csignal>
 #include <set>
 #include <string>
 
-#include "platform/desktop/process_signal.h"
-#include "platform/desktop/workspace.h"
-#include "platform/desktop/x_windows.h"
+#include "platform/apps/process_signal.h"
+#include "platform/apps/workspace.h"
+#include "platform/apps/x_windows.h"
 
 namespace platform {
 

@@ -1,4 +1,4 @@
-#include "platform/desktop/process_identity.h"
+#include "platform/apps/process_identity.h"
 
 #include <fcntl.h>
 #include <glib.h>

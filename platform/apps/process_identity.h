@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/desktop/app_cgroups.h"
-#include "platform/desktop/process_stat.h"
+#include "platform/apps/app_cgroups.h"
+#include "platform/apps/process_stat.h"
 
 namespace platform {
 

@@ -1,4 +1,4 @@
-#include "platform/desktop/process_identity.h"
+#include "platform/apps/process_identity.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -9,8 +9,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/desktop/process_manager.h"
-#include "platform/desktop/workspace.h"
+#include "platform/apps/process_manager.h"
+#include "platform/apps/workspace.h"
 #include "tests/as_nobody.h"
 #include "tests/desktop/desktop_testing.h"
 #include "tests/test_support.h"

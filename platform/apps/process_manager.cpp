@@ -1,4 +1,4 @@
-#include "platform/desktop/process_manager.h"
+#include "platform/apps/process_manager.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -12,8 +12,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "platform/desktop/app_cgroups.h"
-#include "platform/desktop/process_identity.h"
+#include "platform/apps/app_cgroups.h"
+#include "platform/apps/process_identity.h"
 
 namespace platform {
 

@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/desktop/process_stat.h"
+#include "platform/apps/process_stat.h"
 #include "platform/plist/value.h"
 
 namespace platform {

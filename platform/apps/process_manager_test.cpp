@@ -1,4 +1,4 @@
-#include "platform/desktop/process_manager.h"
+#include "platform/apps/process_manager.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -12,7 +12,7 @@
 #include <cstdio>
 #include <set>
 
-#include "platform/desktop/process_signal.h"
+#include "platform/apps/process_signal.h"
 #include "tests/as_nobody.h"
 #include "tests/test_support.h"
 

@@ -1,4 +1,4 @@
-#include "platform/desktop/process_signal.h"
+#include "platform/apps/process_signal.h"
 
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -6,7 +6,7 @@
 #include <csignal>
 #include <optional>
 
-#include "platform/desktop/process_identity.h"
+#include "platform/apps/process_identity.h"
 #include "platform/text/errno_text.h"
 
 namespace platform {

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/desktop/process_manager.h"
+#include "platform/apps/process_manager.h"
 
 namespace platform {
 

@@ -1,4 +1,4 @@
-#include "platform/desktop/process_stat.h"
+#include "platform/apps/process_stat.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

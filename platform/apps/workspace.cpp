@@ -1,4 +1,4 @@
-#include "platform/desktop/workspace.h"
+#include "platform/apps/workspace.h"
 
 #include <gio/gdesktopappinfo.h>
 #include <gio/gio.h>
@@ -6,8 +6,8 @@
 #include <map>
 #include <memory>
 
-#include "platform/desktop/process_identity.h"
-#include "platform/desktop/x_windows.h"
+#include "platform/apps/process_identity.h"
+#include "platform/apps/x_windows.h"
 
 namespace platform {
 

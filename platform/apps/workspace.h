@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/desktop/process_manager.h"
+#include "platform/apps/process_manager.h"
 #include "platform/plist/value.h"
 
 namespace platform {

@@ -1,4 +1,4 @@
-#include "platform/desktop/x_windows.h"
+#include "platform/apps/x_windows.h"
 
 #include <unistd.h>
 

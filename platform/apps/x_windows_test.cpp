@@ -1,4 +1,4 @@
-#include "platform/desktop/x_windows.h"
+#include "platform/apps/x_windows.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/desktop/workspace.h"
+#include "platform/apps/workspace.h"
 #include "tests/as_nobody.h"
 #include "tests/desktop/desktop_testing.h"
 

@@ -1,4 +1,4 @@
-#include "platform/desktop/bundle.h"
+#include "platform/bundle/bundle.h"
 
 #include <fcntl.h>
 #include <libintl.h>
@@ -7,7 +7,7 @@
 #include <map>
 #include <mutex>
 
-#include "platform/desktop/message_catalog.h"
+#include "platform/bundle/message_catalog.h"
 #include "platform/files/path_steps.h"
 #include "platform/plist/file.h"
 

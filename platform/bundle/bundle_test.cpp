@@ -1,4 +1,4 @@
-#include "platform/desktop/bundle.h"
+#include "platform/bundle/bundle.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "platform/desktop/message_catalog.h"
+#include "platform/bundle/message_catalog.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

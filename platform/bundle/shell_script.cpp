@@ -1,4 +1,4 @@
-#include "platform/desktop/shell_script.h"
+#include "platform/bundle/shell_script.h"
 
 #include <sys/wait.h>
 

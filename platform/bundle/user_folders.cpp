@@ -1,4 +1,4 @@
-#include "platform/desktop/user_folders.h"
+#include "platform/bundle/user_folders.h"
 
 #include <pwd.h>
 #include <unistd.h>

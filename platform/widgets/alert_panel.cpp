@@ -1,21 +1,18 @@
-#include "platform/desktop/alert.h"
-
-#include <unistd.h>
+#include "platform/widgets/alert_panel.h"
 
 #include <QApplication>
 #include <QMessageBox>
 #include <QThread>
 
+#include "platform/apps/alert.h"
+
 namespace platform {
 
-int RunCriticalAlertPanel(const std::string& title, const std::string& message) {
+int ShowAlertPanel(const std::string& title, const std::string& message) {
   QCoreApplication* application = QCoreApplication::instance();
   if (qobject_cast<QApplication*>(application) == nullptr ||
       QThread::currentThread() != application->thread()) {
-    std::string line = title + ": " + message + "\n";
-    ssize_t ignored = write(STDERR_FILENO, line.data(), line.size());
-    (void)ignored;
-    return NSAlertDefaultReturn;
+    return WriteAlertToStandardError(title, message);
   }
   QMessageBox alert(QMessageBox::Critical, QString::fromStdString(title),
                     QString::fromStdString(message), QMessageBox::Ok);
@@ -26,3 +23,6 @@ int RunCriticalAlertPanel(const std::string& title, const std::string& message) 
 }
 
 }  // namespace platform
+
+extern "C" const bool qrb_alert_panel_installed =
+    (platform::SetAlertPresenter(&platform::ShowAlertPanel), true);

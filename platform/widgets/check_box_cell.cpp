@@ -1,4 +1,4 @@
-#include "platform/desktop/check_box_cell.h"
+#include "platform/widgets/check_box_cell.h"
 
 #include <QAbstractItemModel>
 #include <QKeyEvent>

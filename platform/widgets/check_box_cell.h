@@ -5,7 +5,7 @@
 #include <QRect>
 #include <QString>
 
-#include "platform/desktop/table_cell.h"
+#include "platform/widgets/table_cell.h"
 
 namespace platform {
 

@@ -1,11 +1,11 @@
-#include "platform/desktop/check_box_cell.h"
+#include "platform/widgets/check_box_cell.h"
 
 #include <gtest/gtest.h>
 
 #include <QStandardItemModel>
 #include <QTest>
 
-#include "platform/desktop/table_view.h"
+#include "platform/widgets/table_view.h"
 #include "tests/desktop/offscreen_application.h"
 
 namespace platform {

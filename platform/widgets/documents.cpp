@@ -1,4 +1,4 @@
-#include "platform/desktop/documents.h"
+#include "platform/widgets/documents.h"
 
 #include <QApplication>
 #include <QPointer>

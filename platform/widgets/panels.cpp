@@ -1,4 +1,4 @@
-#include "platform/desktop/panels.h"
+#include "platform/widgets/panels.h"
 
 #include <QDialog>
 #include <QEvent>

@@ -1,4 +1,4 @@
-#include "platform/desktop/popup_cell.h"
+#include "platform/widgets/popup_cell.h"
 
 #include <QAbstractItemModel>
 #include <QComboBox>

@@ -3,7 +3,7 @@
 
 #include <QStringList>
 
-#include "platform/desktop/table_cell.h"
+#include "platform/widgets/table_cell.h"
 
 namespace platform {
 

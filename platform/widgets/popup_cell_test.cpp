@@ -1,4 +1,4 @@
-#include "platform/desktop/popup_cell.h"
+#include "platform/widgets/popup_cell.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <QStandardItemModel>
 #include <QTest>
 
-#include "platform/desktop/table_view.h"
+#include "platform/widgets/table_view.h"
 #include "tests/desktop/offscreen_application.h"
 
 namespace platform {

@@ -1,4 +1,4 @@
-#include "platform/desktop/table_cell.h"
+#include "platform/widgets/table_cell.h"
 
 #include <QApplication>
 #include <QStyle>

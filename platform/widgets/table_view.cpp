@@ -1,4 +1,4 @@
-#include "platform/desktop/table_view.h"
+#include "platform/widgets/table_view.h"
 
 #include <utility>
 

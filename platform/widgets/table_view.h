@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-#include "platform/desktop/table_cell.h"
+#include "platform/widgets/table_cell.h"
 
 namespace platform {
 

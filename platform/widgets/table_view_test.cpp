@@ -1,4 +1,4 @@
-#include "platform/desktop/table_view.h"
+#include "platform/widgets/table_view.h"
 
 #include <gtest/gtest.h>
 
@@ -6,8 +6,8 @@
 #include <QStandardItemModel>
 #include <typeinfo>
 
-#include "platform/desktop/check_box_cell.h"
-#include "platform/desktop/popup_cell.h"
+#include "platform/widgets/check_box_cell.h"
+#include "platform/widgets/popup_cell.h"
 #include "tests/desktop/offscreen_application.h"
 
 namespace platform {

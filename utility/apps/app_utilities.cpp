@@ -1,4 +1,4 @@
-#include "utility/desktop/app_utilities.h"
+#include "utility/apps/app_utilities.h"
 
 #include <unistd.h>
 
@@ -6,11 +6,11 @@
 #include <charconv>
 #include <vector>
 
-#include "platform/desktop/alert.h"
-#include "platform/desktop/application_quit.h"
-#include "platform/desktop/bundle.h"
-#include "platform/desktop/process_identity.h"
-#include "platform/desktop/user_folders.h"
+#include "platform/apps/alert.h"
+#include "platform/apps/application_quit.h"
+#include "platform/apps/process_identity.h"
+#include "platform/bundle/bundle.h"
+#include "platform/bundle/user_folders.h"
 
 const char* const appFirstLaunchKey = "AppFirstLaunch";
 const char* const defaultFileCreatorKey = "DefaultFileCreator";

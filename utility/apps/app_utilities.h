@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "platform/desktop/process_manager.h"
-#include "platform/desktop/workspace.h"
+#include "platform/apps/process_manager.h"
+#include "platform/apps/workspace.h"
 
 // A process as the process manager names it (two 32-bit halves: start time, pid), and its
 // constants: kNoProcess in both halves names no process; procNotFound (-600) ends a walk.
@@ -31,7 +31,7 @@ std::string UserAppSupportPath();
 
 // Starts the application of desktop entry `bundleIdentifier` (its ID without ".desktop", as
 // found in the XDG data folders) through GIO. Launch options keep their platform names
-// (platform/desktop/workspace.h says which GIO honours). When the launch fails, or the ID is
+// (platform/apps/workspace.h says which GIO honours). When the launch fails, or the ID is
 // not one a desktop entry can have (nothing is then looked up), a critical alert "Can't launch
 // application" shows the ID and false is returned once it is closed.
 bool LaunchApp(const std::string& bundleIdentifier,

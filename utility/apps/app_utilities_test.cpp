@@ -1,4 +1,4 @@
-#include "utility/desktop/app_utilities.h"
+#include "utility/apps/app_utilities.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -15,8 +15,8 @@
 #include <optional>
 #include <sstream>
 
-#include "platform/desktop/bundle.h"
-#include "platform/desktop/x_windows.h"
+#include "platform/apps/x_windows.h"
+#include "platform/bundle/bundle.h"
 #include "tests/desktop/desktop_testing.h"
 #include "tests/desktop/offscreen_application.h"
 #include "tests/test_support.h"

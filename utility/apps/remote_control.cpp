@@ -1,11 +1,11 @@
-#include "utility/desktop/remote_control.h"
+#include "utility/apps/remote_control.h"
 
 #include <memory>
 #include <string_view>
 #include <vector>
 
-#include "platform/desktop/bundle.h"
-#include "platform/desktop/shell_script.h"
+#include "platform/bundle/bundle.h"
+#include "platform/bundle/shell_script.h"
 #include "platform/text/character_sets.h"
 #include "platform/text/string_format.h"
 #include "platform/text/utf8.h"

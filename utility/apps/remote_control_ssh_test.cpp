@@ -21,13 +21,13 @@
 #include <sstream>
 #include <thread>
 
-#include "platform/desktop/app_cgroups.h"
-#include "platform/desktop/process_identity.h"
-#include "platform/desktop/shell_script.h"
+#include "platform/apps/app_cgroups.h"
+#include "platform/apps/process_identity.h"
+#include "platform/bundle/shell_script.h"
 #include "tests/desktop/desktop_testing.h"
 #include "tests/desktop/ssh_sandbox.h"
 #include "tests/test_support.h"
-#include "utility/desktop/remote_control.h"
+#include "utility/apps/remote_control.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The steps around the script: which passwords are refused, what the template receives, and
 // what a missing or malformed template gives. Scripts run locally here; remote_control_ssh_test
 // runs the real templates against a real SSH server.
-#include "utility/desktop/remote_control.h"
+#include "utility/apps/remote_control.h"
 
 #include <gtest/gtest.h>
 #include <locale.h>
@@ -9,8 +9,8 @@
 
 #include <cstdlib>
 
-#include "platform/desktop/bundle.h"
-#include "platform/desktop/shell_script.h"
+#include "platform/bundle/bundle.h"
+#include "platform/bundle/shell_script.h"
 #include "tests/desktop/desktop_testing.h"
 #include "tests/test_support.h"
 

@@ -1,10 +1,10 @@
-#include "utility/desktop/qrb_application.h"
+#include "utility/widgets/qrb_application.h"
 
 #include <QCoreApplication>
 #include <QTimer>
 
-#include "platform/desktop/bundle.h"
-#include "platform/desktop/documents.h"
+#include "platform/bundle/bundle.h"
+#include "platform/widgets/documents.h"
 
 namespace QRBApplication {
 

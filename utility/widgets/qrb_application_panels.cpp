@@ -1,9 +1,9 @@
-#include "utility/desktop/qrb_application_panels.h"
+#include "utility/widgets/qrb_application_panels.h"
 
 #include <QDialog>
 #include <QPointer>
 
-#include "platform/desktop/panels.h"
+#include "platform/widgets/panels.h"
 
 namespace QRBApplication {
 

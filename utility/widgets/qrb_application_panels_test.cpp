@@ -1,4 +1,4 @@
-#include "utility/desktop/qrb_application_panels.h"
+#include "utility/widgets/qrb_application_panels.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 #include <functional>
 #include <memory>
 
-#include "platform/desktop/panels.h"
+#include "platform/widgets/panels.h"
 #include "tests/desktop/offscreen_application.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "utility/desktop/qrb_application.h"
+#include "utility/widgets/qrb_application.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <optional>
 
-#include "platform/desktop/bundle.h"
+#include "platform/bundle/bundle.h"
 #include "tests/desktop/desktop_testing.h"
 #include "tests/desktop/offscreen_application.h"
 #include "tests/test_support.h"

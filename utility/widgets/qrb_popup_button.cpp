@@ -1,4 +1,4 @@
-#include "utility/desktop/qrb_popup_button.h"
+#include "utility/widgets/qrb_popup_button.h"
 
 #include <QComboBox>
 #include <QStringList>

@@ -1,12 +1,12 @@
-#include "utility/desktop/qrb_table_view.h"
+#include "utility/widgets/qrb_table_view.h"
 
 #include <QString>
 #include <QStringList>
 #include <typeinfo>
 
-#include "platform/desktop/check_box_cell.h"
-#include "platform/desktop/popup_cell.h"
-#include "platform/desktop/table_view.h"
+#include "platform/widgets/check_box_cell.h"
+#include "platform/widgets/popup_cell.h"
+#include "platform/widgets/table_view.h"
 
 namespace QRBTableView {
 

@@ -1,4 +1,4 @@
-#include "utility/desktop/qrb_table_view.h"
+#include "utility/widgets/qrb_table_view.h"
 
 #include <gtest/gtest.h>
 
@@ -7,9 +7,9 @@
 #include <QTest>
 #include <typeinfo>
 
-#include "platform/desktop/check_box_cell.h"
-#include "platform/desktop/popup_cell.h"
-#include "platform/desktop/table_view.h"
+#include "platform/widgets/check_box_cell.h"
+#include "platform/widgets/popup_cell.h"
+#include "platform/widgets/table_view.h"
 #include "tests/desktop/offscreen_application.h"
 
 namespace {
