@@ -18,10 +18,10 @@
 #include <thread>
 #include <vector>
 
-#include "platform/desktop/process_manager.h"
-#include "platform/desktop/workspace.h"
+#include "platform/apps/process_manager.h"
+#include "platform/apps/workspace.h"
 #include "tests/as_nobody.h"
-#include "utility/desktop/app_utilities.h"
+#include "utility/apps/app_utilities.h"
 
 extern char** environ;
 

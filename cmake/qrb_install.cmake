@@ -1,9 +1,11 @@
 # Development files for the developers of a controlling application (install component
 # "development"): the static libraries of platform/ and utility/, the desktop ones included,
 # under LIBDIR/qrb; their headers under INCLUDEDIR/qrb (included as "utility/...",
-# "platform/..."); the desktop library's resources and catalog sources under
+# "platform/..."); the desktop libraries' resources and catalog sources under
 # DATADIR/qrb-desktop/FOLDER/ in the layout qrb_bundle_files reads, with qrb_bundle.cmake
-# itself; and the pkg-config file qrb-desktop.pc, for the prefix given at install time.
+# itself; and the pkg-config files, for the prefix given at install time: qrb-apps (the
+# application services and everything below them, no Qt), qrb-widgets (the libraries that use
+# platform_widgets, over qrb-apps and Qt 6 Widgets) and qrb-desktop (all of them).
 # Included last, once every library is known.
 
 # The installed libraries are every static library defined under platform/ and utility/ (a
@@ -80,12 +82,53 @@ endforeach()
 get_property(qrb_libraries GLOBAL PROPERTY QRB_PLACED_LIBRARIES)
 list(REVERSE qrb_libraries)
 
-set(qrb_link_flags)
+# True in `out` when `library` is `wanted` or uses it, directly or through others of ours.
+function(qrb_library_uses library wanted out)
+  if(library STREQUAL wanted)
+    set(${out} TRUE PARENT_SCOPE)
+    return()
+  endif()
+  qrb_linked_libraries(${library} uses)
+  foreach(used ${uses})
+    qrb_library_uses(${used} ${wanted} found)
+    if(found)
+      set(${out} TRUE PARENT_SCOPE)
+      return()
+    endif()
+  endforeach()
+  set(${out} FALSE PARENT_SCOPE)
+endfunction()
+
+# The libraries that use platform_widgets go to qrb-widgets.pc, the others to qrb-apps.pc, each
+# list in link order; a library's linker options ("LINKER:" ones, such as the symbol
+# platform_widgets has the linker keep) go before the libraries of its file.
+set(qrb_apps_link_flags)
+set(qrb_widgets_link_flags)
+set(qrb_widgets_link_options)
 foreach(library ${qrb_libraries})
   install(TARGETS ${library} ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}/qrb
           COMPONENT development)
-  string(APPEND qrb_link_flags " -l${library}")
+  qrb_library_uses(${library} platform_widgets widget)
+  get_target_property(options ${library} INTERFACE_LINK_OPTIONS)
+  set(flags)
+  foreach(option ${options})
+    if(option MATCHES "^LINKER:(.*)$")
+      string(APPEND flags " -Wl,${CMAKE_MATCH_1}")
+    elseif(option)
+      message(FATAL_ERROR "${library}: the link option ${option} has no pkg-config form")
+    endif()
+  endforeach()
+  if(widget)
+    string(APPEND qrb_widgets_link_flags " -l${library}")
+    string(APPEND qrb_widgets_link_options "${flags}")
+  else()
+    if(flags)
+      message(FATAL_ERROR "${library}: only the widget libraries may carry link options")
+    endif()
+    string(APPEND qrb_apps_link_flags " -l${library}")
+  endif()
 endforeach()
+string(PREPEND qrb_widgets_link_flags "${qrb_widgets_link_options}")
 
 file(GLOB_RECURSE qrb_headers RELATIVE ${PROJECT_SOURCE_DIR} CONFIGURE_DEPENDS
      ${PROJECT_SOURCE_DIR}/platform/*.h ${PROJECT_SOURCE_DIR}/utility/*.h)
@@ -106,8 +149,8 @@ endforeach()
 install(FILES ${PROJECT_SOURCE_DIR}/cmake/qrb_bundle.cmake
         DESTINATION ${CMAKE_INSTALL_DATADIR}/qrb-desktop/cmake COMPONENT development)
 
-# qrb-desktop.pc names the prefix the files are installed under, which `cmake --install
-# --prefix` may change after configuring: the file is completed at install time.
+# The pkg-config files name the prefix the files are installed under, which `cmake --install
+# --prefix` may change after configuring: they are completed at install time.
 # Folders given as absolute paths stay as they are.
 foreach(kind LIBDIR INCLUDEDIR DATADIR)
   if(IS_ABSOLUTE "${CMAKE_INSTALL_${kind}}")
@@ -117,12 +160,13 @@ foreach(kind LIBDIR INCLUDEDIR DATADIR)
   endif()
 endforeach()
 set(QRB_INSTALL_PREFIX "@QRB_INSTALL_PREFIX@")  # kept for the install-time step
-configure_file(${PROJECT_SOURCE_DIR}/cmake/qrb-desktop.pc.in
-               ${PROJECT_BINARY_DIR}/qrb-desktop.pc.in @ONLY)
-install(CODE "
-  get_filename_component(QRB_INSTALL_PREFIX \"\${CMAKE_INSTALL_PREFIX}\" ABSOLUTE)
-  configure_file(\"${PROJECT_BINARY_DIR}/qrb-desktop.pc.in\"
-                 \"${PROJECT_BINARY_DIR}/qrb-desktop.pc\" @ONLY)"
-  COMPONENT development)
-install(FILES ${PROJECT_BINARY_DIR}/qrb-desktop.pc
-        DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT development)
+foreach(pc qrb-apps qrb-widgets qrb-desktop)
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/${pc}.pc.in ${PROJECT_BINARY_DIR}/${pc}.pc.in @ONLY)
+  install(CODE "
+    get_filename_component(QRB_INSTALL_PREFIX \"\${CMAKE_INSTALL_PREFIX}\" ABSOLUTE)
+    configure_file(\"${PROJECT_BINARY_DIR}/${pc}.pc.in\"
+                   \"${PROJECT_BINARY_DIR}/${pc}.pc\" @ONLY)"
+    COMPONENT development)
+  install(FILES ${PROJECT_BINARY_DIR}/${pc}.pc
+          DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT development)
+endforeach()

@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <string>
 
-#include "utility/desktop/app_utilities.h"
-#include "utility/desktop/qrb_application.h"
+#include "utility/apps/app_utilities.h"
+#include "utility/widgets/qrb_application.h"
 
 int main(int argc, char** argv) {
   std::printf("version: %g\n", AppVersion());

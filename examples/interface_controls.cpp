@@ -18,12 +18,12 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "platform/desktop/check_box_cell.h"
-#include "platform/desktop/popup_cell.h"
-#include "platform/desktop/table_view.h"
-#include "utility/desktop/qrb_application_panels.h"
-#include "utility/desktop/qrb_popup_button.h"
-#include "utility/desktop/qrb_table_view.h"
+#include "platform/widgets/check_box_cell.h"
+#include "platform/widgets/popup_cell.h"
+#include "platform/widgets/table_view.h"
+#include "utility/widgets/qrb_application_panels.h"
+#include "utility/widgets/qrb_popup_button.h"
+#include "utility/widgets/qrb_table_view.h"
 
 namespace {
 

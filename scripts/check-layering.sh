@@ -12,9 +12,12 @@ declare -A allowed=(
   [platform/plist]="platform/text platform/files"
   [platform/process]="platform/text platform/files"
   [platform/net]=""
-  [platform/desktop]="platform/text platform/files platform/plist platform/process platform/net"
+  [platform/bundle]="platform/text platform/files platform/plist platform/process"
+  [platform/apps]="platform/text platform/files platform/plist platform/process"
+  [platform/widgets]="platform/text platform/files platform/plist platform/process platform/bundle platform/apps"
   [utility]="platform/text platform/files platform/plist platform/process platform/net"
-  [utility/desktop]="utility platform/text platform/files platform/plist platform/process platform/net platform/desktop"
+  [utility/apps]="utility platform/text platform/files platform/plist platform/process platform/net platform/bundle platform/apps"
+  [utility/widgets]="utility platform/text platform/files platform/plist platform/process platform/net platform/bundle platform/widgets"
   [configtool]="utility platform/text platform/files platform/plist"
   [xinetdtool]="utility platform/text platform/files platform/plist platform/process"
   [launchdtool]=""
@@ -37,7 +40,23 @@ for folder in "${!allowed[@]}"; do
         echo "$unit includes $included: $folder may not include $target" >&2
         status=1
       fi
+      # Widgets meet the application services at one seam only: the alert.
+      if [ "$folder" = platform/widgets ] && [ "$target" = platform/apps ] &&
+        [ "$included" != platform/apps/alert.h ]; then
+        echo "$unit includes $included: widgets reach platform/apps only through its alert.h" >&2
+        status=1
+      fi
     done < <(sed -n 's/^#include "\([^"]*\)".*/\1/p' "$unit")
+    # Only the widget folders use Qt, so that a host of the other libraries links none.
+    case "$folder" in
+      */widgets) ;;
+      *)
+        if grep -q '^#include <Q' "$unit"; then
+          echo "$unit includes Qt: only platform/widgets and utility/widgets may" >&2
+          status=1
+        fi
+        ;;
+    esac
   done
 done
 # Every folder of units is in the table above, so that none escapes the check.

@@ -5,7 +5,9 @@
 # 1. `cmake --install BUILD --prefix P` into a scratch folder: pkg-config, given only P's
 #    pkgconfig folder, names P in every path (never the configured prefix), the version of
 #    debian/changelog, and exactly the static libraries built under platform/ and utility/, each
-#    installed under P; a host program built with those flags links and runs.
+#    installed under P; a host program built with those flags links and runs. The
+#    application services alone (qrb-apps) bring no Qt: a host built with their flags links
+#    no Qt library, and reports a failed launch on standard error.
 # 2. A staged install (DESTDIR, as the Debian package is built) keeps the configured prefix.
 # 3. debian/changelog is the one source of the version: no other file of the tree names it.
 # 4. A copy of the tree configured with a new library under utility/ (used through the
@@ -35,12 +37,14 @@ prefix=$scratch/prefix
 cmake --install "$build" --prefix "$prefix" >"$scratch/install.log" 2>&1 ||
   { cat "$scratch/install.log"; fail "cmake --install --prefix $prefix"; }
 pcdir=$prefix/$libdir/pkgconfig
-[ -f "$pcdir/qrb-desktop.pc" ] || fail "no $pcdir/qrb-desktop.pc"
+for name in qrb-apps qrb-widgets qrb-desktop; do
+  [ -f "$pcdir/$name.pc" ] || fail "no $pcdir/$name.pc"
+  grep -q "$configured_prefix" "$pcdir/$name.pc" && [ "$configured_prefix" != "$prefix" ] &&
+    fail "$name.pc still names the configured prefix $configured_prefix"
+done
 pc() { PKG_CONFIG_PATH=$pcdir pkg-config "$@" qrb-desktop; }
 [ "$(pc --variable=prefix)" = "$prefix" ] || fail "prefix is $(pc --variable=prefix), not $prefix"
 [ "$(pc --modversion)" = "$version" ] || fail "version $(pc --modversion), not $version"
-grep -q "$configured_prefix" "$pcdir/qrb-desktop.pc" && [ "$configured_prefix" != "$prefix" ] &&
-  fail "qrb-desktop.pc still names the configured prefix $configured_prefix"
 # Every path of ours in the flags lies under P.
 for flag in $(pc --cflags-only-I --libs-only-L --static); do
   case "$flag" in
@@ -49,8 +53,8 @@ for flag in $(pc --cflags-only-I --libs-only-L --static); do
   esac
 done
 [ "${ours:-}" = 1 ] || fail "no path under $prefix in $(pc --cflags --libs)"
-for folder in "$(pc --variable=includedir)/utility/desktop" "$(pc --variable=datadir)/cmake" \
-  "$(pc --variable=datadir)/utility/desktop/locale/en"; do
+for folder in "$(pc --variable=includedir)/utility/apps" "$(pc --variable=includedir)/utility/widgets" \
+  "$(pc --variable=datadir)/cmake" "$(pc --variable=datadir)/utility/apps/locale/en"; do
   [ -d "$folder" ] && [[ $folder == "$prefix"/* ]] || fail "no folder $folder"
 done
 echo "pkg-config qrb-desktop names $prefix, version $version"
@@ -64,6 +68,12 @@ linked=$(pc --libs-only-l | tr ' ' '\n' | sed -n 's/^-l\(platform_.*\|utility_.*
 [ "$(sort <<<"$linked")" = "$built" ] || fail "linked: $(echo $linked), built: $(echo $built)"
 [ "$(sort -u <<<"$linked" | wc -l)" = "$(wc -l <<<"$linked")" ] || fail "a library linked twice"
 echo "installed and linked: $(echo $linked)"
+apps_linked=$(PKG_CONFIG_PATH=$pcdir pkg-config --libs-only-l qrb-apps | tr ' ' '\n' |
+  sed -n 's/^-l\(platform_.*\|utility_.*\)$/\1/p')
+widgets_only=$(comm -13 <(sort <<<"$apps_linked") <(sort <<<"$linked"))
+[ "$(echo $widgets_only)" = "platform_widgets utility_widgets" ] ||
+  fail "qrb-desktop adds to qrb-apps: $(echo $widgets_only), not the two widget libraries"
+echo "qrb-apps links: $(echo $apps_linked)"
 
 mkdir "$scratch/host"
 cat >"$scratch/host/main.cpp" <<'EOF'
@@ -71,9 +81,9 @@ cat >"$scratch/host/main.cpp" <<'EOF'
 #include <QComboBox>
 #include <cstdio>
 
-#include "platform/desktop/bundle.h"
-#include "utility/desktop/app_utilities.h"
-#include "utility/desktop/qrb_popup_button.h"
+#include "platform/bundle/bundle.h"
+#include "utility/apps/app_utilities.h"
+#include "utility/widgets/qrb_popup_button.h"
 #include "utility/network_addresses.h"
 #include "utility/qrb_array.h"
 #include "utility/qrb_shell_command.h"
@@ -101,15 +111,54 @@ g++ -std=c++20 -fPIC -o "$scratch/host/host" "$scratch/host/main.cpp" $(pc --cfl
 out=$(QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=$scratch/host "$scratch/host/host" "$scratch/host" 2>/dev/null)
 [ "$out" = "$(printf 'linked\nfallback 2 D41D8CD98F00B204E9800998ECF8427E en 1')" ] ||
   fail "the host printed: $out"
+# The widget library has the linker keep its alert panel, which the host calls nothing of.
+nm "$scratch/host/host" | grep -qw qrb_alert_panel_installed ||
+  fail "the host linked against qrb-desktop has no alert panel"
 echo "a host built with pkg-config against $prefix links and runs"
+
+echo "== the application services without Qt"
+apps_flags=$(PKG_CONFIG_PATH=$pcdir pkg-config --cflags --libs qrb-apps)
+[[ $apps_flags != *[Qq]t[56]* ]] || fail "pkg-config qrb-apps names Qt: $apps_flags"
+cat >"$scratch/host/apps.cpp" <<'EOF2'
+#include <cstdio>
+
+#include "platform/apps/process_manager.h"
+#include "platform/bundle/bundle.h"
+#include "utility/apps/app_utilities.h"
+#include "utility/apps/remote_control.h"
+
+int main(int argc, char** argv) {
+  platform::SetMainBundlePath(argc > 1 ? argv[1] : ".");
+  ProcessSerialNumber psn{kNoProcess, kNoProcess};
+  bool running = ProcessIsRunning("org.qrb.NoSuchApplication", &psn);
+  bool launched = LaunchApp("not an application id");
+  std::printf("%d %d %d %s\n", AppIsRunning("org.qrb.NoSuchApplication"), running, launched,
+              UserLibraryPath().empty() ? "no folder" : "folder");
+  return 0;
+}
+EOF2
+# shellcheck disable=SC2086  # pkg-config gives words
+g++ -std=c++20 -o "$scratch/host/apps" "$scratch/host/apps.cpp" $apps_flags \
+  >"$scratch/host/apps.log" 2>&1 || { cat "$scratch/host/apps.log"; fail "building a host against qrb-apps"; }
+qt=$(ldd "$scratch/host/apps" | grep -i 'libQt' || true)
+[ -z "$qt" ] || fail "the host of the application services links Qt: $qt"
+nm "$scratch/host/apps" | grep -qw qrb_alert_panel_installed &&
+  fail "the host of the application services carries the widget library's alert panel"
+out=$(env -u DISPLAY -u WAYLAND_DISPLAY "$scratch/host/apps" "$scratch/host" 2>"$scratch/host/apps.err")
+[ "$out" = "0 0 0 folder" ] || fail "the host of the application services printed: $out"
+[ "$(cat "$scratch/host/apps.err")" = "Can't launch application: not an application id" ] ||
+  fail "the failed launch was reported as: $(cat "$scratch/host/apps.err")"
+echo "a host of the application services alone links no Qt, and alerts on standard error"
 
 echo "== a staged install"
 DESTDIR=$scratch/stage cmake --install "$build" --component development >"$scratch/stage.log" 2>&1 ||
   { cat "$scratch/stage.log"; fail "DESTDIR=... cmake --install"; }
-staged=$scratch/stage$configured_prefix/$libdir/pkgconfig/qrb-desktop.pc
-[ -f "$staged" ] || fail "no $staged"
-grep -qx "prefix=$configured_prefix" "$staged" || fail "$staged: $(head -1 "$staged")"
-echo "staged under DESTDIR, qrb-desktop.pc names $configured_prefix"
+for name in qrb-apps qrb-widgets qrb-desktop; do
+  staged=$scratch/stage$configured_prefix/$libdir/pkgconfig/$name.pc
+  [ -f "$staged" ] || fail "no $staged"
+  grep -qx "prefix=$configured_prefix" "$staged" || fail "$staged: $(head -1 "$staged")"
+done
+echo "staged under DESTDIR, the pkg-config files name $configured_prefix"
 
 echo "== the version's one source"
 others=$(cd "$top" && grep -rlwF --exclude=changelog -- "$version" CMakeLists.txt cmake man \
@@ -133,16 +182,16 @@ configure() {
     -DCMAKE_INSTALL_PREFIX=/opt/qrb >"$scratch/configure.log" 2>&1
 }
 configure || { cat "$scratch/configure.log"; fail "configuring the copy"; }
-template=$copy/build/qrb-desktop.pc.in
+template=$copy/build/qrb-apps.pc.in
 grep -qx 'Version: 7.8.9' "$template" || fail "$(grep Version "$template")"
 libs=$(sed -n 's/^Libs: //p' "$template")
-[[ $libs == *" -lutility_desktop "*"-lutility_extra "*"-lplatform_text "* ]] ||
+[[ $libs == *" -lutility_apps "*"-lutility_extra "*"-lplatform_text "* ]] ||
   fail "the new library is not linked after its user and before what it uses: $libs"
 grep -q 'libutility_extra\.a' "$copy/build/cmake_install.cmake" ||
   fail "the new library is not installed"
 echo "the new library is installed and linked in order; version 7.8.9"
 
-echo 'target_link_libraries(utility_extra PUBLIC utility_desktop)' >>"$copy/utility/CMakeLists.txt"
+echo 'target_link_libraries(utility_extra PUBLIC utility_apps)' >>"$copy/utility/CMakeLists.txt"
 configure && fail "libraries in a circle were configured"
 grep -q "use one another in a circle" "$scratch/configure.log" || { cat "$scratch/configure.log"; fail "no reason for the circle"; }
 sed -i '1s/.*/qrb-tftp-controller unstable; urgency=medium/' "$copy/debian/changelog"

@@ -72,8 +72,8 @@ inside() {
 #include <QComboBox>
 #include <cstdio>
 
-#include "utility/desktop/app_utilities.h"
-#include "utility/desktop/qrb_popup_button.h"
+#include "utility/apps/app_utilities.h"
+#include "utility/widgets/qrb_popup_button.h"
 #include "utility/qrb_shell_command.h"
 
 int main(int argc, char** argv) {
@@ -104,6 +104,15 @@ EOF
   [ "$(pkg-config --variable=prefix qrb-desktop)" = /usr ] ||
     fail "qrb-desktop.pc names the prefix $(pkg-config --variable=prefix qrb-desktop)"
   echo "built and ran a program with pkg-config qrb-desktop $version (prefix /usr)"
+  # The application services alone bring no Qt.
+  printf '#include "utility/apps/app_utilities.h"\nint main() { return AppIsRunning("org.qrb.None"); }\n' \
+    >"$build/apps.cpp"
+  # shellcheck disable=SC2046  # pkg-config gives words
+  g++ -std=c++20 -o "$build/apps" "$build/apps.cpp" $(pkg-config --cflags --libs qrb-apps) \
+    >"$build/apps.log" 2>&1 || { cat "$build/apps.log"; fail "building against qrb-apps"; }
+  "$build/apps" || fail "the program of the application services"
+  ! ldd "$build/apps" | grep -i libQt || fail "a program built with pkg-config qrb-apps links Qt"
+  echo "built and ran a program with pkg-config qrb-apps: it links no Qt"
 
   echo "== apt-get purge"
   DEBIAN_FRONTEND=noninteractive apt-get purge -y -q $main $dev >"$layer/purge.log" 2>&1 ||
