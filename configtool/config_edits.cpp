@@ -112,9 +112,12 @@ Value* ReadDictionary(const char* unchanged_out, std::optional<platform::EditedF
       },
       static_cast<std::uint64_t>(edited.status().st_size), &err,
       platform::ReaderTree::kKeepUntilExit);
-  if (!*loaded) err = read_err.empty() ? configFile + ": " + err : read_err;
   if (!*loaded) {
-    *result = LeftAlone(unchanged_out, err);
+    // A file that is no property list is left alone, as the edit found it; a read that failed
+    // or memory that ran out is the run's failure, not the file's.
+    const bool failed = !read_err.empty() || err == platform::kPlistNoMemory;
+    err = read_err.empty() ? configFile + ": " + err : read_err;
+    *result = failed ? Failed(err + "; the file is left unchanged") : LeftAlone(unchanged_out, err);
     return nullptr;
   }
   if (!(*loaded)->IsDictionary()) {
@@ -148,7 +151,7 @@ EditResult ChangeTextFile() {
         return file->ReadAt(offset, buf, size, &err);
       },
       paramName, oldValue, newValue);
-  if (!edit) return LeftAlone("0", err);
+  if (!edit) return Failed(err + "; the file is left unchanged");  // a read failed
   if (!edit->utf8) return LeftAlone("0", configFile + ": not UTF-8 text");
   if (!edit->found) return {"0", "", 0};
   if (configtool::forGrantedUser) {

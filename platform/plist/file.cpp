@@ -264,7 +264,7 @@ std::optional<Value> ParsePlist(std::string_view bytes, std::string* err, Reader
   try {
     return Parse(bytes, err, tree);
   } catch (const std::exception&) {  // bad_alloc: a file too large for memory
-    *err = "not enough memory to read the property list";
+    *err = kPlistNoMemory;
     return std::nullopt;
   }
 }
@@ -310,7 +310,7 @@ std::optional<Value> ReadPlistFrom(const PlistBlockReader& read, std::uint64_t s
   bytes.resize(got);
   return ParsePlist(bytes, err, tree);
 } catch (const std::exception&) {
-  *err = "not enough memory to read the property list";
+  *err = kPlistNoMemory;
   return std::nullopt;
 }
 

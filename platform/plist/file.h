@@ -16,6 +16,8 @@ inline constexpr int kMaxPlistDepth = 512;
 
 // The size a property list file stays below: libplist takes 32-bit sizes.
 inline constexpr std::uint64_t kMaxPlistFileSize = std::uint64_t{1} << 32;
+// The reason a reader gives when memory ran out: no fault of the file's.
+inline constexpr char kPlistNoMemory[] = "not enough memory to read the property list";
 
 // What becomes of libplist's own tree of the file once its values have been taken over.
 enum class ReaderTree {

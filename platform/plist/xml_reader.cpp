@@ -324,8 +324,7 @@ std::optional<Value> Build(std::string_view head, const XmlSource* more,
   Input input(head, more, DeclaredAscii(head));
   // Read as UTF-8 whatever the declaration says: any other encoding was refused above.
   Reader reader(lx->xmlReaderForIO(Input::Read, nullptr, &input, nullptr, "UTF-8", kOptions));
-  if (reader.r == nullptr)
-    return *err = "not enough memory to read the property list", std::nullopt;
+  if (reader.r == nullptr) return *err = kPlistNoMemory, std::nullopt;
   PlistBuilder builder(for_messages, err);
   std::optional<Value> root = builder.Run(reader.r);
   if (root && input.refused()) return *err = "malformed XML", std::nullopt;
