@@ -1,4 +1,5 @@
-// Draws the library's interface controls offscreen and saves the pictures the README shows:
+// Draws the library's interface controls offscreen and saves the pictures that
+// docs/library-desktop.md shows:
 //   interface_controls [FOLDER]
 // writes FOLDER/table-view.png (a pop-up button refilled with the network interfaces, and a
 // table with a centred check-box column and a pop-up column) and FOLDER/sheet.png (a panel run

@@ -18,9 +18,10 @@
 # authorization check polkit made for one of our actions or pkexec's own) and polkitd.log.
 # Exit status 97: the sandbox could not be made (sandbox_common.sh).
 #
-# The users: qrbyes, whom the rules let control the TFTP service (the README's example rule);
-# qrbno, whom they refuse; qrbask, whom they leave to the policy's default (the administrator's
-# password, kept a while) and who is that administrator, with the password "sandbox password".
+# The users: qrbyes, whom the rules let control the TFTP service (the example rule of
+# docs/administrator-rights.md); qrbno, whom they refuse; qrbask, whom they leave to the
+# policy's default (the administrator's password, kept a while) and who is that administrator,
+# with the password "sandbox password".
 # shellcheck disable=SC2015,SC2317  # "a && b || fail" is meant; the helpers are used by the scenario
 set -u
 work=$1
@@ -90,8 +91,8 @@ EOF
 mount --bind $box/actions /usr/share/polkit-1/actions || fail "cannot lay our actions over polkit's"
 cat >$box/rules.d/10-sandbox.rules <<'EOF'
 // Each check of one of our actions, or of pkexec's own, is written down; qrbyes may control
-// the TFTP service (our actions, as the README's example rule grants them), qrbno may not,
-// anyone else meets the policy's default, with qrbask as the administrator.
+// the TFTP service (our actions, as the example rule of docs/administrator-rights.md grants
+// them), qrbno may not, anyone else meets the policy's default, with qrbask as the administrator.
 polkit.addRule(function(action, subject) {
   if (action.id.indexOf("org.qrb.tftpcontroller.") != 0 &&
       action.id != "org.freedesktop.policykit.exec")

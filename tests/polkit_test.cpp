@@ -153,7 +153,8 @@ run_as qrbyes direct xinetdtool --restart
 }
 
 // What a user the rules let control the TFTP service is given: xinetdtool and configtool as
-// root, whose arguments they check, and nothing else; the grant is the README's example rule.
+// root, whose arguments they check, and nothing else; the grant is the example rule of
+// docs/administrator-rights.md.
 TEST(RealPolkit, AGrantControlsTheServiceAndNothingElse) {
   REQUIRE_SANDBOX();
   Scenario s(
