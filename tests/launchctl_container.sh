@@ -18,7 +18,7 @@ in_private_mounts() {
 }
 
 root_cache=${QRB_ROOT_CACHE:-/var/tmp/qrb-launchctl-root}
-packages=systemd,systemd-sysv,dbus,tftpd-hpa,tftp-hpa,libplist3,libutf8proc2,libssl3,passwd,iproute2,procps,netbase
+packages=systemd,systemd-sysv,dbus,tftpd-hpa,tftp-hpa,libplist3,libxml2,libutf8proc2,libssl3,passwd,iproute2,procps,netbase
 container_pid=
 nspawn_pid=
 
