@@ -43,68 +43,72 @@ extern char** environ;
 
 namespace {
 
-// Makes standard output a full pipe and forks: the child goes on to exec, this process waits
-// for `mark`, drains the pipe and exits with the child's status.
-void FullStdout(const char* mark) {
+// Fills a pipe, then forks: the child (which goes on to exec) gets the pipe's writing end as
+// its standard output and -1 back; this process gets the reading end, the child's pid and how
+// many bytes it wrote itself. The writing end stays non-blocking when `nonblocking`.
+int ForkOntoFullPipe(bool nonblocking, pid_t* pid, std::size_t* filled) {
   int ends[2];
   if (pipe(ends) != 0) _exit(2);
   fcntl(ends[1], F_SETFL, O_NONBLOCK);
   char block[4096] = {};
-  while (write(ends[1], block, sizeof block) > 0) {
-  }
-  fcntl(ends[1], F_SETFL, 0);
-  pid_t pid = fork();
-  if (pid < 0) _exit(2);
-  if (pid == 0) {
+  *filled = 0;
+  for (ssize_t n; (n = write(ends[1], block, sizeof block)) > 0;) *filled += n;
+  while (write(ends[1], block, 1) == 1) ++*filled;
+  if (!nonblocking) fcntl(ends[1], F_SETFL, 0);
+  *pid = fork();
+  if (*pid < 0) _exit(2);
+  if (*pid == 0) {
     dup2(ends[1], 1);
     close(ends[0]);
     close(ends[1]);
-    return;
+    return -1;
   }
   close(ends[1]);
+  return ends[0];
+}
+
+[[noreturn]] void ExitAsChild(pid_t pid) {
+  int status = 0;
+  waitpid(pid, &status, 0);
+  _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
+}
+
+// Makes standard output a full pipe and forks: the child goes on to exec, this process waits
+// for `mark`, drains the pipe and exits with the child's status.
+void FullStdout(const char* mark) {
+  pid_t pid;
+  std::size_t filled;
+  const int in = ForkOntoFullPipe(false, &pid, &filled);
+  if (in < 0) return;
   bool came = false;
   for (int tries = 0; tries < 500 && !came; ++tries) {
     came = access(mark, F_OK) == 0;
     if (!came) usleep(10000);
   }
   std::fputs(came ? "MARK came while full\n" : "MARK never came\n", stderr);
-  while (read(ends[0], block, sizeof block) > 0) {
+  char block[4096];
+  while (read(in, block, sizeof block) > 0) {
   }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
+  ExitAsChild(pid);
 }
 
 // Makes standard output a full non-blocking pipe and forks: the child goes on to exec, this
 // process drains the pipe slowly and passes on what came after its own filling.
 void SlowStdout() {
-  int ends[2];
-  if (pipe(ends) != 0) _exit(2);
-  fcntl(ends[1], F_SETFL, O_NONBLOCK);
-  char block[4096] = {};
-  std::size_t filled = 0;
-  for (ssize_t n; (n = write(ends[1], block, sizeof block)) > 0;) filled += n;
-  while (write(ends[1], block, 1) == 1) ++filled;
-  pid_t pid = fork();
-  if (pid < 0) _exit(2);
-  if (pid == 0) {
-    dup2(ends[1], 1);
-    close(ends[0]);
-    close(ends[1]);
-    return;
-  }
-  close(ends[1]);
+  pid_t pid;
+  std::size_t filled;
+  const int in = ForkOntoFullPipe(true, &pid, &filled);
+  if (in < 0) return;
   usleep(100000);  // PROGRAM meets the full pipe first
-  for (ssize_t n; (n = read(ends[0], block, 1024)) > 0; usleep(5000)) {
+  char block[1024];
+  for (ssize_t n; (n = read(in, block, sizeof block)) > 0; usleep(5000)) {
     const std::size_t got = static_cast<std::size_t>(n);
     const std::size_t skip = std::min(filled, got);
     filled -= skip;
     if (got > skip && write(1, block + skip, got - skip) != static_cast<ssize_t>(got - skip))
       _exit(2);
   }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
+  ExitAsChild(pid);
 }
 
 #if defined(__x86_64__)
