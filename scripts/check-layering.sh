@@ -22,6 +22,11 @@ declare -A allowed=(
   [xinetdtool]="utility platform/text platform/files platform/plist platform/process"
   [launchdtool]=""
   [launchctl]="platform/text platform/files platform/plist platform/process"
+  [tftp-controller/service]="utility utility/apps platform/text platform/files platform/plist platform/process platform/net platform/bundle platform/apps"
+  [tftp-controller/checks]="tftp-controller/service utility utility/apps platform/text platform/files platform/plist platform/process platform/net platform/bundle platform/apps"
+  [tftp-controller/system]="tftp-controller/service utility platform/text platform/files platform/plist platform/process platform/net platform/bundle platform/apps"
+  [tftp-controller/window]="tftp-controller/service tftp-controller/checks tftp-controller/system utility utility/apps utility/widgets platform/text platform/files platform/plist platform/process platform/net platform/bundle platform/apps platform/widgets"
+  [tftp-controller]="tftp-controller/window tftp-controller/service utility utility/apps utility/widgets platform/text platform/files platform/plist platform/process platform/net platform/bundle platform/apps platform/widgets"
 )
 
 status=0
@@ -49,10 +54,10 @@ for folder in "${!allowed[@]}"; do
     done < <(sed -n 's/^#include "\([^"]*\)".*/\1/p' "$unit")
     # Only the widget folders use Qt, so that a host of the other libraries links none.
     case "$folder" in
-      */widgets) ;;
+      */widgets | tftp-controller | tftp-controller/window | tftp-controller/system) ;;
       *)
         if grep -q '^#include <Q' "$unit"; then
-          echo "$unit includes Qt: only platform/widgets and utility/widgets may" >&2
+          echo "$unit includes Qt: only the widget folders and the application's window and system may" >&2
           status=1
         fi
         ;;
