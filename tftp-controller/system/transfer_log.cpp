@@ -77,7 +77,11 @@ std::string PathBelow(const std::string& folder, std::string_view file) {
 
 void TransferLog::Add(std::int64_t time_usec, pid_t pid, std::string_view message,
                       const std::string& folder) {
-  std::string_view text = TrimEnd(message);
+  // A client names its file as it likes: control characters are not passed on to a display.
+  std::string clean(TrimEnd(message));
+  for (char& c : clean)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+  std::string_view text = clean;
   // "RRQ from 127.0.0.1 filename boot.bin" [" remapped to BOOT.BIN"]
   const bool read = text.substr(0, 4) == "RRQ ";
   if (read || text.substr(0, 4) == "WRQ ") {
