@@ -5,6 +5,7 @@
 # (launchctl_container.sh): Debian's own tftpd-hpa unit runs in.tftpd, logging with -v -v to
 # the journal; the unit test BootedSystemd.* reads the journal and takes the unit over through
 # systemd's D-Bus API from outside; after a reboot the unit stays off and port 69 stays free.
+# Then the same with a unit file of the server's own, enabled.
 # Exit 77 (skipped, reason printed) where no container can boot.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -39,6 +40,29 @@ check "nothing listens on port 69 after the take-over" not udp69_listening
 container_poweroff
 container_boot
 check "after a reboot the unit stays off" \
+  test "$(in_container systemctl is-active tftpd-hpa.service)" = inactive
+check "after a reboot nothing listens on port 69" not udp69_listening
+
+# A unit file of its own, enabled: the take-over disables it.
+in_container systemctl unmask -q tftpd-hpa.service
+cat >"$root/etc/systemd/system/tftpd-hpa.service" <<'UNIT'
+[Unit]
+Description=TFTP server (a unit file of its own)
+[Service]
+ExecStart=/usr/sbin/in.tftpd --foreground --listen --user tftp --address :69 --secure -v -v /srv/tftp
+[Install]
+WantedBy=multi-user.target
+UNIT
+in_container systemctl daemon-reload
+in_container systemctl enable -q --now tftpd-hpa.service
+for _ in $(seq 1 100); do udp69_listening && break; sleep 0.1; done
+check "the unit file of its own serves port 69" udp69_listening
+QRB_CONTAINER_PID=$container_pid QRB_UNIT_FILE_STATE=enabled "$tests" \
+  --gtest_filter='BootedSystemd.*' --gtest_brief=1
+check "an enabled unit file is taken over (BootedSystemd)" test $? -eq 0
+container_poweroff
+container_boot
+check "after a reboot the disabled unit stays off" \
   test "$(in_container systemctl is-active tftpd-hpa.service)" = inactive
 check "after a reboot nothing listens on port 69" not udp69_listening
 

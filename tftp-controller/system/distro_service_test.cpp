@@ -159,7 +159,11 @@ TEST(BootedSystemd, ReadsTheServersJournalAndTakesOverItsUnit) {
   EXPECT_TRUE(unit->loaded);
   EXPECT_TRUE(unit->active);
   EXPECT_TRUE(unit->enabled);
-  EXPECT_EQ(unit->unit_file_state, "generated") << "Debian 12's tftpd-hpa has an init script only";
+  // Debian 12's tftpd-hpa has an init script only, from which systemd makes the unit; the
+  // script may give a unit file of its own instead ("enabled").
+  const char* state = std::getenv("QRB_UNIT_FILE_STATE");
+  const std::string before = state ? state : "generated";
+  EXPECT_EQ(unit->unit_file_state, before);
 
   auto journal = JournalSource::OpenOsTree(root, &err);
   ASSERT_NE(journal, nullptr) << err;
@@ -200,7 +204,7 @@ TEST(BootedSystemd, ReadsTheServersJournalAndTakesOverItsUnit) {
   ASSERT_TRUE(unit) << err;
   EXPECT_FALSE(unit->active);
   EXPECT_FALSE(unit->enabled);
-  EXPECT_EQ(unit->unit_file_state, "masked");
+  EXPECT_EQ(unit->unit_file_state, before == "generated" ? "masked" : "disabled");
   EXPECT_TRUE(TakeOverFromDistroUnitOn(bus, 5000, &err))
       << "a second take-over has nothing to do: " << err;
 }

@@ -41,7 +41,8 @@ std::unique_ptr<JournalSource> JournalSource::Open(std::string* err) {
     if (err) *err = std::string(_("cannot open the systemd journal: ")) + std::strerror(-r);
     return nullptr;
   }
-  // Without a file of the system's own, this user sees nothing the server logs.
+  // Without a file of the system's own (/run/log/journal, /var/log/journal), this user sees
+  // nothing the server logs.
   if (sd_journal_has_runtime_files(journal) <= 0 && sd_journal_has_persistent_files(journal) <= 0) {
     sd_journal_close(journal);
     if (err) *err = _("this user may not read the system's journal");
