@@ -45,7 +45,7 @@ std::unique_ptr<JournalSource> JournalSource::Open(std::string* err) {
   // nothing the server logs.
   if (sd_journal_has_runtime_files(journal) <= 0 && sd_journal_has_persistent_files(journal) <= 0) {
     sd_journal_close(journal);
-    if (err) *err = _("this user may not read the system's journal");
+    if (err) *err = NotReadable();
     return nullptr;
   }
   return Follow(journal, err);
@@ -76,6 +76,10 @@ std::unique_ptr<JournalSource> JournalSource::Follow(sd_journal* journal, std::s
     return nullptr;
   }
   return std::unique_ptr<JournalSource>(new JournalSource(journal, fd));
+}
+
+const char* JournalSource::NotReadable() {
+  return _("this user may not read the system's journal");
 }
 
 JournalSource::~JournalSource() {

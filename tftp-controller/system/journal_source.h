@@ -16,6 +16,8 @@ class JournalSource : public TransferSource {
   // The local system journal, positioned at its end. nullptr with *err when it cannot be
   // opened or holds no file this user may read (the journal is then there, but not for them).
   static std::unique_ptr<JournalSource> Open(std::string* err);
+  // Open's *err when the journal is there but none of the system's files may be read.
+  static const char* NotReadable();
   // The journal of the system whose root folder is `root` (a container's, as /proc/PID/root),
   // positioned at its end.
   static std::unique_ptr<JournalSource> OpenOsTree(const std::string& root, std::string* err);
