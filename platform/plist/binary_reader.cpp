@@ -54,7 +54,7 @@ class BinaryReader {
   }
 
   // Reads the entry count of the object at `at` whose marker's low nibble is `info`; *body is
-  // where its contents start. Checks that count * unit bytes fit before the trailer.
+  // where its contents start. Checks that count * unit bytes fit before the offset table.
   bool Count(std::uint64_t at, unsigned info, std::uint64_t unit, std::uint64_t* count,
              std::uint64_t* body) {
     *body = at + 1;

@@ -7,7 +7,8 @@
 // expand to is bounded by the file's size. Refused: what nests deeper than kMaxPlistDepth, a
 // container that contains itself, integers outside -2^63..2^64-1, dates outside the years 0000
 // to 9999, strings that are not UTF-8 or hold characters XML cannot carry (the file is written
-// back as XML), a key given twice, and every object or reference outside the file.
+// back as XML), a key given twice, and every object that does not lie whole between the
+// header and the offset table.
 #pragma once
 
 #include <optional>
