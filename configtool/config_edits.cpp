@@ -83,9 +83,9 @@ std::optional<platform::EditedFile> OpenConfigFile(const char* unchanged_out, Ed
 }
 
 // The property list's root dictionary, locked against other runs for as long as `file` lives;
-// null on failure, with `result` holding what to report. The tree, and libplist's own tree of
-// a binary file, are kept until the process ends, on purpose: the run is over right after the edit,
-// and taking a large property list apart value by value would cost more than the edit itself.
+// null on failure, with `result` holding what to report. The tree is kept until the process
+// ends, on purpose: the run is over right after the edit, and taking a large property list
+// apart value by value would cost more than the edit itself.
 // A later call frees the earlier Value tree.
 Value* ReadDictionary(const char* unchanged_out, std::optional<platform::EditedFile>* file,
                       EditResult* result) {

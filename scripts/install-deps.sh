@@ -15,7 +15,7 @@ control=${QRB_CONTROL:-$top/debian/control}
 
 packages=(
   clang libclang-rt-14-dev clang-format
-  libgtest-dev libgmock-dev libbenchmark-dev
+  libgtest-dev libgmock-dev libbenchmark-dev libplist-dev
   xinetd tftpd-hpa tftp-hpa libxml2-utils
   iproute2 util-linux procps hyperfine python3 sed
   xvfb libglib2.0-bin

@@ -14,16 +14,17 @@ namespace platform {
 // Deepest nesting of arrays and dictionaries a property list may have.
 inline constexpr int kMaxPlistDepth = 512;
 
-// The size a property list file stays below: libplist takes 32-bit sizes.
+// The size a property list file stays below; a larger one is refused unread.
 inline constexpr std::uint64_t kMaxPlistFileSize = std::uint64_t{1} << 32;
 // The reason a reader gives when memory ran out: no fault of the file's.
 inline constexpr char kPlistNoMemory[] = "not enough memory to read the property list";
 
-// What becomes of libplist's own tree of the file once its values have been taken over.
+// What becomes of a reader's own tree of the file once its values have been taken over. Both
+// readers now build the values directly and hold no tree of their own, so both choices read
+// alike; callers may still say which they would have.
 enum class ReaderTree {
   kFree,
-  // Left in memory (reachable) until the process ends. Freeing it is a few million small
-  // blocks for a large file: time wasted by a program that exits right after reading.
+  // Left in memory (reachable) until the process ends.
   kKeepUntilExit,
 };
 

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <limits>
 #include <string>
 #include <vector>
@@ -380,6 +381,86 @@ TEST(PlistFile, HostileBinaryFilesAreRefused) {
   file[file.size() - 26] = 9;                // references of 9 bytes
   Refused(file);
   Refused("bplist01" + file.substr(8));
+}
+
+// Where the offset table starts, from a file's trailer.
+std::size_t TableStart(const std::string& file) {
+  std::size_t table = 0;
+  for (std::size_t i = file.size() - 8; i < file.size(); ++i)
+    table = table << 8 | static_cast<unsigned char>(file[i]);
+  return table;
+}
+
+// Objects end where the offset table starts. And where a file has a fault in its structure and
+// one in a value (a key given twice, bytes that are not UTF-8), the structural one is named,
+// wherever it lies.
+TEST(PlistFile, BinaryObjectsEndAtTheOffsetTableAndStructuralFaultsComeFirst) {
+  // [object 1], the last object before the table, whose bytes `patch` may then change.
+  auto array_of = [](std::string last, const std::function<void(std::string*)>& patch = {}) {
+    Bplist b;
+    b.Add(Bplist::Array({1}));
+    b.Add(std::move(last));
+    std::string file = b.Build();
+    if (patch) patch(&file);
+    return file;
+  };
+  auto marker = [](char m) {  // the last object, 4 bytes long, gets a new marker
+    return [m](std::string* f) { (*f)[TableStart(*f) - 4] = m; };
+  };
+  Bplist twice;
+  twice.Add(Bplist::Dict({{1, 2}, {1, 3}}));
+  twice.Add(Bplist::Ascii("k"));
+  twice.Add(Bplist::Ascii("v"));
+  twice.Add(Bplist::Ascii(std::string("a\0b", 3)));
+  Bplist bad_key;
+  bad_key.Add(Bplist::Dict({{1, 2}}));
+  bad_key.Add(Bplist::Ascii("k\xC3"));
+  bad_key.Add(Bplist::Ascii("v"));
+  Bplist bad_text;
+  bad_text.Add(Bplist::Array({1, 7}));
+  bad_text.Add(Bplist::Ascii("\xFF"));
+
+  struct Case {
+    const char* what;
+    std::string file;
+    const char* refusal;  // a part of the reason; null: read, to `value`
+    Value value;
+  };
+  const Case cases[] = {
+      {"data ending where the table starts", array_of(Bplist::Marker(0x4, 3) + "xyz"), nullptr,
+       Value(Array{Value(Data{"xyz"})})},
+      {"a string running into the table",
+       array_of(Bplist::Ascii("abc"), marker('\x54')),
+       "larger than the file",
+       {}},
+      {"an integer cut short by the table",
+       array_of(Bplist::Ascii("abc"), marker('\x13')),
+       "truncated",
+       {}},
+      {"references running into the table",
+       array_of(Bplist::Ascii("abc"), marker('\xA2')),
+       "larger than the file",
+       {}},
+      {"an object starting in the table",
+       array_of(Bplist::Ascii("abc"),
+                [](std::string* f) {
+                  const std::size_t table = TableStart(*f);
+                  (*f)[table + 7] = static_cast<char>(table);  // object 1's 4-byte offset
+                }),
+       "offset out of range",
+       {}},
+      {"a key twice, then a zero", twice.Build(), "zero", {}},
+      {"a key that is not UTF-8", bad_key.Build(), "a key that is not valid UTF-8", {}},
+      {"a string that is not UTF-8, then a bad reference", bad_text.Build(), "reference", {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.refusal == nullptr) {
+      EXPECT_EQ(Parsed(c.file), c.value);
+    } else {
+      EXPECT_NE(Refused(c.file).find(c.refusal), std::string::npos) << Refused(c.file);
+    }
+  }
 }
 
 TEST(PlistFile, MalformedXmlIsRefused) {

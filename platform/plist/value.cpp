@@ -184,6 +184,16 @@ void Dictionary::Set(std::string key, Value value) {
     *existing = std::move(value);
     return;
   }
+  Append(std::move(key), std::move(value));
+}
+
+Value* Dictionary::Insert(std::string key) {
+  if (Find(key) != nullptr) return nullptr;
+  Append(std::move(key), Value());
+  return &entries_.back().second;
+}
+
+void Dictionary::Append(std::string key, Value value) {
   entries_.emplace_back(std::move(key), std::move(value));
   if (index_ && 2 * entries_.size() <= index_->slots.size()) {
     index_->Place(entries_.back().first, entries_.size() - 1);

@@ -54,6 +54,10 @@ class Dictionary {
   Value* Find(std::string_view key);
   // Replaces the value of an existing key in place, or appends a new key.
   void Set(std::string key, Value value);
+  // Appends a key not yet present and returns its value, an empty string, to fill in; null
+  // when the key is present already. The pointer stays good while the dictionary holds no more
+  // keys than Reserve made room for.
+  Value* Insert(std::string key);
   // The string or the integer under the key; nothing when the key is missing or holds another
   // kind (see Value::AsString and Value::AsInteger).
   const std::string* StringFor(std::string_view key) const;
@@ -67,6 +71,8 @@ class Dictionary {
 
  private:
   struct Index;
+  // Appends a key known to be new.
+  void Append(std::string key, Value value);
   std::vector<std::pair<std::string, Value>> entries_;
   std::unique_ptr<Index> index_;  // null while the dictionary is small
 };

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <string>
+#include <vector>
 
 namespace platform {
 namespace {
@@ -128,13 +130,21 @@ TEST(PlistValue, DictionariesKeepInsertionOrderAndCompareRegardlessOfIt) {
 }
 
 // Sizes around the switch to the hash index and through several of its rebuilds, with and
-// without room made beforehand.
+// without room made beforehand (then filled through Insert).
 TEST(PlistValue, LargeDictionariesFindEveryKeyInOrder) {
   for (int n : {16, 17, 40, 3000}) {
     for (bool reserve : {false, true}) {
       Dictionary d;
-      if (reserve) d.Reserve(static_cast<std::size_t>(n));
-      for (int i = 0; i < n; ++i) d.Set("k" + std::to_string(n - 1 - i), Int(i));
+      if (reserve) {
+        // With room made, Insert's places stay put while the rest are added: filled last.
+        d.Reserve(static_cast<std::size_t>(n));
+        std::vector<Value*> places;
+        for (int i = 0; i < n; ++i) places.push_back(d.Insert("k" + std::to_string(n - 1 - i)));
+        EXPECT_EQ(d.Insert("k0"), nullptr);
+        for (int i = 0; i < n; ++i) *places[static_cast<std::size_t>(i)] = Int(i);
+      } else {
+        for (int i = 0; i < n; ++i) d.Set("k" + std::to_string(n - 1 - i), Int(i));
+      }
       for (int i = 0; i < n; i += 3) d.Set("k" + std::to_string(i), Value("again"));
       Dictionary copy;
       copy = d;
