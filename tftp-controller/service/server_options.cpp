@@ -231,8 +231,8 @@ bool ParseServerArgs(std::string_view line, ServerOptions* options,
     if (known->takes == Takes::kKept || (known->takes == Takes::kFile && value != kRemapFile)) {
       for (std::size_t k = first; k <= i; ++k) kept.push_back(k);
     } else if (!Apply(*known, value, options)) {
-      // The words stay in the line as they were, and the option keeps no value.
-      for (std::size_t k = first; k <= i; ++k) kept.push_back(k);
+      // Left out: the option keeps no value, and the line written again holds what the
+      // controller sets in its place (configtool would refuse the words as they are).
       if (fine && err) {
         *err = Format(_("%@ is not followed by a value it takes (\"%@\")"),
                       {std::string(words[first]), std::string(value)});
