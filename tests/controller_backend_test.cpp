@@ -92,7 +92,7 @@ void Scenario(const std::string& work) {
   options.folder = work + "/one";
   BackendResult r = backend.ApplyOptions(options);
   ASSERT_TRUE(r.ok) << r.message;
-  EXPECT_EQ(ReadServiceDefinition(kServiceFile).server_args, "-v -s " + work + "/one");
+  EXPECT_EQ(ReadServiceDefinition(kServiceFile).server_args, "-v -v -s " + work + "/one");
   r = backend.ApplyOptions(options);  // nothing to change: nothing run
   EXPECT_TRUE(r.ok && r.message.empty()) << r.message;
   EXPECT_EQ(Fetch(work, "hello.txt"), "");

@@ -131,7 +131,9 @@ std::string Format(const char* format, const std::vector<std::string>& values) {
 
 std::vector<std::string> ServerArgWords(const ServerOptions& options,
                                         const std::vector<std::string>& kept) {
-  std::vector<std::string> words = {"-v"};
+  // One -v logs each request; the second also logs the refusals ("File not found"), which
+  // the transfer list needs. A transfer that ends well is logged at no verbosity.
+  std::vector<std::string> words = {"-v", "-v"};
   if (!options.listen_address.empty()) {
     words.push_back("-a");
     words.push_back(IsIPv6(options.listen_address) ? "[" + options.listen_address + "]"

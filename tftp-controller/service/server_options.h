@@ -30,7 +30,7 @@ struct ServerOptions {
 };
 inline constexpr const char* kRemapFile = "/usr/share/qrb-tftp-controller/tftpd.remap";
 
-// The words of server_args, "-v" first and "-s FOLDER" last. Each word passes configtool's rules
+// The words of server_args, "-v -v" first and "-s FOLDER" last. Each word passes configtool's rules
 // for a granted user once ProblemWith finds nothing (an IPv6 address stands in brackets, the
 // umask in three octal digits). in.tftpd reads -a only when it listens by itself: under xinetd
 // the address it listens on is xinetd's "bind" attribute, which -a does not change.

@@ -27,13 +27,13 @@ TEST(ServerOptions, LineRoundTripsAndPassesTheGrantRules) {
     const char* line;
   };
   std::vector<Case> cases;
-  cases.push_back({"defaults", Folder("/tmp"), "-v -s /tmp"});
+  cases.push_back({"defaults", Folder("/tmp"), "-v -v -s /tmp"});
   {
     ServerOptions o = Folder("/tmp");
     o.uploads = true;
     o.umask = 022;
     o.permissive = true;
-    cases.push_back({"uploads", o, "-v -c -U 022 -p -s /tmp"});
+    cases.push_back({"uploads", o, "-v -v -c -U 022 -p -s /tmp"});
   }
   {
     ServerOptions o = Folder("/tmp");
@@ -43,20 +43,22 @@ TEST(ServerOptions, LineRoundTripsAndPassesTheGrantRules) {
     o.retransmit_us = 250000;
     o.port_range = PortRange{30000, 30100};
     o.family = AddressFamily::kIPv4Only;
-    cases.push_back({"protocol", o, "-v -4 -U 000 -B 1468 -t 5 -T 250000 -R 30000:30100 -s /tmp"});
+    cases.push_back(
+        {"protocol", o, "-v -v -4 -U 000 -B 1468 -t 5 -T 250000 -R 30000:30100 -s /tmp"});
   }
   {
     ServerOptions o = Folder("/tmp");
     o.family = AddressFamily::kIPv6Only;
     o.listen_address = "fe80::1";
     o.map_names = true;
-    cases.push_back({"address6", o,
-                     "-v -a [fe80::1] -6 -m /usr/share/qrb-tftp-controller/tftpd.remap -s /tmp"});
+    cases.push_back(
+        {"address6", o,
+         "-v -v -a [fe80::1] -6 -m /usr/share/qrb-tftp-controller/tftpd.remap -s /tmp"});
   }
   {
     ServerOptions o = Folder("/tmp");
     o.listen_address = "192.168.1.5";
-    cases.push_back({"address4", o, "-v -a 192.168.1.5 -s /tmp"});
+    cases.push_back({"address4", o, "-v -v -a 192.168.1.5 -s /tmp"});
   }
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -92,35 +94,43 @@ TEST(ServerOptions, ParsesWhatOthersWrote) {
     std::vector<std::string> unknown;
     const char* written;  // ServerArgsLine with the unknown words kept
   } cases[] = {
-      {"-s /srv/tftp", true, "/srv/tftp", {}, "-v -s /srv/tftp"},
-      {"\t--secure   --create --umask=0022 /srv/x", true, "/srv/x", {}, "-v -c -U 022 -s /srv/x"},
-      {"/srv/tftp -i", true, "/srv/tftp", {}, "-v -s /srv/tftp"},  // insecure mode fixed
+      {"-s /srv/tftp", true, "/srv/tftp", {}, "-v -v -s /srv/tftp"},
+      {"\t--secure   --create --umask=0022 /srv/x",
+       true,
+       "/srv/x",
+       {},
+       "-v -v -c -U 022 -s /srv/x"},
+      {"/srv/tftp -i", true, "/srv/tftp", {}, "-v -v -s /srv/tftp"},  // insecure mode fixed
       {"--timeout 60 --retransmit=2000000 -B1024 -s /b",
        true,
        "/b",
        {},
-       "-v -B 1024 -t 60 -T 2000000 -s /b"},
+       "-v -v -B 1024 -t 60 -T 2000000 -s /b"},
       {"-u tftp -s /srv/tftp",
        true,
        "/srv/tftp",
        {"-u", "tftp"},
-       "-v -u tftp -s /srv/tftp"},  // the user's value is not taken for the folder
-      {"-s /srv/tftp -u tftp", true, "/srv/tftp", {"-u", "tftp"}, "-v -u tftp -s /srv/tftp"},
+       "-v -v -u tftp -s /srv/tftp"},  // the user's value is not taken for the folder
+      {"-s /srv/tftp -u tftp", true, "/srv/tftp", {"-u", "tftp"}, "-v -v -u tftp -s /srv/tftp"},
       {"-vv -L -r blksize -s /a /b",
        true,
        "/b",
        {"-vv", "-L", "-r", "blksize", "/a"},
-       "-v -vv -L -r blksize /a -s /b"},
+       "-v -v -vv -L -r blksize /a -s /b"},
       {"-m /etc/other.rules -s /a",
        true,
        "/a",
        {"-m", "/etc/other.rules"},
-       "-v -m /etc/other.rules -s /a"},
-      {"--address [::1] --ipv6 -s /a", true, "/a", {}, "-v -a [::1] -6 -s /a"},
-      {"-t soon -p -s /a", false, "/a", {}, "-v -p -s /a"},  // the bad value is not written again
-      {"-s /a -R", false, "/a", {}, "-v -s /a"},
-      {"-v -s", false, "", {}, "-v -s "},
-      {"", false, "", {}, "-v -s "},
+       "-v -v -m /etc/other.rules -s /a"},
+      {"--address [::1] --ipv6 -s /a", true, "/a", {}, "-v -v -a [::1] -6 -s /a"},
+      {"-t soon -p -s /a",
+       false,
+       "/a",
+       {},
+       "-v -v -p -s /a"},  // the bad value is not written again
+      {"-s /a -R", false, "/a", {}, "-v -v -s /a"},
+      {"-v -v -s", false, "", {}, "-v -v -s "},
+      {"", false, "", {}, "-v -v -s "},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);

@@ -77,7 +77,7 @@ TEST_F(ServiceBackendWords, ConfigtoolsWordsAndWhatItWrote) {
   ServerOptions options;
   options.folder = "/srv/boot";
   Write(top_ + "/wanted",
-        "service tftp\n{\n\tdisable\t= yes\n\tserver_args\t= -v -s /srv/boot\n}\n");
+        "service tftp\n{\n\tdisable\t= yes\n\tserver_args\t= -v -v -s /srv/boot\n}\n");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Write(paths_.service_file, kDisabled);
