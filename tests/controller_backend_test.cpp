@@ -34,13 +34,14 @@ constexpr char kServiceFile[] = "/etc/xinetd.d/tftp";
 constexpr char kInstalled[] =
     "service tftp\n{\n\tdisable\t\t= yes\n\tsocket_type\t= dgram\n\tprotocol\t= udp\n"
     "\twait\t\t= yes\n\tuser\t\t= root\n\tserver\t\t= /usr/sbin/in.tftpd\n"
-    "\tserver_args\t= -s /srv/tftp\n}\n";
+    "\tbind\t\t= 0.0.0.0\n\tserver_args\t= -s /srv/tftp\n}\n";
 
-// What the real client gets for `name` from 127.0.0.1 port 69, or "" when nothing answers.
-std::string Fetch(const std::string& work, const std::string& name) {
+// What the real client gets for `name` from `host` port 69, or "" when nothing answers.
+std::string Fetch(const std::string& work, const std::string& name,
+                  const std::string& host = "127.0.0.1") {
   const std::string local = work + "/client/" + name;
   std::filesystem::remove(local);
-  test_support::Run({"/usr/bin/timeout", "-k", "2", "10", "/usr/bin/tftp", "127.0.0.1"},
+  test_support::Run({"/usr/bin/timeout", "-k", "2", "10", "/usr/bin/tftp", host},
                     "rexmt 1\ntimeout 3\nget " + name + " " + local + "\nquit\n");
   return std::filesystem::exists(local) ? test_support::ReadFile(local) : "";
 }
@@ -114,6 +115,19 @@ void Scenario(const std::string& work) {
   r = backend.Restart();
   ASSERT_TRUE(r.ok) << r.message;
   EXPECT_FALSE(Alive(serving[0]));
+  EXPECT_EQ(Fetch(work, "hello.txt"), "served from two\n");
+
+  // Listening on one address is xinetd's bind: the server answers there and nowhere else.
+  options.listen_address = "127.0.0.2";
+  ASSERT_TRUE(backend.ApplyOptions(options).ok);
+  EXPECT_EQ(ReadServiceDefinition(kServiceFile).bind, "127.0.0.2");
+  ASSERT_TRUE(backend.Restart().ok);
+  EXPECT_EQ(Fetch(work, "hello.txt", "127.0.0.2"), "served from two\n");
+  EXPECT_EQ(Fetch(work, "hello.txt"), "");
+  options.listen_address.clear();
+  ASSERT_TRUE(backend.ApplyOptions(options).ok);
+  EXPECT_EQ(ReadServiceDefinition(kServiceFile).bind, "0.0.0.0");
+  ASSERT_TRUE(backend.Restart().ok);
   EXPECT_EQ(Fetch(work, "hello.txt"), "served from two\n");
 
   // The folder check agrees with the real server: a folder above the served one that nobody

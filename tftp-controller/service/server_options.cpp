@@ -17,7 +17,7 @@ namespace {
 
 // What each option of in.tftpd the controller knows takes after it.
 // kKept: an option the controller does not offer, whose value is kept with it.
-enum class Takes { kNothing, kNumber, kOctal, kRange, kAddress, kFile, kKept };
+enum class Takes { kNothing, kNumber, kOctal, kRange, kFile, kKept };
 struct Known {
   char letter;
   const char* long_name;
@@ -30,7 +30,7 @@ constexpr Known kKnown[] = {
     {'v', "--verbose", Takes::kNothing},  {'U', "--umask", Takes::kOctal},
     {'t', "--timeout", Takes::kNumber},   {'T', "--retransmit", Takes::kNumber},
     {'B', "--blocksize", Takes::kNumber}, {'R', "--port-range", Takes::kRange},
-    {'a', "--address", Takes::kAddress},  {'m', "--map-file", Takes::kFile},
+    {'a', "--address", Takes::kKept},     {'m', "--map-file", Takes::kFile},
     {'u', "--user", Takes::kKept},        {'P', "--pidfile", Takes::kKept},
     {'r', "--refuse", Takes::kKept},      {'\0', "--verbosity", Takes::kKept},
 };
@@ -80,11 +80,6 @@ std::optional<PortRange> Range(std::string_view text) {
   return PortRange{*first, *last};
 }
 
-bool IsIPv6(const std::string& address) {
-  in6_addr binary;
-  return inet_pton(AF_INET6, address.c_str(), &binary) == 1;
-}
-
 bool IsIPv4(const std::string& address) {
   in_addr binary;
   return inet_pton(AF_INET, address.c_str(), &binary) == 1;
@@ -110,13 +105,6 @@ bool Apply(const Known& known, std::string_view value, ServerOptions* options) {
       return (options->block_size = Number(value, 10)).has_value();
     case 'R':
       return (options->port_range = Range(value)).has_value();
-    case 'a':
-      // An IPv6 address stands in brackets, since in.tftpd reads a colon outside them as the
-      // start of a port.
-      if (value.size() > 2 && value.front() == '[' && value.back() == ']')
-        value = value.substr(1, value.size() - 2);
-      options->listen_address = std::string(value);
-      return !value.empty();
     case 'm':  // only with the package's rules file
       return options->map_names = true;
   }
@@ -134,11 +122,6 @@ std::vector<std::string> ServerArgWords(const ServerOptions& options,
   // One -v logs each request; the second also logs the refusals ("File not found"), which
   // the transfer list needs. A transfer that ends well is logged at no verbosity.
   std::vector<std::string> words = {"-v", "-v"};
-  if (!options.listen_address.empty()) {
-    words.push_back("-a");
-    words.push_back(IsIPv6(options.listen_address) ? "[" + options.listen_address + "]"
-                                                   : options.listen_address);
-  }
   if (options.family == AddressFamily::kIPv4Only) words.push_back("-4");
   if (options.family == AddressFamily::kIPv6Only) words.push_back("-6");
   if (options.uploads) words.push_back("-c");
@@ -267,13 +250,10 @@ std::optional<std::string> ProblemWith(const ServerOptions& options) {
                       "carry (#, { or }, or a control character)."),
                     {folder});
   }
+  // xinetd listens for the service on IPv4 (the service file sets no IPv6 flag).
   const std::string& address = options.listen_address;
-  if (!address.empty() && !IsIPv4(address) && !IsIPv6(address))
-    return Format(_("\"%@\" is not an IPv4 or IPv6 address."), {address});
-  if (!address.empty() && options.family == AddressFamily::kIPv4Only && !IsIPv4(address))
-    return Format(_("The server is to use IPv4 only, yet listens on %@."), {address});
-  if (!address.empty() && options.family == AddressFamily::kIPv6Only && !IsIPv6(address))
-    return Format(_("The server is to use IPv6 only, yet listens on %@."), {address});
+  if (!address.empty() && !IsIPv4(address))
+    return Format(_("\"%@\" is not an IPv4 address of this machine."), {address});
   if (options.umask && *options.umask > 0777)
     return _("The umask is at most 777 (octal): three digits, each 0 to 7.");
   if (options.block_size && (*options.block_size < 512 || *options.block_size > 65464))

@@ -16,7 +16,7 @@ struct PortRange {
 };  // -R first:last
 struct ServerOptions {
   std::string folder = "/srv/tftp";       // -s FOLDER, always the last two words
-  std::string listen_address;             // -a ADDRESS; empty: every address
+  std::string listen_address;             // xinetd's "bind" (IPv4); empty: every address
   bool uploads = false;                   // -c: clients may create new files
   std::optional<unsigned> umask;          // -U (octal), with uploads
   bool permissive = false;                // -p
@@ -32,8 +32,10 @@ inline constexpr const char* kRemapFile = "/usr/share/qrb-tftp-controller/tftpd.
 
 // The words of server_args, "-v -v" first and "-s FOLDER" last. Each word passes configtool's rules
 // for a granted user once ProblemWith finds nothing (an IPv6 address stands in brackets, the
-// umask in three octal digits). in.tftpd reads -a only when it listens by itself: under xinetd
-// the address it listens on is xinetd's "bind" attribute, which -a does not change.
+// umask in three octal digits). The listening address is no word of them: in.tftpd reads -a
+// only when it listens by itself, while under xinetd the socket is xinetd's, bound where the
+// service's "bind" attribute says (ServiceBackend::ApplyOptions writes it). An "-a" read from a
+// line is kept as a word the controller does not know.
 std::vector<std::string> ServerArgWords(const ServerOptions& options);
 std::string ServerArgsLine(const ServerOptions& options);  // the words joined by one space
 // The same with words ParseServerArgs did not know, `kept` in their order before "-s FOLDER".

@@ -154,8 +154,9 @@ BackendResult EditLine(const BackendPaths& paths, const std::string& name, const
   result.message = Trimmed(said.error);
   if (!said.ran || !result.message.empty()) return result;
   const ServiceDefinition now = ReadServiceDefinition(paths.service_file);
-  const bool there =
-      name == "disable" ? now.disabled == (value == "yes") : now.server_args == value;
+  const bool there = name == "disable" ? now.disabled == (value == "yes")
+                     : name == "bind"  ? now.bind == value
+                                       : now.server_args == value;
   if (said.output == "0" || !there) {
     result.message = Say(_("configtool changed nothing in %@: its %@ line no longer reads \"%@\"."),
                          {paths.service_file, name, old_value});
@@ -188,8 +189,21 @@ BackendResult ServiceBackend::ApplyOptions(const ServerOptions& options) {
   std::vector<std::string> kept;
   ParseServerArgs(now.server_args, &current, &kept, nullptr);
   const std::string line = ServerArgsLine(options, kept);
-  if (line == now.server_args) return {true, ""};
-  return EditLine(paths_, "server_args", line, now.server_args);
+  BackendResult result{true, ""};
+  if (line != now.server_args) result = EditLine(paths_, "server_args", line, now.server_args);
+  if (!result.ok) return result;
+  // The address xinetd binds the service's socket to; 0.0.0.0 is every IPv4 address. A file
+  // without a bind line listens everywhere and is left so: configtool changes lines, it never
+  // adds one.
+  const std::string bind = options.listen_address.empty() ? "0.0.0.0" : options.listen_address;
+  if (now.bind.empty() && !options.listen_address.empty())
+    return Join(result, {false, Say(_("%@ has no \"bind\" line, so the service listens on every "
+                                      "address. To listen on one, an administrator adds the line "
+                                      "\"bind = 0.0.0.0\" to its service tftp section."),
+                                    {paths_.service_file})});
+  if (!now.bind.empty() && now.bind != bind)
+    result = Join(result, EditLine(paths_, "bind", bind, now.bind));
+  return result;
 }
 
 BackendResult ServiceBackend::SetDisable(bool disable) {

@@ -147,4 +147,11 @@ ServiceDefinition ReadServiceDefinition(const std::string& path) {
   return definition;
 }
 
+bool OptionsOfDefinition(const ServiceDefinition& definition, ServerOptions* options,
+                         std::vector<std::string>* unknown, std::string* err) {
+  const bool read = ParseServerArgs(definition.server_args, options, unknown, err);
+  options->listen_address = definition.bind == "0.0.0.0" ? "" : definition.bind;
+  return read;
+}
+
 }  // namespace tftpc

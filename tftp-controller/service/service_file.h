@@ -9,6 +9,9 @@
 #pragma once
 
 #include <string>
+#include <vector>
+
+#include "tftp-controller/service/server_options.h"
 
 namespace tftpc {
 
@@ -25,5 +28,10 @@ struct ServiceDefinition {
   std::string problem;
 };
 ServiceDefinition ReadServiceDefinition(const std::string& path = "/etc/xinetd.d/tftp");
+
+// The options the definition serves with: its server_args read back (ParseServerArgs) and the
+// address xinetd binds ("0.0.0.0" or no bind line: every address).
+bool OptionsOfDefinition(const ServiceDefinition& definition, ServerOptions* options,
+                         std::vector<std::string>* unknown, std::string* err);
 
 }  // namespace tftpc
