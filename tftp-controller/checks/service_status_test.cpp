@@ -9,6 +9,7 @@
 #include <fstream>
 #include <thread>
 
+#include "tests/as_nobody.h"
 #include "tests/scratch_folder.h"
 #include "tftp-controller/checks/proc_tables.h"
 #include "tftp-controller/checks/proc_tree_testing.h"
@@ -234,6 +235,13 @@ TEST(ReadServiceStatus, TheRealXinetdServingTheRealServer) {
       {"127.0.0.1", port, 0, xinetd.pid(), "xinetd", ServiceUnitFromCgroup(""), true}};
   EXPECT_EQ(UdpPortHolders(port, "/proc", sources.pid_file), holders);
   EXPECT_EQ(ReadServiceStatus(sources).text, running);
+  // An ordinary user cannot read root's descriptors: the holder is found by name and pid file.
+  EXPECT_EQ(test_support::InChild([&] {
+              if (!test_support::BecomeNobody()) return 2;
+              if (UdpPortHolders(port, "/proc", sources.pid_file) != holders) return 3;
+              return ReadServiceStatus(sources).text == running ? 0 : 4;
+            }),
+            0);
 
   // A pid file that names another process: the xinetd on the port is then not ours.
   std::ofstream(sources.pid_file) << ::getpid() << "\n";
