@@ -15,6 +15,8 @@
 namespace tftpc {
 namespace {
 
+constexpr unsigned kLowerUp = 0x10000;  // IFF_LOWER_UP of <linux/if.h>: the link has a carrier
+
 // The first word of a small file of /sys, or "" when it cannot be read.
 std::string SysWord(int folder, const std::string& name) {
   auto text = ReadSmallFile(folder, name, 64);
@@ -54,14 +56,19 @@ std::vector<InterfaceFacts> InterfacesFrom(const std::vector<platform::Interface
     InterfaceFacts facts;
     facts.name = link.name;
     facts.up = link.flags & IFF_UP;
-    const std::string carrier = SysWord(sys.get(), link.name + "/carrier");
-    const std::string state = SysWord(sys.get(), link.name + "/operstate");
+    // /sys shows the network namespace it was mounted in, which may not be ours: its
+    // interface of this name must have our interface's index.
+    const std::string index = SysWord(sys.get(), link.name + "/ifindex");
+    const unsigned ours = ::if_nametoindex(link.name.c_str());
+    const bool same = index.empty() || ours == 0 || index == std::to_string(ours);
+    const std::string carrier = same ? SysWord(sys.get(), link.name + "/carrier") : "";
+    const std::string state = same ? SysWord(sys.get(), link.name + "/operstate") : "";
     if (!carrier.empty())
       facts.carrier = carrier == "1";
     else if (!state.empty() && state != "unknown")
       facts.carrier = state == "up";
     else
-      facts.carrier = link.flags & IFF_RUNNING;
+      facts.carrier = link.flags & kLowerUp;
     for (const auto& address : records) {
       if (address.kind != Kind::kIPv4 || address.ipv4 == 0) continue;
       if (address.name != link.name && address.name.rfind(link.name + ":", 0) != 0) continue;

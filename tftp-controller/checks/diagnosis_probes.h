@@ -13,7 +13,8 @@ namespace tftpc {
 
 // Every interface but loopback, from the kernel's records: switched on (IFF_UP), its first IPv4
 // address, and its carrier from `sys_class_net`/NAME/carrier (unreadable while the interface is
-// down), else its operstate, else the running flag.
+// down), else its operstate, else the record's lower-up flag, which is all that counts when
+// /sys belongs to another network namespace (its NAME/ifindex is not our interface's).
 std::vector<InterfaceFacts> InterfacesFrom(const std::vector<platform::InterfaceRecord>& records,
                                            const std::string& sys_class_net = "/sys/class/net");
 

@@ -292,14 +292,16 @@ TEST(InterfacesFrom, CarrierAddressAndStateFromRecordsAndSys) {
     if (carrier) std::ofstream(sys.File(name + "/carrier")) << carrier;
     std::ofstream(sys.File(name + "/operstate")) << state;
   };
-  write("lo", "1\n", "unknown\n");
+  write("lo", "0\n", "down\n");  // another network namespace's lo, whose index is not 1
+  std::ofstream(sys.File("lo/ifindex")) << "999\n";
   write("eth0", "1\n", "up\n");
   write("eth1", "0\n", "down\n");
   write("ifb0", nullptr, "down\n");  // down: the kernel refuses to tell the carrier
   write("tun0", nullptr, "unknown\n");
-  const unsigned up = IFF_UP | IFF_RUNNING;
+  const unsigned up = IFF_UP | IFF_RUNNING | 0x10000;  // with IFF_LOWER_UP: a carrier
   const std::vector<platform::InterfaceRecord> records = {
       {Kind::kLink, "lo", up | IFF_LOOPBACK, 0, {}},
+      {Kind::kLink, "lo", up, 0, {}},  // a record of our lo without its loopback flag: not skipped
       {Kind::kLink, "eth0", up, 0, {}},
       {Kind::kLink, "eth1", IFF_UP, 0, {}},
       {Kind::kLink, "ifb0", 0, 0, {}},
@@ -310,12 +312,13 @@ TEST(InterfacesFrom, CarrierAddressAndStateFromRecordsAndSys) {
       {Kind::kIPv4, "tun0", up, htonl(0x0a000001), {}},
   };
   auto interfaces = InterfacesFrom(records, sys.path());
-  ASSERT_EQ(interfaces.size(), 4u);
-  const InterfaceFacts expected[] = {{"eth0", "192.168.1.5", true, true},
+  ASSERT_EQ(interfaces.size(), 5u);
+  const InterfaceFacts expected[] = {{"lo", "127.0.0.1", true, true},
+                                     {"eth0", "192.168.1.5", true, true},
                                      {"eth1", "", false, true},
                                      {"ifb0", "", false, false},
                                      {"tun0", "10.0.0.1", true, true}};
-  for (std::size_t i = 0; i < 4; ++i) {
+  for (std::size_t i = 0; i < 5; ++i) {
     EXPECT_EQ(interfaces[i].name, expected[i].name);
     EXPECT_EQ(interfaces[i].ipv4, expected[i].ipv4) << expected[i].name;
     EXPECT_EQ(interfaces[i].carrier, expected[i].carrier) << expected[i].name;
