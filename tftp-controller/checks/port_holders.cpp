@@ -168,7 +168,9 @@ std::vector<PortHolder> UdpPortHolders(unsigned port, const std::string& proc_pa
   // Where a socket's holders cannot be seen, the likeliest of the server programs whose
   // descriptors are hidden: a TFTP server in a unit of its own, then ours, then another server
   // program in a unit (a dnsmasq of NetworkManager's). Of a parent and its child, the parent.
+  std::optional<pid_t> guessed;
   auto guess = [&]() -> pid_t {
+    if (guessed) return *guessed;
     std::map<pid_t, int> ranked;
     for (const auto& [pid, info] : candidates) {
       if (readable.count(pid)) continue;
@@ -183,6 +185,7 @@ std::vector<PortHolder> UdpPortHolders(unsigned port, const std::string& proc_pa
       if (ranked.count(candidates[pid].ppid)) continue;
       if (best == 0 || rank < ranked[best]) best = pid;
     }
+    guessed = best;
     return best;
   };
 
@@ -193,8 +196,9 @@ std::vector<PortHolder> UdpPortHolders(unsigned port, const std::string& proc_pa
     for (const auto& [pid, inodes] : readable)
       if (inodes.count(socket.inode)) pids.push_back(pid);
     // Of a parent and the child it handed the socket to, the parent.
+    const std::vector<pid_t> all = pids;  // searched while `pids` is being thinned
     std::erase_if(pids, [&](pid_t pid) {
-      return std::find(pids.begin(), pids.end(), candidates[pid].ppid) != pids.end();
+      return std::find(all.begin(), all.end(), candidates[pid].ppid) != all.end();
     });
     pid_t pid = pids.empty() ? 0 : pids.front();
     if (pid == 0) pid = HolderOfAnyName(proc_path, proc.get(), socket.inode, &walked);
