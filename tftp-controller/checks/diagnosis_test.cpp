@@ -3,11 +3,16 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <net/if.h>
+#include <sched.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 
+#include "tests/as_nobody.h"
 #include "tests/scratch_folder.h"
 #include "tftp-controller/checks/diagnosis_probes.h"
 #include "tftp-controller/checks/network_findings.h"
@@ -324,6 +329,60 @@ TEST(InterfacesFrom, CarrierAddressAndStateFromRecordsAndSys) {
     EXPECT_EQ(interfaces[i].carrier, expected[i].carrier) << expected[i].name;
     EXPECT_EQ(interfaces[i].up, expected[i].up) << expected[i].name;
   }
+}
+
+// Runs `ip` with these words and waits for it: true when it succeeded.
+bool Ip(std::vector<std::string> words) {
+  words.insert(words.begin(), "/usr/sbin/ip");
+  std::vector<char*> argv;
+  for (auto& w : words) argv.push_back(w.data());
+  argv.push_back(nullptr);
+  pid_t pid;
+  int status;
+  return ::posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) == 0 &&
+         ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// A cable pulled out, for real: in a network namespace of its own, one end of a pair of virtual
+// interfaces is up and has an address while the other end is down, so it has no carrier. /sys
+// still shows the namespace it was mounted in, which does not have these interfaces.
+TEST(InterfacesFrom, AnInterfaceWithoutCarrierInANetworkNamespace) {
+  if (::geteuid() != 0 || ::access("/usr/sbin/ip", X_OK) != 0)
+    GTEST_SKIP() << "needs root and iproute2 for a network namespace";
+  auto look = [](const char* name) {
+    std::string err;
+    auto records = platform::ReadInterfaceRecords(&err);
+    for (const InterfaceFacts& i :
+         InterfacesFrom(records.value_or(decltype(records)::value_type{})))
+      if (i.name == name) return std::to_string(i.up) + std::to_string(i.carrier) + " " + i.ipv4;
+    return std::string("none");
+  };
+  int pipe_fds[2];
+  ASSERT_EQ(::pipe(pipe_fds), 0);
+  test_support::ForkedChild child(::fork());
+  if (child.pid() == 0) {
+    ::close(pipe_fds[0]);
+    std::string seen = "unshare failed";
+    if (::unshare(CLONE_NEWNET) == 0) {
+      seen = Ip({"link", "add", "tftpc0", "type", "veth", "peer", "name", "tftpc1"}) &&
+                     Ip({"address", "add", "10.9.9.1/24", "dev", "tftpc0"}) &&
+                     Ip({"link", "set", "tftpc0", "up"})
+                 ? look("tftpc0") + "," + look("tftpc1")
+                 : "ip failed";
+      if (Ip({"link", "set", "tftpc1", "up"})) seen += "," + look("tftpc0");
+    }
+    (void)!::write(pipe_fds[1], seen.data(), seen.size());
+    ::_exit(0);
+  }
+  ::close(pipe_fds[1]);
+  std::string seen;
+  char buffer[256];
+  for (ssize_t n; (n = ::read(pipe_fds[0], buffer, sizeof buffer)) > 0;) seen.append(buffer, n);
+  ::close(pipe_fds[0]);
+  EXPECT_EQ(child.Wait(), 0);
+  if (seen == "unshare failed") GTEST_SKIP() << "no network namespace may be made here";
+  // up, carrier, address: the one end without carrier while the other is down, then with it.
+  EXPECT_EQ(seen, "10 10.9.9.1,00 ,11 10.9.9.1");
 }
 
 TEST(FindFirewallTool, PrefersTheToolsThatKeepTheirOwnRules) {
