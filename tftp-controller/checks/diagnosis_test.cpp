@@ -411,9 +411,9 @@ TEST(GatherFacts, ProbesTheRealServerOverLoopback) {
   ASSERT_TRUE(server.listening());
   ServerOptions options;
   options.folder = folder.path();
-  options.listen_address = "127.0.0.1";
-  ServiceStatus status = Running();
+  ServiceStatus status = Running();  // on the one address xinetd's bind attribute names
   status.port = server.port();
+  status.addresses = {"127.0.0.1"};
   DiagnosisFacts facts = GatherFacts(options, status);
   ASSERT_EQ(facts.fetches.size(), 1u);
   const FetchFacts& fetch = facts.fetches[0];
