@@ -168,12 +168,18 @@ std::vector<PortHolder> UdpPortHolders(unsigned port, const std::string& proc_pa
   // Where a socket's holders cannot be seen, the likeliest of the server programs whose
   // descriptors are hidden: a TFTP server in a unit of its own, then ours, then another server
   // program in a unit (a dnsmasq of NetworkManager's). Of a parent and its child, the parent.
-  std::optional<pid_t> guessed;
-  auto guess = [&]() -> pid_t {
-    if (guessed) return *guessed;
+  // A server whose command line names another address or port is none of them.
+  std::map<pid_t, std::string> cmdlines;
+  auto may_hold = [&](pid_t pid, const UdpSocket& socket) {
+    if (!cmdlines.count(pid))
+      cmdlines[pid] =
+          ReadSmallFile(proc.get(), std::to_string(pid) + "/cmdline", 16384).value_or("");
+    return CommandMayHold(cmdlines[pid], socket);
+  };
+  auto guess = [&](const UdpSocket& socket) -> pid_t {
     std::map<pid_t, int> ranked;
     for (const auto& [pid, info] : candidates) {
-      if (readable.count(pid)) continue;
+      if (readable.count(pid) || !may_hold(pid, socket)) continue;
       bool in_unit = !unit_of(pid).empty();
       if (ours(pid))
         ranked[pid] = 1;
@@ -185,7 +191,6 @@ std::vector<PortHolder> UdpPortHolders(unsigned port, const std::string& proc_pa
       if (ranked.count(candidates[pid].ppid)) continue;
       if (best == 0 || rank < ranked[best]) best = pid;
     }
-    guessed = best;
     return best;
   };
 
@@ -202,7 +207,7 @@ std::vector<PortHolder> UdpPortHolders(unsigned port, const std::string& proc_pa
     });
     pid_t pid = pids.empty() ? 0 : pids.front();
     if (pid == 0) pid = HolderOfAnyName(proc_path, proc.get(), socket.inode, &walked);
-    if (pid == 0) pid = guess();
+    if (pid == 0) pid = guess(socket);
     PortHolder holder;
     holder.local_address = socket.address;
     holder.port = socket.port;
