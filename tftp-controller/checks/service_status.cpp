@@ -27,12 +27,11 @@ std::string Describe(const PortHolder& holder) {
   return Say(_("%@ (pid %@)"), {holder.program, std::to_string(holder.pid)});
 }
 
-// Where the service listens when it runs: xinetd's bind attribute, else in.tftpd's -a.
+// Where the service listens when it runs: xinetd's bind attribute (0.0.0.0: every address).
 std::string ConfiguredAddress(const ServiceDefinition& definition) {
-  if (!definition.bind.empty()) return definition.bind;
   ServerOptions options;
   std::vector<std::string> unknown;
-  ParseServerArgs(definition.server_args, &options, &unknown, nullptr);
+  OptionsOfDefinition(definition, &options, &unknown, nullptr);
   return options.listen_address;
 }
 
