@@ -158,8 +158,15 @@ std::string CheckServerArguments(std::span<const std::string> words, bool in_tex
     const Option* option = FindOption(words[i]);
     if (option == nullptr) return "the server option \"" + words[i] + "\" is not allowed";
     if (option->takes == Takes::kNothing) continue;
-    if (i + 2 >= words.size() || !IsValue(option->takes, words[i + 1]))
+    if (i + 2 >= words.size() || !IsValue(option->takes, words[i + 1])) {
+      if (option->takes == Takes::kRulesFile)
+        return "the server option \"" + words[i] + "\" is not allowed with any file but " +
+               kRulesFile;
+      if (option->takes == Takes::kAddress)
+        return "the server option " + words[i] +
+               " takes only a literal address (192.0.2.1, or [2001:db8::1]), without a port";
       return "the server option " + words[i] + " lacks a valid value";
+    }
     ++i;
   }
   return CheckFolder(words.back(), in_text_file);
