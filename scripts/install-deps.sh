@@ -21,7 +21,7 @@ packages=(
   xvfb libglib2.0-bin
   polkitd pkexec dbus
   openssh-client openssh-server libcrypt-dev
-  dpkg-dev fakeroot lintian
+  dpkg-dev fakeroot lintian desktop-file-utils appstream
   systemd-container mmdebstrap
 )
 
