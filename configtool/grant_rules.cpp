@@ -142,8 +142,8 @@ std::string CheckRequest(std::string_view path, int argument_count, std::string_
   if (argument_count == 5) {
     if (path != kServiceFile)
       return "a granted user may edit only " + std::string(kServiceFile) + " as a text file";
-    if (name != "server_args" && name != "disable")
-      return "a granted user may change only server_args and disable";
+    if (name != "server_args" && name != "disable" && name != "bind")
+      return "a granted user may change only server_args, disable and bind";
     return "";
   }
   if (path != kJobDefinition)
@@ -198,7 +198,13 @@ std::string CheckEditedLine(std::string_view name, std::string_view line, bool a
       return "disable may only be yes or no";
     return "";
   }
-  if (name != "server_args") return "a granted user may change only server_args and disable";
+  // xinetd binds the service's socket: 0.0.0.0 is every IPv4 address.
+  if (name == "bind") {
+    if (words.size() != 3 || words[2].front() == '[' || !IsLiteralAddress(words[2]))
+      return "bind takes only a literal IPv4 address (0.0.0.0 for every address)";
+    return "";
+  }
+  if (name != "server_args") return "a granted user may change only server_args, disable and bind";
   return CheckServerArguments(std::span<const std::string>(words).subspan(2), true);
 }
 

@@ -43,6 +43,7 @@ TEST(GrantRules, OnlyTheServiceFilesAndTheirParameters) {
   } cases[] = {
       {"/etc/xinetd.d/tftp", 5, "server_args", true},
       {"/etc/xinetd.d/tftp", 5, "disable", true},
+      {"/etc/xinetd.d/tftp", 5, "bind", true},
       {"/etc/xinetd.d/tftp", 5, "user", false},
       {"/etc/xinetd.d/tftp", 5, "server", false},
       {"/etc/xinetd.d/tftp", 5, "server_arg", false},
@@ -119,7 +120,14 @@ TEST(GrantRules, TheEditedLine) {
       {"disable", "disable = maybe\n", false, "yes or no"},
       {"disable", "disable = no no\n", false, "yes or no"},
       {"disable", "disabled = no\n", false, "is not \"disable = VALUE\""},
-      {"user", "user = nobody\n", false, "only server_args and disable"},
+      {"user", "user = nobody\n", false, "only server_args, disable and bind"},
+      {"bind", "\tbind\t\t= 0.0.0.0\n", false, ""},
+      {"bind", "bind = 192.168.1.5\n", false, ""},
+      {"bind", "bind = [::1]\n", false, "literal IPv4"},
+      {"bind", "bind = ::1\n", false, "literal IPv4"},
+      {"bind", "bind = router.lan\n", false, "literal IPv4"},
+      {"bind", "bind = 10.0.0.1 10.0.0.2\n", false, "literal IPv4"},
+      {"bind", "bind = 10.0.0.1\nuser = root\n", false, "more than one line"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);

@@ -57,7 +57,7 @@ TEST(ConfigtoolForAGrantedUser, AnyOtherFileIsRefusedRootItselfIsNot) {
        {"/etc/xinetd.d/tftp", "server", "/bin/sh", "/usr/sbin/in.tftpd"},
        1,
        "",
-       "configtool: refused: a granted user may change only server_args and disable\n"},
+       "configtool: refused: a granted user may change only server_args, disable and bind\n"},
       {"",
        {file, "user", "nobody", "root"},
        1,

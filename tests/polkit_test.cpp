@@ -205,7 +205,7 @@ cp /etc/qrb-tftp-controller/tftp.plist "$work/plist.after"
       {"shadow", 1, "", "configtool: refused: a granted user may edit only /etc/xinetd.d/tftp"},
       {"shadow_link", 1, "", "configtool: refused: a granted user may edit only"},
       {"user_root", 1, "", "refused: the server option \"-u\" is not allowed; the file is left"},
-      {"user_line", 1, "", "refused: a granted user may change only server_args and disable"},
+      {"user_line", 1, "", "refused: a granted user may change only server_args, disable and bind"},
       {"two_lines", 1, "", "refused: the edit would make more than one line"},
       {"map_file", 1, "", "refused: the server option \"-m\" is not allowed"},
       {"plist_file", 1, "", "refused: the served folder /etc/shadow is not an existing folder"},
