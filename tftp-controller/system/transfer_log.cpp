@@ -79,6 +79,19 @@ std::string PathBelow(const std::string& folder, std::string_view file) {
   return path;
 }
 
+namespace {
+
+// A socket that takes both families names an IPv4 client as "::ffff:192.0.2.7"; the user
+// knows the device by its IPv4 address.
+std::string ClientAddress(std::string_view logged) {
+  constexpr std::string_view kMapped = "::ffff:";
+  if (logged.substr(0, kMapped.size()) == kMapped && logged.find('.') != std::string_view::npos)
+    logged.remove_prefix(kMapped.size());
+  return std::string(logged);
+}
+
+}  // namespace
+
 void TransferLog::Add(std::int64_t time_usec, pid_t pid, std::string_view message,
                       const std::string& folder) {
   // A client names its file as it likes: control characters are not passed on to a display.
@@ -95,7 +108,7 @@ void TransferLog::Add(std::int64_t time_usec, pid_t pid, std::string_view messag
     if (space == std::string_view::npos) return;
     TransferEvent event;
     event.time_usec = time_usec;
-    event.client = std::string(text.substr(0, space));
+    event.client = ClientAddress(text.substr(0, space));
     text.remove_prefix(space + 1);
     if (!Consume(&text, "filename ")) return;
     std::string_view looked_up = text;
@@ -156,7 +169,7 @@ void TransferLog::Fail(pid_t pid, std::string_view client, std::string result, b
     // Refused before the request was logged (an unknown mode, a malformed packet).
     TransferEvent event;
     event.time_usec = time_usec;
-    event.client = std::string(client);
+    event.client = ClientAddress(client);
     event.result = std::move(result);
     event.failed = true;
     Trim();

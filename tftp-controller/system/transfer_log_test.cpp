@@ -116,6 +116,9 @@ TEST(TransferLog, FoldsTheLinesTheServerWroteIntoTransfers) {
       // A request in mode "mail": refused before in.tftpd logs the request.
       "<30>Dec  8 19:00:47 in.tftpd[10965]: sending NAK (4, Unknown mode) to ::1",
       "<28>Dec  8 19:00:50 in.tftpd[10908]: tftpd: read(ack): Connection refused",
+      // An IPv4 client of a socket that takes both families is shown by its IPv4 address.
+      "<29>Dec  8 19:00:51 in.tftpd[10970]: RRQ from ::ffff:192.0.2.7 filename Hello.txt\n",
+      "<30>Dec  8 19:00:51 in.tftpd[10972]: sending NAK (4, Unknown mode) to ::ffff:192.0.2.7",
   };
   EXPECT_EQ(Fold(second_run, srv),
             (std::vector<TransferEvent>{
@@ -127,6 +130,8 @@ TEST(TransferLog, FoldsTheLinesTheServerWroteIntoTransfers) {
                 Event(1007, "::1", "Hello.txt", r, "read(ack): Connection refused", true),
                 Event(1008, "::1", "Hello.txt", r, "sent", false),
                 Event(1010, "::1", "", r, "unknown mode", true),
+                Event(1012, "192.0.2.7", "Hello.txt", r, "sent", false),
+                Event(1013, "192.0.2.7", "", r, "unknown mode", true),
             }));
 }
 
