@@ -23,6 +23,7 @@ QSpinBox* OptionalBox(int maximum, const char* suffix, const char* default_text,
   box->setSpecialValueText(default_text);
   box->setSuffix(suffix);
   box->setAccessibleName(accessible_name);
+  box->setMinimumWidth(box->fontMetrics().horizontalAdvance(default_text) + 48);
   return box;
 }
 
@@ -47,17 +48,20 @@ ProtocolSection::ProtocolSection(QWidget* parent) : QWidget(parent) {
                             _("Largest block size"));
   idle_ = OptionalBox(kMaxIdleSeconds, _(" s"), _("server's default (900 s)"),
                       _("Idle server exits after"));
-  idle_->setToolTip(_("How long a server with nothing to do waits for another request before it "
-                      "exits (-t)"));
+  idle_->setToolTip(
+      _("How long a server with nothing to do waits for another request before it "
+        "exits (-t)"));
   retransmit_ = OptionalBox(kMaxRetransmitUs, _(" µs"), _("server's default (1000000 µs)"),
                             _("Retransmit timeout"));
   retransmit_->setSingleStep(100000);
-  retransmit_->setToolTip(_("How long the server waits for an answer before it sends a packet "
-                            "again (-T)"));
+  retransmit_->setToolTip(
+      _("How long the server waits for an answer before it sends a packet "
+        "again (-T)"));
   ports_ = new QCheckBox(_("Data ports &only from"));
   ports_->setAccessibleName(_("Limit data ports"));
-  ports_->setToolTip(_("Send data from these UDP ports only, so that a firewall can let them "
-                       "through (-R)"));
+  ports_->setToolTip(
+      _("Send data from these UDP ports only, so that a firewall can let them "
+        "through (-R)"));
   first_port_ = new QSpinBox;
   first_port_->setRange(1, 65535);
   first_port_->setValue(50000);
@@ -73,8 +77,8 @@ ProtocolSection::ProtocolSection(QWidget* parent) : QWidget(parent) {
   family_->setAccessibleName(_("Address family"));
   map_names_ = new QCheckBox(_("Map client file &names (backslashes, upper case)"));
   map_names_->setAccessibleName(_("Map file names"));
-  map_names_->setToolTip(QString(_("Rewrite the names clients ask for by the rules in %1 (-m)"))
-                             .arg(kRemapFile));
+  map_names_->setToolTip(
+      QString(_("Rewrite the names clients ask for by the rules in %1 (-m)")).arg(kRemapFile));
 
   auto* ports = new QHBoxLayout;
   ports->addWidget(ports_);
@@ -127,9 +131,15 @@ void ProtocolSection::ShowOptions(const ServerOptions& options) {
   first_port_->setEnabled(ports_->isChecked());
   last_port_->setEnabled(ports_->isChecked());
   switch (options.family) {
-    case AddressFamily::kAny: family_->setCurrentIndex(0); break;
-    case AddressFamily::kIPv4Only: family_->setCurrentIndex(1); break;
-    case AddressFamily::kIPv6Only: family_->setCurrentIndex(2); break;
+    case AddressFamily::kAny:
+      family_->setCurrentIndex(0);
+      break;
+    case AddressFamily::kIPv4Only:
+      family_->setCurrentIndex(1);
+      break;
+    case AddressFamily::kIPv6Only:
+      family_->setCurrentIndex(2);
+      break;
   }
   map_names_->setChecked(options.map_names);
 }
