@@ -38,7 +38,7 @@ TEST(MainWindowTest, EveryOptionGoesThroughTheWidgetsAndBackUnchanged) {
   MainWindow window(QuietSetup(), Settings{});
   const ServerOptions table[] = {
       ServerOptions{},
-      With([](ServerOptions& o) { o.folder = "/home/ann/boot images"; }),
+      With([](ServerOptions& o) { o.folder = "/home/ann/boot-images"; }),
       With([](ServerOptions& o) { o.listen_address = "192.0.2.10"; }),
       With([](ServerOptions& o) {
         o.uploads = true;
@@ -82,6 +82,15 @@ TEST(MainWindowTest, EveryOptionGoesThroughTheWidgetsAndBackUnchanged) {
   std::string err;
   EXPECT_FALSE(window.CurrentOptions(&err).has_value());
   EXPECT_EQ(err, "The umask must be an octal number from 0 to 0777.");
+  // What the service file cannot carry is refused in the checker's words.
+  window.uploadsSection()->umaskField()->setText("022");
+  window.ShowOptions(With([](ServerOptions& o) { o.folder = "/srv/boot images"; }));
+  EXPECT_FALSE(window.CurrentOptions(&err).has_value());
+  EXPECT_NE(err.find("holds a space"), std::string::npos) << err;
+  // The lowest block size the server takes is the first one past its default.
+  window.ShowOptions(ServerOptions{});
+  window.protocolSection()->blockSize()->stepUp();
+  EXPECT_EQ(window.CurrentOptions(&err)->block_size, 512u);
 }
 
 TEST(MainWindowTest, UmaskTextReadsOctalUpTo0777) {

@@ -15,11 +15,11 @@ namespace tftpc {
 
 namespace {
 
-// A box whose lowest value, 0, stands for the server's own default.
-QSpinBox* OptionalBox(int maximum, const char* suffix, const char* default_text,
+// A box whose lowest value, one below the lowest the server takes, stands for its default.
+QSpinBox* OptionalBox(int lowest, int highest, const char* suffix, const char* default_text,
                       const char* accessible_name) {
   auto* box = new QSpinBox;
-  box->setRange(0, maximum);
+  box->setRange(lowest - 1, highest);
   box->setSpecialValueText(default_text);
   box->setSuffix(suffix);
   box->setAccessibleName(accessible_name);
@@ -32,26 +32,33 @@ std::optional<unsigned> OptionalValue(const QSpinBox* box) {
   return static_cast<unsigned>(box->value());
 }
 
-int BoxValue(std::optional<unsigned> value, int maximum) {
-  if (!value) return 0;
-  return *value > static_cast<unsigned>(maximum) ? maximum : static_cast<int>(*value);
+void ShowValue(QSpinBox* box, std::optional<unsigned> value) {
+  if (!value) {
+    box->setValue(box->minimum());
+  } else if (*value > static_cast<unsigned>(box->maximum())) {
+    box->setValue(box->maximum());
+  } else {
+    box->setValue(static_cast<int>(*value));
+  }
 }
 
+// The ranges the server takes.
+constexpr int kMinBlockSize = 512;
 constexpr int kMaxBlockSize = 65464;
-constexpr int kMaxIdleSeconds = 24 * 3600;
-constexpr int kMaxRetransmitUs = 255000000;
+constexpr int kMaxIdleSeconds = 999999999;
+constexpr int kMaxRetransmitUs = 999999999;
 
 }  // namespace
 
 ProtocolSection::ProtocolSection(QWidget* parent) : QWidget(parent) {
-  block_size_ = OptionalBox(kMaxBlockSize, _(" bytes"), _("server's default (512 bytes)"),
+  block_size_ = OptionalBox(kMinBlockSize, kMaxBlockSize, _(" bytes"), _("server's default (512 bytes)"),
                             _("Largest block size"));
-  idle_ = OptionalBox(kMaxIdleSeconds, _(" s"), _("server's default (900 s)"),
+  idle_ = OptionalBox(1, kMaxIdleSeconds, _(" s"), _("server's default (900 s)"),
                       _("Idle server exits after"));
   idle_->setToolTip(
       _("How long a server with nothing to do waits for another request before it "
         "exits (-t)"));
-  retransmit_ = OptionalBox(kMaxRetransmitUs, _(" µs"), _("server's default (1000000 µs)"),
+  retransmit_ = OptionalBox(1, kMaxRetransmitUs, _(" µs"), _("server's default (1000000 µs)"),
                             _("Retransmit timeout"));
   retransmit_->setSingleStep(100000);
   retransmit_->setToolTip(
@@ -120,9 +127,9 @@ ProtocolSection::ProtocolSection(QWidget* parent) : QWidget(parent) {
 void ProtocolSection::ShowOptions(const ServerOptions& options) {
   const QSignalBlocker blockers[] = {QSignalBlocker(ports_), QSignalBlocker(family_),
                                      QSignalBlocker(map_names_)};
-  block_size_->setValue(BoxValue(options.block_size, kMaxBlockSize));
-  idle_->setValue(BoxValue(options.idle_timeout, kMaxIdleSeconds));
-  retransmit_->setValue(BoxValue(options.retransmit_us, kMaxRetransmitUs));
+  ShowValue(block_size_, options.block_size);
+  ShowValue(idle_, options.idle_timeout);
+  ShowValue(retransmit_, options.retransmit_us);
   ports_->setChecked(options.port_range.has_value());
   if (options.port_range) {
     first_port_->setValue(static_cast<int>(options.port_range->first));
