@@ -185,6 +185,7 @@ void InterfacesSection::ShowRows(const std::vector<InterfaceRow>& rows) {
     model_.appendRow(items);
   }
   updating_ = false;
+  for (int column = kName; column < kLink; ++column) table_->resizeColumnToContents(column);
   FillListenChoices(keep);
 }
 
