@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QCheckBox>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMap>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QSpinBox>
 
@@ -112,6 +116,38 @@ TEST(MainWindowTest, UmaskTextReadsOctalUpTo0777) {
   }
   EXPECT_EQ(UmaskText(022u), "0022");
   EXPECT_EQ(UmaskText(std::nullopt), "");
+}
+
+// Alt and a letter reaches one control only: a letter two controls share would make the keyboard
+// cycle between them instead of pressing the button.
+TEST(MainWindowTest, EveryMnemonicOfTheWindowIsItsOwn) {
+  desktop_testing::OffscreenApplication();
+  MainWindow window(QuietSetup(), Settings{});
+  QMap<QChar, QStringList> owners;
+  auto note = [&](const QString& text) {
+    for (qsizetype i = 0; i + 1 < text.size(); ++i) {
+      if (text[i] != '&') continue;
+      if (text[i + 1] != '&') owners[text[i + 1].toLower()].append(text);
+      ++i;
+    }
+  };
+  for (QAbstractButton* button : window.findChildren<QAbstractButton*>()) note(button->text());
+  for (QLabel* label : window.findChildren<QLabel*>()) {
+    if (label->buddy()) note(label->text());
+  }
+  for (QAction* menu : window.menuBar()->actions()) note(menu->text());
+  EXPECT_GE(owners.size(), 15);
+  for (auto it = owners.begin(); it != owners.end(); ++it) {
+    EXPECT_EQ(it.value().size(), 1) << it.value().join(", ").toStdString();
+  }
+  // The buttons the keyboard needs most have their letters.
+  for (const char* text : {"&Start", "S&top", "&Restart", "&Diagnose", "&Choose folder…"}) {
+    bool found = false;
+    for (QAbstractButton* button : window.findChildren<QAbstractButton*>()) {
+      found = found || button->text() == text;
+    }
+    EXPECT_TRUE(found) << text;
+  }
 }
 
 }  // namespace
