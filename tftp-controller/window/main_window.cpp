@@ -124,8 +124,8 @@ QWidget* MainWindow::BuildSections() {
   bottom->addWidget(Group(_("Transfers"), transfers_));
   bottom->addWidget(Group(_("Diagnose"), diagnose_));
   bottom->setChildrenCollapsible(false);
-  bottom->setStretchFactor(0, 3);
-  bottom->setStretchFactor(1, 2);
+  bottom->setStretchFactor(0, 1);
+  bottom->setStretchFactor(1, 1);
 
   auto* content = new QWidget;
   auto* layout = new QVBoxLayout(content);
