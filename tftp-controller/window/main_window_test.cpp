@@ -219,6 +219,36 @@ TEST(MainWindowTest, TheGuideShowsOnceAndTheSettingsRememberIt) {
   }
 }
 
+// Tab reaches every named control, in the order the window is read: top to bottom, left column
+// before right.
+TEST(MainWindowTest, TabReachesEveryNamedControlInReadingOrder) {
+  desktop_testing::OffscreenApplication();
+  MainWindow window(QuietSetup(), Settings{});
+  ServiceStatus running;
+  running.running = running.enabled = true;
+  window.statusSection()->ShowStatus(running);
+  window.show();
+  QStringList order;
+  QWidget* start = window.statusSection()->stopButton();
+  QWidget* widget = start;
+  do {
+    if ((widget->focusPolicy() & Qt::TabFocus) && widget->isVisibleTo(&window) &&
+        !widget->accessibleName().isEmpty()) {
+      order << widget->accessibleName();
+    }
+    widget = widget->nextInFocusChain();
+  } while (widget != start);
+  const QStringList named = {"Stop",          "Restart",       "Stop after", "Served folder",
+                             "Choose folder", "Allow uploads", "Interfaces", "Listen on",
+                             "Transfers",     "Diagnose"};
+  qsizetype at = -1;
+  for (const QString& name : named) {
+    const qsizetype found = order.indexOf(name);
+    EXPECT_GT(found, at) << name.toStdString() << " in " << order.join(", ").toStdString();
+    at = std::max(at, found);
+  }
+}
+
 // Alt and a letter reaches one control only: a letter two controls share would make the keyboard
 // cycle between them instead of pressing the button.
 TEST(MainWindowTest, EveryMnemonicOfTheWindowIsItsOwn) {
