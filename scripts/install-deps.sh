@@ -18,7 +18,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev libplist-dev
   xinetd tftpd-hpa tftp-hpa libxml2-utils
   iproute2 util-linux procps hyperfine python3 sed
-  xvfb libglib2.0-bin
+  xvfb libglib2.0-bin imagemagick xdotool
   polkitd pkexec dbus
   openssh-client openssh-server libcrypt-dev
   dpkg-dev fakeroot lintian desktop-file-utils appstream
