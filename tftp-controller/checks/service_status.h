@@ -1,0 +1,32 @@
+// The state of our TFTP service, as an ordinary user can see it: the service file, xinetd's pid
+// file and the holders of the port.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "tftp-controller/checks/port_holders.h"
+
+namespace tftpc {
+
+struct ServiceStatus {
+  bool running = false;  // our service is enabled, xinetd runs, and port 69 is held by ours
+  bool xinetd_running = false;
+  bool enabled = false;        // disable = no
+  std::string listen_address;  // "every address" when -a is not given
+  unsigned port = 69;
+  std::vector<PortHolder> others;  // holders of port 69 that are not ours
+  std::string
+      text;  // one line beginning "Running" or "Stopped", e.g. "Running on every address, port 69"
+  bool operator==(const ServiceStatus&) const = default;
+};
+
+struct StatusSources {
+  std::string proc = "/proc";
+  std::string pid_file = "/var/run/xinetd.pid";
+  std::string service_file = "/etc/xinetd.d/tftp";
+};
+
+ServiceStatus ReadServiceStatus(const StatusSources& sources = {});  // cheap: called every second
+
+}  // namespace tftpc

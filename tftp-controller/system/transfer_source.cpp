@@ -1,0 +1,9 @@
+#include "tftp-controller/system/transfer_source.h"
+
+namespace tftpc {
+
+SourceChoice OpenTransferSource() {
+  return {nullptr, "not yet"};
+}
+
+}  // namespace tftpc
