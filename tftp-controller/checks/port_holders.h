@@ -23,4 +23,12 @@ struct PortHolder {
 
 std::vector<PortHolder> UdpPortHolders(unsigned port = 69, const std::string& proc = "/proc");
 
+// The same with xinetd's pid file named. A socket's holder is the process that has it open; of a
+// parent and the child it handed the socket to (xinetd and in.tftpd), the parent. Where no
+// process that may be inspected holds it (another user's, root's), the holder is guessed among
+// the server programs whose descriptors are hidden: a TFTP server in a systemd service of its
+// own, then ours, then another in a service; none of these: pid 0.
+std::vector<PortHolder> UdpPortHolders(unsigned port, const std::string& proc,
+                                       const std::string& pid_file);
+
 }  // namespace tftpc

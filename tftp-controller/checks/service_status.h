@@ -27,6 +27,12 @@ struct StatusSources {
   std::string service_file = "/etc/xinetd.d/tftp";
 };
 
+// "port 69 is held by in.tftpd (tftpd-hpa.service), dnsmasq (pid 812)": a program on both
+// families is named once.
+std::string HoldersText(const std::vector<PortHolder>& holders, unsigned port);
+
+// Our service runs when the service file enables it, the pid file names a live xinetd, and that
+// xinetd (or an in.tftpd it started) holds the service's port; the address is the one it holds.
 ServiceStatus ReadServiceStatus(const StatusSources& sources = {});  // cheap: called every second
 
 }  // namespace tftpc

@@ -33,4 +33,11 @@ struct SourceChoice {
 // none, with why and how to get it ("join the group adm: sudo adduser ann adm, then log in again").
 SourceChoice OpenTransferSource();
 
+// Where OpenTransferSource looks (tests give places of their own).
+struct SourcePlaces {
+  std::string systemd_dir = "/run/systemd/system";  // there only while systemd runs
+  std::vector<std::string> syslog_files = {"/var/log/syslog", "/var/log/daemon.log"};
+};
+SourceChoice OpenTransferSource(const SourcePlaces& places);
+
 }  // namespace tftpc

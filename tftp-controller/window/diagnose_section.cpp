@@ -16,9 +16,12 @@ namespace tftpc {
 
 std::string VerdictText(Verdict verdict) {
   switch (verdict) {
-    case Verdict::kOk: return _("OK");
-    case Verdict::kProblem: return _("Problem");
-    case Verdict::kNote: return _("Note");
+    case Verdict::kOk:
+      return _("OK");
+    case Verdict::kProblem:
+      return _("Problem");
+    case Verdict::kNote:
+      return _("Note");
   }
   return {};
 }
@@ -63,12 +66,12 @@ void DiagnoseSection::ShowFindings(const std::vector<Finding>& findings) {
   int problems = 0;
   QStyle* style = list_->style();
   for (const Finding& finding : findings) {
-    auto* item = new QTreeWidgetItem(
-        {QString::fromStdString(finding.check), QString::fromStdString(VerdictText(finding.verdict))});
-    const QStyle::StandardPixmap icon = finding.verdict == Verdict::kOk ? QStyle::SP_DialogApplyButton
-                                        : finding.verdict == Verdict::kProblem
-                                            ? QStyle::SP_MessageBoxWarning
-                                            : QStyle::SP_MessageBoxInformation;
+    auto* item = new QTreeWidgetItem({QString::fromStdString(finding.check),
+                                      QString::fromStdString(VerdictText(finding.verdict))});
+    const QStyle::StandardPixmap icon =
+        finding.verdict == Verdict::kOk        ? QStyle::SP_DialogApplyButton
+        : finding.verdict == Verdict::kProblem ? QStyle::SP_MessageBoxWarning
+                                               : QStyle::SP_MessageBoxInformation;
     item->setIcon(0, style->standardIcon(icon));
     if (finding.verdict == Verdict::kProblem) {
       ++problems;

@@ -17,8 +17,8 @@ namespace tftpc {
 
 std::string FolderCheckText(const std::string& folder, bool uploads, const FolderCheck& check) {
   if (check.problems.empty()) {
-    return std::string(uploads ? _("The server can read and write ") : _("The server can read "))
-           + folder + ".";
+    return std::string(uploads ? _("The server can read and write ") : _("The server can read ")) +
+           folder + ".";
   }
   std::string text;
   for (const FolderProblem& problem : check.problems) {
@@ -50,7 +50,7 @@ FolderSection::FolderSection(QWidget* parent) : QWidget(parent) {
   field_ = new QLineEdit;
   field_->setAccessibleName(_("Served folder"));
   field_->setPlaceholderText("/srv/tftp");
-  auto* label = new QLabel(_("Ser&ved folder:"));
+  auto* label = new QLabel(_("&Folder:"));
   label->setBuddy(field_);
   choose_ = new QPushButton(_("C&hoose folder…"));
   choose_->setAccessibleName(_("Choose folder"));
@@ -94,7 +94,9 @@ FolderSection::FolderSection(QWidget* parent) : QWidget(parent) {
           [this] { QApplication::clipboard()->setText(command_->text()); });
 }
 
-std::string FolderSection::Folder() const { return field_->text().trimmed().toStdString(); }
+std::string FolderSection::Folder() const {
+  return field_->text().trimmed().toStdString();
+}
 
 void FolderSection::SetFolder(const std::string& folder) {
   last_text_ = QString::fromStdString(folder);

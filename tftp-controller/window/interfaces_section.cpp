@@ -36,8 +36,7 @@ QString LinkText(const InterfaceRow& row) {
 
 }  // namespace
 
-std::vector<InterfaceRow> InterfaceRowsFrom(
-    const std::vector<platform::InterfaceRecord>& records) {
+std::vector<InterfaceRow> InterfaceRowsFrom(const std::vector<platform::InterfaceRecord>& records) {
   ScanIPAddresses(records);
   ScanHWAddresses(records);
   std::vector<InterfaceRow> rows;
@@ -69,7 +68,7 @@ std::vector<InterfaceRow> InterfaceRowsFrom(
       row->name = record.name;
       char hw[3 * 6] = "";
       if (record.hw.size() >= 6) {
-        std::snprintf(hw, sizeof hw, "%02x:%02x:%02x:%02x:%02x:%02x", record.hw[0], record.hw[1],
+        std::snprintf(hw, sizeof hw, "%02X:%02X:%02X:%02X:%02X:%02X", record.hw[0], record.hw[1],
                       record.hw[2], record.hw[3], record.hw[4], record.hw[5]);
       }
       row->hardware = hw;
@@ -112,10 +111,10 @@ InterfacesSection::InterfacesSection(QWidget* parent) : QWidget(parent), model_(
   table_->setSelectionMode(QAbstractItemView::SingleSelection);
   table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   table_->horizontalHeader()->setStretchLastSection(true);
-  table_->setColumnWidth(kListen, 56);
-  table_->setColumnWidth(kName, 110);
-  table_->setColumnWidth(kAddress, 130);
-  table_->setColumnWidth(kHardware, 150);
+  table_->setColumnWidth(kListen, 52);
+  table_->setColumnWidth(kName, 90);
+  table_->setColumnWidth(kAddress, 110);
+  table_->setColumnWidth(kHardware, 140);
   table_->setAccessibleName(_("Interfaces"));
   table_->setMinimumHeight(120);
 
@@ -181,7 +180,8 @@ void InterfacesSection::ShowRows(const std::vector<InterfaceRow>& rows) {
       items.append(new QStandardItem(QString::fromStdString(text)));
     }
     items.append(new QStandardItem(LinkText(row)));
-    for (QStandardItem* item : items.mid(1)) item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+    for (QStandardItem* item : items.mid(1))
+      item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
     model_.appendRow(items);
   }
   updating_ = false;
@@ -236,10 +236,10 @@ void InterfacesSection::MarkDeviceAddress() {
     }
   }
   updating_ = false;
-  device_label_->setText(device.empty()
-                             ? QString(_("No address to give devices: no interface has IPv4."))
-                             : QString(_("Give devices the server address %1"))
-                                   .arg(QString::fromStdString(device)));
+  device_label_->setText(
+      device.empty()
+          ? QString(_("No address to give devices: no interface has IPv4."))
+          : QString(_("Give devices the server address %1")).arg(QString::fromStdString(device)));
   device_label_->setAccessibleDescription(device_label_->text());
   copy_->setEnabled(!device.empty());
 }

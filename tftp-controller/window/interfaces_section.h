@@ -22,7 +22,7 @@ namespace tftpc {
 struct InterfaceRow {
   std::string name;
   std::string ipv4;      // empty: none (or the interface is down)
-  std::string hardware;  // "00:1a:2b:0c:04:ff"; empty: none
+  std::string hardware;  // "00:1A:2B:0C:04:FF"; empty: none
   bool up = false;
   bool carrier = false;  // the link is up
   bool operator==(const InterfaceRow&) const = default;

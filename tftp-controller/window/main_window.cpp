@@ -3,9 +3,8 @@
 #include <libintl.h>
 
 #include <QAction>
-#include <QCheckBox>
-#include <QSpinBox>
 #include <QApplication>
+#include <QCheckBox>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QKeySequence>
@@ -13,6 +12,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QSpinBox>
 #include <QSplitter>
 #include <QVBoxLayout>
 
@@ -117,8 +117,8 @@ QWidget* MainWindow::BuildSections() {
   left->addWidget(Group(_("Protocol"), protocol_));
   left->addStretch(1);
   auto* settings_row = new QHBoxLayout;
-  settings_row->addLayout(left, 5);
-  settings_row->addWidget(Group(_("Interfaces"), interfaces_), 6);
+  settings_row->addLayout(left, 1);
+  settings_row->addWidget(Group(_("Interfaces"), interfaces_), 1);
 
   auto* bottom = new QSplitter(Qt::Horizontal);
   bottom->addWidget(Group(_("Transfers"), transfers_));
@@ -317,7 +317,10 @@ void MainWindow::RunDiagnosis() {
   auto findings = std::make_shared<std::vector<Finding>>();
   const ServiceStatus status = status_->shown();
   RunInBackground(
-      this, [options = *options, status, findings] { *findings = Diagnose(GatherFacts(options, status)); },
+      this,
+      [options = *options, status, findings] {
+        *findings = Diagnose(GatherFacts(options, status));
+      },
       [this, findings] { diagnose_->ShowFindings(*findings); });
 }
 

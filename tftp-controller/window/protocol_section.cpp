@@ -15,14 +15,15 @@ namespace tftpc {
 
 namespace {
 
-// A box whose lowest value, 0, stands for the server's own default.
-QSpinBox* OptionalBox(int maximum, const char* suffix, const char* default_text,
+// A box whose lowest value, one below the lowest the server takes, stands for its default.
+QSpinBox* OptionalBox(int lowest, int highest, const char* suffix, const char* default_text,
                       const char* accessible_name) {
   auto* box = new QSpinBox;
-  box->setRange(0, maximum);
+  box->setRange(lowest - 1, highest);
   box->setSpecialValueText(default_text);
   box->setSuffix(suffix);
   box->setAccessibleName(accessible_name);
+  box->setMinimumWidth(box->fontMetrics().horizontalAdvance(default_text) + 48);
   return box;
 }
 
@@ -31,33 +32,43 @@ std::optional<unsigned> OptionalValue(const QSpinBox* box) {
   return static_cast<unsigned>(box->value());
 }
 
-int BoxValue(std::optional<unsigned> value, int maximum) {
-  if (!value) return 0;
-  return *value > static_cast<unsigned>(maximum) ? maximum : static_cast<int>(*value);
+void ShowValue(QSpinBox* box, std::optional<unsigned> value) {
+  if (!value) {
+    box->setValue(box->minimum());
+  } else if (*value > static_cast<unsigned>(box->maximum())) {
+    box->setValue(box->maximum());
+  } else {
+    box->setValue(static_cast<int>(*value));
+  }
 }
 
+// The ranges the server takes.
+constexpr int kMinBlockSize = 512;
 constexpr int kMaxBlockSize = 65464;
-constexpr int kMaxIdleSeconds = 24 * 3600;
-constexpr int kMaxRetransmitUs = 255000000;
+constexpr int kMaxIdleSeconds = 999999999;
+constexpr int kMaxRetransmitUs = 999999999;
 
 }  // namespace
 
 ProtocolSection::ProtocolSection(QWidget* parent) : QWidget(parent) {
-  block_size_ = OptionalBox(kMaxBlockSize, _(" bytes"), _("server's default (512 bytes)"),
+  block_size_ = OptionalBox(kMinBlockSize, kMaxBlockSize, _(" bytes"), _("server's default (512 bytes)"),
                             _("Largest block size"));
-  idle_ = OptionalBox(kMaxIdleSeconds, _(" s"), _("server's default (900 s)"),
+  idle_ = OptionalBox(1, kMaxIdleSeconds, _(" s"), _("server's default (900 s)"),
                       _("Idle server exits after"));
-  idle_->setToolTip(_("How long a server with nothing to do waits for another request before it "
-                      "exits (-t)"));
-  retransmit_ = OptionalBox(kMaxRetransmitUs, _(" µs"), _("server's default (1000000 µs)"),
+  idle_->setToolTip(
+      _("How long a server with nothing to do waits for another request before it "
+        "exits (-t)"));
+  retransmit_ = OptionalBox(1, kMaxRetransmitUs, _(" µs"), _("server's default (1000000 µs)"),
                             _("Retransmit timeout"));
   retransmit_->setSingleStep(100000);
-  retransmit_->setToolTip(_("How long the server waits for an answer before it sends a packet "
-                            "again (-T)"));
+  retransmit_->setToolTip(
+      _("How long the server waits for an answer before it sends a packet "
+        "again (-T)"));
   ports_ = new QCheckBox(_("Data ports &only from"));
   ports_->setAccessibleName(_("Limit data ports"));
-  ports_->setToolTip(_("Send data from these UDP ports only, so that a firewall can let them "
-                       "through (-R)"));
+  ports_->setToolTip(
+      _("Send data from these UDP ports only, so that a firewall can let them "
+        "through (-R)"));
   first_port_ = new QSpinBox;
   first_port_->setRange(1, 65535);
   first_port_->setValue(50000);
@@ -73,8 +84,8 @@ ProtocolSection::ProtocolSection(QWidget* parent) : QWidget(parent) {
   family_->setAccessibleName(_("Address family"));
   map_names_ = new QCheckBox(_("Map client file &names (backslashes, upper case)"));
   map_names_->setAccessibleName(_("Map file names"));
-  map_names_->setToolTip(QString(_("Rewrite the names clients ask for by the rules in %1 (-m)"))
-                             .arg(kRemapFile));
+  map_names_->setToolTip(
+      QString(_("Rewrite the names clients ask for by the rules in %1 (-m)")).arg(kRemapFile));
 
   auto* ports = new QHBoxLayout;
   ports->addWidget(ports_);
@@ -116,9 +127,9 @@ ProtocolSection::ProtocolSection(QWidget* parent) : QWidget(parent) {
 void ProtocolSection::ShowOptions(const ServerOptions& options) {
   const QSignalBlocker blockers[] = {QSignalBlocker(ports_), QSignalBlocker(family_),
                                      QSignalBlocker(map_names_)};
-  block_size_->setValue(BoxValue(options.block_size, kMaxBlockSize));
-  idle_->setValue(BoxValue(options.idle_timeout, kMaxIdleSeconds));
-  retransmit_->setValue(BoxValue(options.retransmit_us, kMaxRetransmitUs));
+  ShowValue(block_size_, options.block_size);
+  ShowValue(idle_, options.idle_timeout);
+  ShowValue(retransmit_, options.retransmit_us);
   ports_->setChecked(options.port_range.has_value());
   if (options.port_range) {
     first_port_->setValue(static_cast<int>(options.port_range->first));
@@ -127,9 +138,15 @@ void ProtocolSection::ShowOptions(const ServerOptions& options) {
   first_port_->setEnabled(ports_->isChecked());
   last_port_->setEnabled(ports_->isChecked());
   switch (options.family) {
-    case AddressFamily::kAny: family_->setCurrentIndex(0); break;
-    case AddressFamily::kIPv4Only: family_->setCurrentIndex(1); break;
-    case AddressFamily::kIPv6Only: family_->setCurrentIndex(2); break;
+    case AddressFamily::kAny:
+      family_->setCurrentIndex(0);
+      break;
+    case AddressFamily::kIPv4Only:
+      family_->setCurrentIndex(1);
+      break;
+    case AddressFamily::kIPv6Only:
+      family_->setCurrentIndex(2);
+      break;
   }
   map_names_->setChecked(options.map_names);
 }

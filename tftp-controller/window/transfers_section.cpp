@@ -66,8 +66,7 @@ void TransfersSection::SetSource(SourceChoice choice) {
     source_label_->setAccessibleDescription(source_label_->text());
     return;
   }
-  source_label_->setText(
-      QString(_("From %1.")).arg(QString::fromStdString(source_->Describe())));
+  source_label_->setText(QString(_("From %1.")).arg(QString::fromStdString(source_->Describe())));
   source_label_->setStyleSheet("color: palette(mid);");
   source_label_->setAccessibleDescription(source_label_->text());
   if (source_->fd() >= 0) {
@@ -96,9 +95,9 @@ void TransfersSection::ShowEvents() {
   const std::vector<TransferEvent>& events = log_.events();
   const int shown = list_->topLevelItemCount();
   const int total = static_cast<int>(events.size());
-  const bool at_end = list_->topLevelItemCount() == 0 ||
-                      list_->visualItemRect(list_->topLevelItem(shown - 1)).bottom() <=
-                          list_->viewport()->height();
+  const bool at_end =
+      list_->topLevelItemCount() == 0 ||
+      list_->visualItemRect(list_->topLevelItem(shown - 1)).bottom() <= list_->viewport()->height();
   for (int i = std::max(0, std::min(shown, total) - kRowsStillOpen); i < total; ++i) {
     const TransferEvent& event = events[i];
     QTreeWidgetItem* item = i < shown ? list_->topLevelItem(i) : new QTreeWidgetItem;

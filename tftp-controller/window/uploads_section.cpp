@@ -46,7 +46,7 @@ UploadsSection::UploadsSection(QWidget* parent) : QWidget(parent) {
   umask_->setPlaceholderText(_("server's default"));
   umask_->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-7]{0,4}"), umask_));
   umask_->setMaximumWidth(140);
-  permissive_ = new QCheckBox(_("&Permissive: no checks beyond the system's own permissions"));
+  permissive_ = new QCheckBox(_("&Permissive: only the system's own permission checks"));
   permissive_->setAccessibleName(_("Permissive"));
 
   auto* form = new QFormLayout;
