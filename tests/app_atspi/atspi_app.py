@@ -68,6 +68,27 @@ def _role(node):
         return ""
 
 
+def _labels(node):
+    """The names of the labels that label `node`, without a closing colon."""
+    names = []
+    for relation in node.get_relation_set():
+        if relation.get_relation_type() != Atspi.RelationType.LABELLED_BY:
+            continue
+        for i in range(relation.get_n_targets()):
+            names.append(relation.get_target(i).get_name().rstrip(":"))
+    return names
+
+
+def _text(node):
+    """A field's text, else the description (which a label's text is kept equal to)."""
+    iface = node.get_text_iface()
+    if iface is not None:
+        value = iface.get_text(0, iface.get_character_count())
+        if value:
+            return value
+    return node.get_description()
+
+
 def _text_of(node):
     """The words an accessible shows: its name, its description and its text, joined."""
     parts = []
@@ -101,7 +122,7 @@ class App:
 
     # The application and its controls.
 
-    def find(self, seconds=30):
+    def find(self, seconds=30, every=0.05):
         """Waits until the program is on the accessibility bus with a window shown."""
 
         def found():
@@ -114,23 +135,29 @@ class App:
                     continue
                 if app.get_name() != self.name:
                     raise Failure(f"the program calls itself {app.get_name()!r}, not {self.name!r}")
-                if app.get_child_count() > 0:
-                    return app
+                for j in range(app.get_child_count()):
+                    window = app.get_child_at_index(j)
+                    if window.get_state_set().contains(Atspi.StateType.SHOWING):
+                        return app
             return None
 
-        self.root = wait_for(f"{self.name} shows a window", found, seconds)
+        self.root = wait_for(f"{self.name} shows a window", found, seconds, every)
         # Read every property afresh: a cached one may be older than the change waited for.
         self.root.set_cache_mask(Atspi.Cache.NONE)
         return self
 
     def controls(self, name=None, roles=None):
-        """The accessibles named `name` (any when None) of one of `roles` (any when None)."""
+        """The accessibles named `name` (any when None) of one of `roles` (any when None). A
+        combo box is named by the label for it ("Listen on:" names "Listen on"): on Linux Qt
+        gives AT-SPI the current item as its name, and a screen reader reads the label."""
         found = []
         for node in _walk(self.root):
+            role = _role(node)
+            if roles is not None and role not in roles:
+                continue
             if name is not None and node.get_name() != name:
-                continue
-            if roles is not None and _role(node) not in roles:
-                continue
+                if role != "combo box" or name not in _labels(node):
+                    continue
             found.append(node)
         return found
 
@@ -164,28 +191,52 @@ class App:
 
     def set_text(self, name, text):
         """Replaces the text of the editable field named `name`."""
-        node = self.control(name, ["text", "entry", "combo box", "editbar"])
-        if _role(node) == "combo box":  # an editable combo box holds its field
-            fields = [n for n in _walk(node) if n.get_editable_text_iface() is not None]
-            if not fields:
-                raise Failure(f"{name!r} has no editable field")
-            node = fields[0]
+        node = self.control(name, ["text", "entry", "spin button", "editbar"])
         editable = node.get_editable_text_iface()
         if editable is None:
             raise Failure(f"{name!r} is not editable")
         if not editable.set_text_contents(text):
             raise Failure(f"{name!r} refused the text {text!r}")
-        wait_for(f"{name!r} holds {text!r}", lambda: self.text(name) == text)
+        wait_for(f"{name!r} holds {text!r}", lambda: _text(node) == text)
 
-    def key(self, name, keysym):
-        """Gives the control the keyboard focus and types one key, by its X keysym (0xff0d:
-        Return)."""
-        node = self.control(name)
-        component = node.get_component_iface()
-        if component is None or not component.grab_focus():
-            raise Failure(f"{name!r} cannot take the focus")
-        wait_for(f"{name!r} has the focus",
-                 lambda: node.get_state_set().contains(Atspi.StateType.FOCUSED))
+    def set_value(self, name, number):
+        """Sets the number of the spin box (or slider) named `name`."""
+        node = self.control(name, ["spin button", "slider"])
+        value = node.get_value_iface()
+        if value is None or not value.set_current_value(number):
+            raise Failure(f"{name!r} refused the value {number}")
+        wait_for(f"{name!r} holds {number}", lambda: value.get_current_value() == number)
+
+    def choose(self, name, item):
+        """Makes the first item holding the words `item` the current one of the combo box named
+        `name`, as a user does: its list opened, the arrow keys, Return."""
+        node = self.control(name, ["combo box"])
+        view = node.get_child_at_index(0)
+        items = [view.get_child_at_index(i).get_name() for i in range(view.get_child_count())]
+        wanted = [i for i, title in enumerate(items) if item in title]
+        if not wanted:
+            raise Failure(f"{name!r} offers no {item!r}, only {items}")
+        steps = wanted[0] - items.index(node.get_name())
+        self.press(name, ["combo box"])
+        wait_for(f"the list of {name!r} opens",
+                 lambda: view.get_state_set().contains(Atspi.StateType.SHOWING))
+        # The open list holds the keyboard: the keys go to it wherever the focus was.
+        for _ in range(abs(steps)):
+            self.key(0xFF54 if steps > 0 else 0xFF52)  # Down, Up
+        self.key(0xFF0D)  # Return
+        shown = items[wanted[0]]
+        wait_for(f"{name!r} shows {shown!r}", lambda: node.get_name() == shown)
+
+    def key(self, keysym, control=None):
+        """Types one key, by its X keysym (0xff0d: Return), into the control named `control`
+        (given the keyboard focus first), else wherever the keyboard goes."""
+        if control is not None:
+            node = self.control(control)
+            component = node.get_component_iface()
+            if component is None or not component.grab_focus():
+                raise Failure(f"{control!r} cannot take the focus")
+            wait_for(f"{control!r} has the focus",
+                     lambda: node.get_state_set().contains(Atspi.StateType.FOCUSED))
         if not Atspi.generate_keyboard_event(keysym, None, Atspi.KeySynthType.SYM):
             raise Failure(f"the key {keysym:#x} could not be typed")
 
@@ -193,13 +244,7 @@ class App:
 
     def text(self, name, roles=None):
         """The text of the control named `name`: the field's text, else its description."""
-        node = self.control(name, roles)
-        iface = node.get_text_iface()
-        if iface is not None:
-            value = iface.get_text(0, iface.get_character_count())
-            if value:
-                return value
-        return node.get_description()
+        return _text(self.control(name, roles))
 
     def checked(self, name):
         node = self.control(name, ["check box", "toggle button", "radio button"])
@@ -214,15 +259,65 @@ class App:
                         lambda: (lambda s: s if s.startswith(prefix) else None)(self.status()),
                         seconds)
 
-    def words(self, under=None):
-        """Every word the window shows under the control named `under` (the whole program when
-        None): names, descriptions and texts, one line each."""
-        root = self.root if under is None else self.control(under)
+    def words(self, under=None, roles=("table", "tree", "tree table", "list")):
+        """Every word the window shows under the control named `under` of one of `roles` (the
+        whole program when None): names, descriptions and texts, one line each."""
+        root = self.root if under is None else self.control(under, list(roles))
         return "\n".join(t for t in (_text_of(n) for n in _walk(root)) if t)
+
+    def rows(self, name, roles=("table", "tree", "tree table")):
+        """The cells of the table (or tree) named `name`, row by row, as their names."""
+        table = self.control(name, list(roles)).get_table_iface()
+        if table is None:
+            raise Failure(f"{name!r} is no table")
+        return [[table.get_accessible_at(row, column).get_name()
+                 for column in range(table.get_n_columns())] for row in range(table.get_n_rows())]
+
+    def tree(self):
+        """The accessible tree, one line an accessible: role, name, description, text."""
+        lines = []
+
+        def visit(node, depth):
+            text = ""
+            iface = node.get_text_iface()
+            if iface is not None:
+                text = iface.get_text(0, min(iface.get_character_count(), 60))
+            action = node.get_action_iface()
+            actions = [action.get_action_name(i) for i in range(action.get_n_actions())
+                       ] if action is not None else []
+            lines.append(f"{'  ' * depth}{_role(node)} {node.get_name()!r}"
+                         f" {node.get_description()!r} {text!r}"
+                         f" {' '.join(node.get_interfaces())} {actions}")
+            for i in range(node.get_child_count()):
+                child = node.get_child_at_index(i)
+                if child is not None:
+                    visit(child, depth + 1)
+
+        visit(self.root, 0)
+        return "\n".join(lines)
 
     def dialogs(self):
         """The program's top-level windows other than its first, as accessibles."""
         return [self.root.get_child_at_index(i) for i in range(1, self.root.get_child_count())]
+
+    def picture(self, path, seconds=10):
+        """Writes a PNG of the program's first window as the screen shows it, once two pictures
+        taken one after the other agree (the window has drawn what it shows)."""
+        window = self.root.get_child_at_index(0)
+        box = window.get_component_iface().get_extents(Atspi.CoordType.SCREEN)
+        crop = f"{box.width}x{box.height}+{box.x}+{box.y}"
+        previous = None
+
+        def steady():
+            nonlocal previous
+            shot = subprocess.run(["import", "-window", "root", "-crop", crop, "+repage",
+                                   "ppm:-"], capture_output=True, check=True).stdout
+            same, previous = shot == previous, shot
+            return same
+
+        wait_for(f"the window drawn steady for {path}", steady, seconds, every=0.2)
+        # No time stamps: the same window makes the same file.
+        subprocess.run(["convert", "ppm:-", "-strip", f"png:{path}"], input=previous, check=True)
 
     def quit(self, seconds=10):
         """Ends the program: asked with SIGTERM, then killed; returns its exit status."""

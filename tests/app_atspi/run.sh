@@ -2,16 +2,19 @@
 # Runs one scenario of scenarios.py against a program driven through AT-SPI:
 #
 #   run.sh SCENARIO PROGRAM [CONFIGTOOL XINETDTOOL]
+#   run.sh measure PROGRAM NAME [PROGRAM NAME]...   (bench/app_measure.py, on a session alone)
 #
 # The session is the test's own: Xvfb on a display it finds free, a session bus, the
 # accessibility bus (at-spi-bus-launcher, which starts the registry), a home and runtime folder
-# of its own. Every scenario but "harness" drives the real service and needs root: it runs in
-# private mount, pid and network namespaces, where a tmpfs lies over /run and /var/run, our
-# /etc/xinetd.conf and /etc/xinetd.d (holding the service file the package installs) lie over
-# the machine's, the built CONFIGTOOL and XINETDTOOL are /usr/sbin/configtool and
-# /usr/sbin/xinetdtool (an overlay over /usr/sbin), and the real xinetd and in.tftpd serve on
-# the namespace's own port 69. Every process started is ended by the trap; the run fails when
-# one is left. Exit status 77 (with the reason) where the scenario cannot run here.
+# of its own. Every scenario but "harness" (and "measure") drives the real service and needs
+# root: it runs in private mount, pid and network namespaces, where a tmpfs lies over /run and
+# /var/run, our /etc/xinetd.conf and /etc/xinetd.d (holding the service file the package
+# installs) lie over the machine's, a logger of the test's own takes /dev/log (an overlay over
+# /dev) and writes /var/log/syslog (a tmpfs), the built CONFIGTOOL and XINETDTOOL are
+# /usr/sbin/configtool and /usr/sbin/xinetdtool (an overlay over /usr/sbin), and the real
+# xinetd and in.tftpd serve on the namespace's own port 69. Every process started is ended by
+# the trap; the run fails when one is left. Exit status 77 (with the reason) where the scenario
+# cannot run here.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 python=/usr/bin/python3  # Debian's, which has python3-pyatspi
@@ -76,10 +79,17 @@ stop_session() {
   session_pids=()
 }
 
-# drive WORK SCENARIO PROGRAM: the scenario itself, with the session's environment.
+# drive WORK SCENARIO ARG...: the scenario itself (or the measures), with the session's
+# environment.
 drive() {
-  QRB_APP_WORK=$1 QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 QT_ACCESSIBILITY=1 QT_QPA_PLATFORM=xcb \
-    NO_AT_BRIDGE=0 "$python" "$here/scenarios.py" "$2" "$3"
+  local work=$1 scenario=$2 script=$here/scenarios.py
+  shift
+  if [ "$scenario" = measure ]; then
+    script=$here/../../bench/app_measure.py
+    shift
+  fi
+  QRB_APP_WORK=$work QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 QT_ACCESSIBILITY=1 QT_QPA_PLATFORM=xcb \
+    PYTHONDONTWRITEBYTECODE=1 "$python" "$script" "$@"
 }
 
 # others: the processes of this pid namespace other than this shell and its own children.
@@ -96,7 +106,7 @@ others() {
 
 # inside WORK SCENARIO PROGRAM CONFIGTOOL XINETDTOOL: the first process of new namespaces.
 inside() {
-  local work=$1 scenario=$2 program=$3 configtool=$4 xinetdtool=$5 status left
+  local work=$1 scenario=$2 program=$3 configtool=$4 xinetdtool=$5 status left i
   . "$here/../sandbox_common.sh"
   fail() {
     echo "FAILED: $*" >&2
@@ -114,7 +124,21 @@ inside() {
     mount -t overlay overlay \
       -o lowerdir=/usr/sbin,upperdir=/run/sandbox/sbin/upper,workdir=/run/sandbox/sbin/work \
       /usr/sbin || fail "cannot lay the back end over /usr/sbin"
+  # The system logger: /dev/log ours (an overlay over /dev), /var/log/syslog on a tmpfs.
+  mkdir -p /run/sandbox/dev/upper /run/sandbox/dev/work
+  mount -t overlay overlay \
+    -o lowerdir=/dev,upperdir=/run/sandbox/dev/upper,workdir=/run/sandbox/dev/work /dev &&
+    mount -t tmpfs -o mode=1777 sandbox /dev/shm &&
+    mount -t tmpfs -o mode=0755 sandbox /var/log || fail "cannot lay a logger's files"
+  rm -f /dev/log
   trap 'stop_session' EXIT
+  setsid "$python" "$here/syslog_sink.py" /dev/log /var/log/syslog &
+  session_pids+=($!)
+  for ((i = 0; i < 200; i++)); do
+    [ -S /dev/log ] && break
+    sleep 0.05
+  done
+  [ -S /dev/log ] || fail "the system logger did not start"
   start_session "$work"
   drive "$work" "$scenario" "$program"
   status=$?
@@ -146,10 +170,10 @@ done
 [ -x "$program" ] || fail "$program is not built"
 work=$(mktemp -d)
 chmod 755 "$work"  # the server's user reaches the folders below
-if [ "$scenario" = harness ]; then
+if [ "$scenario" = harness ] || [ "$scenario" = measure ]; then
   trap 'stop_session; rm -rf "$work"' EXIT
   start_session "$work"
-  drive "$work" "$scenario" "$program"
+  drive "$work" "$@"
   status=$?
   stop_session
   [ -z "$session_left" ] || status=1
