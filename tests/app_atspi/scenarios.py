@@ -33,14 +33,16 @@ def launch(program, name):
 CLIENT = WORK / "client"
 
 
-def tftp(command, file, address="127.0.0.1", seconds=2):
-    """Runs the real client once: "get" or "put" of `file` (in CLIENT), retransmitting every
-    second and giving up after `seconds`; returns what it printed."""
+def tftp(command, file, address="127.0.0.1", seconds=2, netns=None):
+    """Runs the real client once (in the network namespace `netns` when given): "get" or "put"
+    of `file` (in CLIENT), retransmitting every second and giving up after `seconds`; returns
+    what it printed."""
     CLIENT.mkdir(exist_ok=True)
     if command == "get":
         (CLIENT / file).unlink(missing_ok=True)
     script = f"binary\nrexmt 1\ntimeout {seconds}\n{command} {file}\nquit\n"
-    done = subprocess.run(["tftp", address], input=script, capture_output=True, text=True,
+    where = ["ip", "netns", "exec", netns] if netns else []
+    done = subprocess.run(where + ["tftp", address], input=script, capture_output=True, text=True,
                           cwd=CLIENT, timeout=seconds + 20)
     return (done.stdout + done.stderr).replace("tftp> ", "").strip()
 
@@ -50,12 +52,12 @@ def fetched(file):
     return path.read_text() if path.exists() and path.stat().st_size > 0 else None
 
 
-def get_until(file, text=None, seconds=20):
-    """Asks the server for `file` with the real client until it arrives (holding `text` when
-    given); returns what arrived."""
+def get_until(file, text=None, seconds=20, address="127.0.0.1", netns=None):
+    """Asks the server at `address` for `file` with the real client until it arrives (holding
+    `text` when given); returns what arrived."""
 
     def arrived():
-        tftp("get", file)
+        tftp("get", file, address, netns=netns)
         got = fetched(file)
         return got if got and (text is None or got == text) else None
 
@@ -327,9 +329,34 @@ def diagnose_carrier(app):
     fact(f"Diagnose names the interface without carrier: {lines!r}")
 
 
+def diagnosed(app, seconds=60):
+    """Presses Diagnose and waits until the diagnosis ends; returns its summary."""
+    app.press("Diagnose")
+
+    def summary():
+        said = app.text("Diagnosis", ["label"])
+        return said if said and not said.startswith(("Checking", "Press Diagnose")) else None
+
+    return wait_for("the diagnosis ends", summary, seconds)
+
+
+def a_network_card():
+    """Before the program starts: eth0, an interface with carrier and an address, cabled to a
+    device (a network namespace of its own, "device", at 192.168.1.20)."""
+    for argv in (["ip", "netns", "add", "device"],
+                 ["ip", "link", "add", "eth0", "address", "52:54:00:12:34:56", "type", "veth",
+                  "peer", "name", "eth0", "netns", "device"],
+                 ["ip", "address", "add", "192.168.1.5/24", "dev", "eth0"],
+                 ["ip", "link", "set", "eth0", "up"],
+                 ["ip", "-n", "device", "address", "add", "192.168.1.20/24", "dev", "eth0"],
+                 ["ip", "-n", "device", "link", "set", "eth0", "up"]):
+        subprocess.run(argv, check=True)
+    return None
+
+
 def pictures(app):
-    """The three pictures of the README, of the real window: stopped; serving /srv/tftp with a
-    transfer listed; after a diagnosis. Written to the folder $QRB_PICTURES."""
+    """The three pictures of the README, of the real window: stopped; serving /srv/tftp with
+    transfers listed; after a diagnosis. Written to the folder $QRB_PICTURES."""
     out = pathlib.Path(os.environ["QRB_PICTURES"])
     # /srv/tftp of this mount namespace alone, as a fresh install serves it.
     subprocess.run(["mount", "-t", "tmpfs", "-o", "mode=0755", "pictures", "/srv"], check=True)
@@ -345,12 +372,12 @@ def pictures(app):
     app.set_text("Served folder", str(folder))
     app.press("Start")
     app.wait_status("Running")
-    get_until("router-firmware.bin")
-    tftp("get", "no-such-file.bin")
-    wait_for("Transfers lists the fetch", lambda: "router-firmware.bin" in app.words("Transfers"))
+    get_until("pxelinux.0", address="192.168.1.5", netns="device")
+    get_until("router-firmware.bin", address="192.168.1.5", netns="device")
+    wait_for("Transfers lists both", lambda: len(app.rows("Transfers")) == 2)
     app.picture(out / "controller-serving.png")
     fact("controller-serving.png")
-    findings(app, ["69"])
+    fact(f"the diagnosis: {diagnosed(app)!r}")
     app.picture(out / "controller-diagnosis.png")
     fact("controller-diagnosis.png")
     app.press("Stop")
@@ -370,7 +397,7 @@ SCENARIOS = {
     "diagnose-folder": (diagnose_folder, "tftp-controller", None),
     "diagnose-port": (diagnose_port, "tftp-controller", another_server),
     "diagnose-carrier": (diagnose_carrier, "tftp-controller", cable_unplugged),
-    "pictures": (pictures, "tftp-controller", None),
+    "pictures": (pictures, "tftp-controller", a_network_card),
 }
 
 
