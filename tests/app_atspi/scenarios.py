@@ -195,8 +195,7 @@ def xinetd_path(app):
 
     app.press("Allow uploads")
     wait_for("Allow uploads is checked", lambda: app.checked("Allow uploads"))
-    asked = wait_for("the window asks for a restart",
-                     lambda: (lambda t: t if "Restart" in t else None)(app.text("Message")))
+    asked = app.wait_text("Message", ["Restart"])
     fact(f"uploads turned on while serving: {asked!r}")
     app.press("Restart")
     wait_for("the service file allows uploads", lambda: "-c" in server_args().split())
@@ -257,21 +256,28 @@ def findings(app, expected, seconds=60):
 
 
 def diagnose_folder(app):
-    """A served folder the server's user cannot enter: the diagnosis names the folder."""
+    """A served folder the server's user cannot enter: the folder check and the diagnosis name
+    the folder at fault; the one-click fix (the folder is the user's own) mends it."""
     outer = served_folder("private", 0o700)
     inner = outer / "tftp"
     inner.mkdir(mode=0o755)
     (inner / "hello.txt").write_text("unreachable\n")
+    (inner / "hello.txt").chmod(0o644)
     app.set_text("Served folder", str(inner))
+    said = app.wait_text("Folder check", [str(outer), "nobody"])
+    fact(f"the folder check: {said!r}")
     app.press("Start")
     app.wait_status("Running")
-    fact("the service runs, serving a folder below one only root may enter")
-    lines = [line for line in findings(app, [str(outer), "nobody"]) if str(outer) in line]
-    fact(f"Diagnose names the folder at fault: {lines!r}")
     said = tftp("get", "hello.txt")
     if fetched("hello.txt") is not None:
         raise Failure(f"the client fetched a file the server should not reach: {said!r}")
-    fact(f"and indeed the real client gets nothing: {said!r}")
+    fact(f"the service runs, and indeed the real client gets nothing: {said!r}")
+    lines = [line for line in findings(app, [str(outer), "nobody"]) if str(outer) in line]
+    fact(f"Diagnose names the folder at fault: {lines!r}")
+    app.press("Fix permissions")
+    said = app.wait_text("Folder check", ["can read"])
+    get_until("hello.txt", "unreachable\n")
+    fact(f"Fix permissions: {said!r}, and the client fetches the file")
     app.press("Stop")
     app.wait_status("Stopped")
 
