@@ -256,15 +256,12 @@ def findings(app, expected, seconds=60):
 
 
 def diagnose_folder(app):
-    """A served folder the server's user cannot enter: the folder check and the diagnosis name
-    the folder at fault; the one-click fix (the folder is the user's own) mends it."""
-    outer = served_folder("private", 0o700)
-    inner = outer / "tftp"
-    inner.mkdir(mode=0o755)
-    (inner / "hello.txt").write_text("unreachable\n")
-    (inner / "hello.txt").chmod(0o644)
-    app.set_text("Served folder", str(inner))
-    said = app.wait_text("Folder check", [str(outer), "nobody"])
+    """A served folder the server's user cannot enter (in.tftpd enters it as root, then serves
+    as nobody): the folder check and the diagnosis name it; the one-click fix (the folder is
+    the user's own) mends it."""
+    folder = served_folder("private", 0o700, {"hello.txt": "unreachable\n"})
+    app.set_text("Served folder", str(folder))
+    said = app.wait_text("Folder check", [str(folder), "nobody"])
     fact(f"the folder check: {said!r}")
     app.press("Start")
     app.wait_status("Running")
@@ -272,7 +269,7 @@ def diagnose_folder(app):
     if fetched("hello.txt") is not None:
         raise Failure(f"the client fetched a file the server should not reach: {said!r}")
     fact(f"the service runs, and indeed the real client gets nothing: {said!r}")
-    lines = [line for line in findings(app, [str(outer), "nobody"]) if str(outer) in line]
+    lines = [line for line in findings(app, [str(folder), "nobody"]) if str(folder) in line]
     fact(f"Diagnose names the folder at fault: {lines!r}")
     app.press("Fix permissions")
     said = app.wait_text("Folder check", ["can read"])
