@@ -1,6 +1,6 @@
 """The scenarios of the controller as a user meets it, one a name:
 
-    scenarios.py SCENARIO PROGRAM
+    scenarios.py SCENARIO PROGRAM|attach
 
 run.sh makes the session (and, for the service's scenarios, the private namespaces) first.
 Each scenario checks several facts, printing "ok: FACT" for each; the first that fails ends it
@@ -24,8 +24,9 @@ def fact(text):
 
 
 def launch(program, name):
-    env = dict(os.environ)
-    return App([program], name, env, WORK / "program.log").find()
+    """The program started, or with "attach" the one of that name already running."""
+    argv = None if program == "attach" else [program]
+    return App(argv, name, dict(os.environ), WORK / "program.log").find()
 
 
 # The real TFTP client (tftp-hpa), from a folder of its own.
@@ -387,6 +388,31 @@ def pictures(app):
     app.wait_status("Stopped")
 
 
+def polkit_user(app):
+    """An ordinary user's Start, folder change and Stop, each through the back end with rights
+    from polkit (run by polkit_user.sh, which counts the password prompts)."""
+    served, other = pathlib.Path(os.environ["QRB_SERVED"]), pathlib.Path(os.environ["QRB_OTHER"])
+    guide_dismissed(app)
+    app.set_text("Served folder", str(served))
+    app.set_value("Idle server exits after", 1)
+    app.press("Start")
+    status = app.wait_status("Running", seconds=30)
+    get_until("hello.txt", "served from one\n")
+    fact(f"Start as an ordinary user: {status!r}; the file is fetched")
+    app.set_text("Served folder", str(other))
+    app.wait_text("Message", ["Restart"])
+    app.press("Restart")
+    get_until("hello.txt", "served from two\n", seconds=30)
+    fact(f"the folder changed and Restart pressed: {app.status()!r}; the other folder is served")
+    app.press("Stop")
+    app.wait_status("Stopped", seconds=30)
+    wait_for("the status settles on 'Stopped'", lambda: app.status() == "Stopped", 5)
+    said = tftp("get", "hello.txt")
+    if fetched("hello.txt") is not None:
+        raise Failure(f"after Stop the client still got the file: {said!r}")
+    fact(f"Stop: the status reads 'Stopped'; the client: {said!r}")
+
+
 def tree(app):
     """Prints the program's accessible tree (for whoever writes a scenario)."""
     print(app.tree())
@@ -401,6 +427,7 @@ SCENARIOS = {
     "diagnose-port": (diagnose_port, "tftp-controller", another_server),
     "diagnose-carrier": (diagnose_carrier, "tftp-controller", cable_unplugged),
     "pictures": (pictures, "tftp-controller", a_network_card),
+    "polkit-user": (polkit_user, "tftp-controller", None),
 }
 
 
@@ -422,14 +449,17 @@ def main():
             traceback.print_exc(limit=3)
         if app is not None:
             app.quit()
-            print("--- the program's output:", file=sys.stderr)
-            print((WORK / "program.log").read_text(errors="replace")[-4000:], file=sys.stderr)
+            if app.log is not None:
+                print("--- the program's output:", file=sys.stderr)
+                print((WORK / "program.log").read_text(errors="replace")[-4000:],
+                      file=sys.stderr)
         return 1
     finally:
         if undo:
             undo()
     status = app.quit()
-    print(f"passed: {sys.argv[1]} (the program ended with status {status})")
+    print(f"passed: {sys.argv[1]}" + (f" (the program ended with status {status})"
+                                      if status is not None else ""))
     return 0
 
 
