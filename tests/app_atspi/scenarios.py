@@ -267,7 +267,7 @@ def diagnose_folder(app):
     app.press("Start")
     app.wait_status("Running")
     said = tftp("get", "hello.txt")
-    if fetched("hello.txt") is not None:
+    if fetched("hello.txt") is not None or "Permission denied" not in said:
         raise Failure(f"the client fetched a file the server should not reach: {said!r}")
     fact(f"the service runs, and indeed the real client gets nothing: {said!r}")
     lines = [line for line in findings(app, [str(folder), "nobody"]) if str(folder) in line]
@@ -301,10 +301,14 @@ def another_server():
 
 
 def diagnose_port(app):
-    """Another server holds port 69 before the service is started: the diagnosis names it."""
+    """Another server holds port 69 before the service is started: the status and the
+    diagnosis name it, with its pid."""
+    pid = str(processes("in.tftpd")[0])
     status = app.wait_status("Stopped")
+    if "in.tftpd" not in status or pid not in status:
+        raise Failure(f"the status does not name in.tftpd {pid}: {status!r}")
     fact(f"with another server on port 69 the status reads {status!r}")
-    lines = [line for line in findings(app, ["in.tftpd"]) if "in.tftpd" in line]
+    lines = [line for line in findings(app, ["in.tftpd", pid]) if "in.tftpd" in line]
     fact(f"Diagnose names the other holder of port 69: {lines!r}")
 
 
