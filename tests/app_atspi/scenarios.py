@@ -242,6 +242,10 @@ def xinetd_path(app):
         raise Failure(f"after Stop the service file reads disable = {service_field('disable')},"
                       f" server_args = {server_args()}")
     fact("after Stop neither xinetd nor in.tftpd runs; the service is disabled, its options kept")
+    status = app.quit_from_menu()
+    if status != 0:
+        raise Failure(f"File > Quit ended the program with status {status}")
+    fact("File > Quit ends the program with status 0")
 
 
 def findings(app, expected, seconds=60):
