@@ -9,6 +9,7 @@ with "FAILED: ..." and the program's own output. Exit status 0 when every fact h
 
 import os
 import pathlib
+import signal
 import subprocess
 import sys
 import traceback
@@ -439,10 +440,16 @@ SCENARIOS = {
 }
 
 
+def ended(signal_number, frame):
+    """SIGTERM (the run's time limit) ends the scenario as a failure, the program with it."""
+    raise Failure("the run's time limit was reached")
+
+
 def main():
     if len(sys.argv) != 3 or sys.argv[1] not in SCENARIOS:
-        print(f"usage: scenarios.py {'|'.join(SCENARIOS)} PROGRAM", file=sys.stderr)
+        print(f"usage: scenarios.py {'|'.join(SCENARIOS)} PROGRAM|attach", file=sys.stderr)
         return 2
+    signal.signal(signal.SIGTERM, ended)
     scenario, name, plant = SCENARIOS[sys.argv[1]]
     app = None
     undo = None
@@ -451,24 +458,24 @@ def main():
         app = launch(sys.argv[2], name)
         fact(f"{name} is on the accessibility bus with a window")
         scenario(app)
+        status = app.quit()
+        print(f"passed: {sys.argv[1]}" + (f" (the program ended with status {status})"
+                                          if status is not None else ""))
+        return 0
     except (Failure, subprocess.SubprocessError, OSError) as failure:
         print(f"FAILED: {failure}", file=sys.stderr)
         if not isinstance(failure, Failure):
             traceback.print_exc(limit=3)
-        if app is not None:
+        if app is not None and app.log is not None:
             app.quit()
-            if app.log is not None:
-                print("--- the program's output:", file=sys.stderr)
-                print((WORK / "program.log").read_text(errors="replace")[-4000:],
-                      file=sys.stderr)
+            print("--- the program's output:", file=sys.stderr)
+            print((WORK / "program.log").read_text(errors="replace")[-4000:], file=sys.stderr)
         return 1
     finally:
+        if app is not None:
+            app.quit()
         if undo:
             undo()
-    status = app.quit()
-    print(f"passed: {sys.argv[1]}" + (f" (the program ended with status {status})"
-                                      if status is not None else ""))
-    return 0
 
 
 if __name__ == "__main__":
