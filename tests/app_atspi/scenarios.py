@@ -215,13 +215,13 @@ def xinetd_path(app):
                           timeout=30)
     if done.returncode != 0:
         raise Failure(f"xinetdtool --stop failed: {done.stderr}")
-    status = app.wait_status("Stopped", seconds=3)
+    status = app.wait_status("Stopped", seconds=5)
     fact(f"stopped from outside, the status follows within seconds: {status!r}")
     wait_for("the server xinetd left ends after its idle second",
-             lambda: not processes("in.tftpd"), 5)
+             lambda: not processes("in.tftpd"), 10)
     status = wait_for("the status forgets the server that ended", lambda: (
         lambda s: s if s.startswith("Stopped") and "in.tftpd" not in s else None)(app.status()),
-        3, seen=app.status)
+        5, seen=app.status)
     fact(f"the server xinetd left ended; the status follows within seconds: {status!r}")
     app.press("Start")
     status = app.wait_status("Running")
@@ -230,7 +230,7 @@ def xinetd_path(app):
 
     app.press("Stop")
     status = app.wait_status("Stopped")
-    wait_for("the status settles on 'Stopped'", lambda: app.status() == "Stopped", 5)
+    wait_for("the status settles on 'Stopped'", lambda: app.status() == "Stopped", 10)
     fact(f"Stop: the status reads {status!r}, then 'Stopped'")
     said = tftp("get", "hello.txt")
     if fetched("hello.txt") is not None or "timed out" not in said.lower():
@@ -415,7 +415,7 @@ def polkit_user(app):
     fact(f"the folder changed and Restart pressed: {app.status()!r}; the other folder is served")
     app.press("Stop")
     app.wait_status("Stopped", seconds=30)
-    wait_for("the status settles on 'Stopped'", lambda: app.status() == "Stopped", 5)
+    wait_for("the status settles on 'Stopped'", lambda: app.status() == "Stopped", 10)
     said = tftp("get", "hello.txt")
     if fetched("hello.txt") is not None:
         raise Failure(f"after Stop the client still got the file: {said!r}")
