@@ -21,7 +21,7 @@ cases=(
   "platform/apps/workspace.cpp|#include \"platform/bundle/bundle.h\"|platform/apps/workspace.cpp includes platform/bundle/bundle.h: platform/apps may not include platform/bundle"
   "platform/bundle/bundle.cpp|#include \"platform/apps/alert.h\"|platform/bundle/bundle.cpp includes platform/apps/alert.h: platform/bundle may not include platform/apps"
   "platform/widgets/panels.cpp|#include \"platform/apps/workspace.h\"|platform/widgets/panels.cpp includes platform/apps/workspace.h: widgets reach platform/apps only through its alert.h"
-  "utility/apps/app_utilities.cpp|#include <QMessageBox>|utility/apps/app_utilities.cpp includes Qt: only platform/widgets and utility/widgets may"
+  "utility/apps/app_utilities.cpp|#include <QMessageBox>|utility/apps/app_utilities.cpp includes Qt: only the widget folders and the application's window and system may"
   "platform/apps/alert.cpp|#include <QApplication>|platform/apps/alert.cpp includes Qt"
   "utility/apps/remote_control.h|#include \"utility/widgets/qrb_table_view.h\"|utility/apps/remote_control.h includes utility/widgets/qrb_table_view.h: utility/apps may not include utility/widgets"
   "platform/extra/extra.cpp|int extra;|platform/extra holds units but has no rule"

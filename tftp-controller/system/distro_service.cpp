@@ -125,7 +125,8 @@ bool TakeOverFromDistroUnitOn(const std::string& address, int timeout_ms, std::s
   if (!path) return false;
   auto unit = ReadUnit(bus, *path, timeout_ms, err);
   if (!unit) return false;
-  if (!unit->loaded) return true;  // not installed: nothing to take over
+  // Not installed, or masked and stopped: nothing to take over. (A masked unit may still run.)
+  if (!unit->loaded && !unit->active) return true;
   std::string why;
   if (unit->active) {
     QDBusMessage stop = ManagerCall("StopUnit");

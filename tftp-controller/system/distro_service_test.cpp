@@ -14,6 +14,8 @@
 
 #include "platform/process/subprocess.h"
 #include "tests/scratch_folder.h"
+#include "tftp-controller/system/journal_source.h"
+#include "tftp-controller/system/transfer_log.h"
 
 namespace tftpc {
 namespace {
@@ -137,6 +139,74 @@ TEST(DistroService, SaysWhyWhereNoSystemdAnswersAndNeverHangs) {
   EXPECT_NE(err.find("did not answer"), std::string::npos) << err;
   holder.unregisterObject("/org/freedesktop/systemd1");
   QDBusConnection::disconnectFromBus("silent systemd");
+}
+
+// Against the real systemd of a booted Debian 12 container (tests/distro_unit_systemd_test.sh
+// boots it, with tftpd-hpa's own unit running in.tftpd -v -v on port 69, and names its
+// process): the journal as the server wrote it, and the take-over. Seen from outside through
+// the container's root, /proc/PID/root.
+TEST(BootedSystemd, ReadsTheServersJournalAndTakesOverItsUnit) {
+  const char* container = std::getenv("QRB_CONTAINER_PID");
+  if (container == nullptr)
+    GTEST_SKIP() << "run by tests/distro_unit_systemd_test.sh, which boots systemd in a container";
+  NeedApplication();
+  const std::string pid = container, root = "/proc/" + pid + "/root";
+  const std::string bus = "unix:path=" + root + "/run/dbus/system_bus_socket";
+
+  std::string err;
+  auto unit = QueryDistroUnitOn(bus, 5000, &err);
+  ASSERT_TRUE(unit) << err;
+  EXPECT_TRUE(unit->loaded);
+  EXPECT_TRUE(unit->active);
+  EXPECT_TRUE(unit->enabled);
+  // Debian 12's tftpd-hpa has an init script only, from which systemd makes the unit; the
+  // script may give a unit file of its own instead ("enabled").
+  const char* state = std::getenv("QRB_UNIT_FILE_STATE");
+  const std::string before = state ? state : "generated";
+  EXPECT_EQ(unit->unit_file_state, before);
+
+  auto journal = JournalSource::OpenOsTree(root, &err);
+  ASSERT_NE(journal, nullptr) << err;
+  ASSERT_GE(journal->fd(), 0);
+  for (const char* file : {"hello.txt", "missing.bin"}) {
+    const std::string nsenter = "/usr/bin/nsenter";
+    auto client =
+        platform::Spawn(nsenter,
+                        {nsenter, "-t", pid, "-a", "/usr/bin/tftp", "-m", "binary", "127.0.0.1",
+                         "-c", "get", file, "/tmp/got"},
+                        platform::kNullDevice, platform::kNullDevice, platform::kNullDevice, &err);
+    ASSERT_TRUE(client) << err;
+    client->Wait();
+  }
+  TransferLog log;
+  std::string seen;  // every line read, for the failure's message
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+  while ((log.events().size() < 2 || !log.events()[1].failed) &&
+         std::chrono::steady_clock::now() < deadline) {
+    pollfd ready = {journal->fd(), POLLIN, 0};
+    poll(&ready, 1, 250);
+    for (const LogLine& line : journal->ReadNew()) {
+      EXPECT_GT(line.time_usec, 0);
+      seen += std::to_string(line.pid) + ": " + line.message + "\n";
+      log.Add(line.time_usec, line.pid, line.message, "/srv/tftp");
+    }
+  }
+  ASSERT_EQ(log.events().size(), 2u) << seen;
+  EXPECT_EQ(log.events()[0].file, "hello.txt");
+  EXPECT_EQ(log.events()[0].result, "sent");
+  EXPECT_FALSE(log.events()[0].failed);
+  EXPECT_EQ(log.events()[1].client, "127.0.0.1");
+  EXPECT_EQ(log.events()[1].result, "not found");
+  EXPECT_EQ(log.events()[1].asked_path, "/srv/tftp/missing.bin");
+
+  ASSERT_TRUE(TakeOverFromDistroUnitOn(bus, 5000, &err)) << err;
+  unit = QueryDistroUnitOn(bus, 5000, &err);
+  ASSERT_TRUE(unit) << err;
+  EXPECT_FALSE(unit->active);
+  EXPECT_FALSE(unit->enabled);
+  EXPECT_EQ(unit->unit_file_state, before == "generated" ? "masked" : "disabled");
+  EXPECT_TRUE(TakeOverFromDistroUnitOn(bus, 5000, &err))
+      << "a second take-over has nothing to do: " << err;
 }
 
 }  // namespace

@@ -36,27 +36,50 @@ pid_t Pid(std::string_view digits) {
 
 std::unique_ptr<JournalSource> JournalSource::Open(std::string* err) {
   sd_journal* journal = nullptr;
-  int r = sd_journal_open(&journal, SD_JOURNAL_LOCAL_ONLY | SD_JOURNAL_SYSTEM);
+  const int r = sd_journal_open(&journal, SD_JOURNAL_LOCAL_ONLY | SD_JOURNAL_SYSTEM);
   if (r < 0) {
     if (err) *err = std::string(_("cannot open the systemd journal: ")) + std::strerror(-r);
     return nullptr;
   }
-  // Without a file of the system's own, this user sees nothing the server logs.
+  // Without a file of the system's own (/run/log/journal, /var/log/journal), this user sees
+  // nothing the server logs.
   if (sd_journal_has_runtime_files(journal) <= 0 && sd_journal_has_persistent_files(journal) <= 0) {
     sd_journal_close(journal);
-    if (err) *err = _("this user may not read the system's journal");
+    if (err) *err = NotReadable();
     return nullptr;
   }
+  return Follow(journal, err);
+}
+
+std::unique_ptr<JournalSource> JournalSource::OpenOsTree(const std::string& root,
+                                                         std::string* err) {
+  sd_journal* journal = nullptr;
+  const int r = sd_journal_open_directory(&journal, root.c_str(), SD_JOURNAL_OS_ROOT);
+  if (r < 0) {
+    if (err) *err = std::string(_("cannot open the systemd journal: ")) + std::strerror(-r);
+    return nullptr;
+  }
+  return Follow(journal, err);
+}
+
+std::unique_ptr<JournalSource> JournalSource::Follow(sd_journal* journal, std::string* err) {
   const std::string match = std::string("SYSLOG_IDENTIFIER=") + kServerIdentifier;
-  int fd = -1;
+  int r = 0, fd = -1;
+  // At the server's last entry, the next ones are new. With none yet, the position "tail" is
+  // no entry, and a later step from it skips all but the newest: start at the head instead.
   if ((r = sd_journal_add_match(journal, match.data(), match.size())) < 0 ||
       (r = sd_journal_seek_tail(journal)) < 0 || (r = sd_journal_previous(journal)) < 0 ||
+      (r == 0 && (r = sd_journal_seek_head(journal)) < 0) ||
       (fd = r = sd_journal_get_fd(journal)) < 0) {
     sd_journal_close(journal);
     if (err) *err = std::string(_("cannot follow the systemd journal: ")) + std::strerror(-r);
     return nullptr;
   }
   return std::unique_ptr<JournalSource>(new JournalSource(journal, fd));
+}
+
+const char* JournalSource::NotReadable() {
+  return _("this user may not read the system's journal");
 }
 
 JournalSource::~JournalSource() {

@@ -16,6 +16,11 @@ class JournalSource : public TransferSource {
   // The local system journal, positioned at its end. nullptr with *err when it cannot be
   // opened or holds no file this user may read (the journal is then there, but not for them).
   static std::unique_ptr<JournalSource> Open(std::string* err);
+  // Open's *err when the journal is there but none of the system's files may be read.
+  static const char* NotReadable();
+  // The journal of the system whose root folder is `root` (a container's, as /proc/PID/root),
+  // positioned at its end.
+  static std::unique_ptr<JournalSource> OpenOsTree(const std::string& root, std::string* err);
   ~JournalSource() override;
   JournalSource(const JournalSource&) = delete;
   JournalSource& operator=(const JournalSource&) = delete;
@@ -26,6 +31,8 @@ class JournalSource : public TransferSource {
 
  private:
   JournalSource(sd_journal* journal, int fd) : journal_(journal), fd_(fd) {}
+  // Takes `journal` (closed on failure), keeps the server's entries, from its end on.
+  static std::unique_ptr<JournalSource> Follow(sd_journal* journal, std::string* err);
 
   sd_journal* journal_;
   int fd_;

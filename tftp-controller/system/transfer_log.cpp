@@ -1,8 +1,12 @@
 #include "tftp-controller/system/transfer_log.h"
 
+#include <libintl.h>
+
 #include <algorithm>
 #include <cctype>
 #include <utility>
+
+#define _(s) gettext(s)
 
 namespace tftpc {
 
@@ -27,16 +31,16 @@ std::string_view TrimEnd(std::string_view text) {
 std::string RefusalWords(int code, std::string_view words) {
   switch (code) {
     case 1:
-      return "not found";
+      return _("not found");
     case 0:
-      if (words == "Permission denied") return "access denied";
+      if (words == "Permission denied") return _("access denied");
       break;
     case 2:
-      return "access denied";
+      return _("access denied");
     case 3:
-      return "disk full";
+      return _("disk full");
     case 6:
-      return "already exists";
+      return _("already exists");
     default:
       break;
   }
@@ -77,7 +81,11 @@ std::string PathBelow(const std::string& folder, std::string_view file) {
 
 void TransferLog::Add(std::int64_t time_usec, pid_t pid, std::string_view message,
                       const std::string& folder) {
-  std::string_view text = TrimEnd(message);
+  // A client names its file as it likes: control characters are not passed on to a display.
+  std::string clean(TrimEnd(message));
+  for (char& c : clean)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+  std::string_view text = clean;
   // "RRQ from 127.0.0.1 filename boot.bin" [" remapped to BOOT.BIN"]
   const bool read = text.substr(0, 4) == "RRQ ";
   if (read || text.substr(0, 4) == "WRQ ") {
@@ -99,7 +107,7 @@ void TransferLog::Add(std::int64_t time_usec, pid_t pid, std::string_view messag
     event.file = std::string(text);
     event.direction = read ? Direction::kRead : Direction::kWrite;
     // in.tftpd says nothing more of a transfer that went well.
-    event.result = read ? "sent" : "received";
+    event.result = read ? _("sent") : _("received");
     Start(std::move(event), pid, std::string(looked_up));
     return;
   }

@@ -21,7 +21,7 @@ struct TransferEvent {
   std::string client;          // address
   std::string file;            // as the client asked
   Direction direction = Direction::kRead;
-  std::string result;  // "sent", "not found", "access denied", the server's words...
+  std::string result;  // "sent", "not found", "access denied" (translated), else the server's words
   bool failed = false;
   std::string asked_path;  // folder + file for "not found": the exact path looked up
   bool operator==(const TransferEvent&) const = default;

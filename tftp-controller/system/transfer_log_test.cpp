@@ -164,6 +164,9 @@ TEST(TransferLog, KeepsTheNewestEventsAndStillCompletesOpenOnes) {
   log.Add(0, 7, "RRQ from", "/srv");
   log.Add(0, 7, "sending NAK (x", "/srv");
   EXPECT_EQ(log.events().size(), before);
+  // A file name that would steer a terminal or split a line reaches no display as such.
+  log.Add(0, 8, "RRQ from 10.0.0.2 filename a\x1b[2J\nb\x7f", "/srv");
+  EXPECT_EQ(log.events().back().file, "a?[2J?b?");
 }
 
 // --- in.tftpd for real -------------------------------------------------------------------

@@ -80,10 +80,12 @@ SourceChoice OpenTransferSource(const SourcePlaces& places) {
   const std::string user = UserName();
   if (systemd) {
     choice.why_none = Fill(
-        _("The server's transfers are in the systemd journal, which this user may not read "
-          "(%s). To see them, join the group systemd-journal: sudo adduser %s systemd-journal, "
-          "then log in again."),
-        {journal_problem, user});
+        _("The server's transfers are in the systemd journal, which this user may not read. To "
+          "see them, join the group systemd-journal: sudo adduser %s systemd-journal, then log "
+          "in again."),
+        {user});
+    if (journal_problem != JournalSource::NotReadable())
+      choice.why_none += " (" + journal_problem + ")";
   } else if (!locked_file.empty()) {
     choice.why_none =
         Fill(_("The server's transfers are in %s, which only the group %s may read. To see them, "
