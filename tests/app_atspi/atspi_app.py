@@ -246,6 +246,12 @@ class App:
         """The text of the control named `name`: the field's text, else its description."""
         return _text(self.control(name, roles))
 
+    def shown(self, name, roles=None):
+        """Whether a control named `name` is on the screen: Qt keeps a hidden one in the tree,
+        not showing."""
+        return any(node.get_state_set().contains(Atspi.StateType.SHOWING)
+                   for node in self.controls(name, roles))
+
     def checked(self, name):
         node = self.control(name, ["check box", "toggle button", "radio button"])
         return node.get_state_set().contains(Atspi.StateType.CHECKED)
