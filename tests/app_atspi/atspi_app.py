@@ -21,10 +21,10 @@ class Failure(Exception):
     """A fact that did not hold; its message says which, and what was seen instead."""
 
 
-def wait_for(what, condition, seconds=20.0, every=0.05):
+def wait_for(what, condition, seconds=20.0, every=0.05, seen=None):
     """Returns condition()'s first true value, asking again until `seconds` have passed;
-    raises Failure naming `what` and the last value seen. AT-SPI errors while the application
-    settles count as "not yet"."""
+    raises Failure naming `what` and the last value seen (or what seen() then says). AT-SPI
+    errors while the application settles count as "not yet"."""
     deadline = time.monotonic() + seconds
     last = None
     while True:
@@ -36,6 +36,8 @@ def wait_for(what, condition, seconds=20.0, every=0.05):
             if last:
                 return last
         if time.monotonic() >= deadline:
+            if seen is not None:
+                last = seen()
             raise Failure(f"{what}: not within {seconds:g} s (last seen: {last!r})")
         time.sleep(every)
 
@@ -189,8 +191,9 @@ class App:
         if not action.do_action(index):
             raise Failure(f"{name!r} refused the action {names[index]!r}")
 
-    def set_text(self, name, text):
-        """Replaces the text of the editable field named `name`."""
+    def set_text(self, name, text, enter=True):
+        """Replaces the text of the editable field named `name`, then (`enter`) types Return
+        in it, as a user ends an entry."""
         node = self.control(name, ["text", "entry", "spin button", "editbar"])
         editable = node.get_editable_text_iface()
         if editable is None:
@@ -198,6 +201,8 @@ class App:
         if not editable.set_text_contents(text):
             raise Failure(f"{name!r} refused the text {text!r}")
         wait_for(f"{name!r} holds {text!r}", lambda: _text(node) == text)
+        if enter:
+            self.key(0xFF0D, node)
 
     def set_value(self, name, number):
         """Sets the number of the spin box (or slider) named `name`."""
@@ -227,15 +232,28 @@ class App:
         shown = items[wanted[0]]
         wait_for(f"{name!r} shows {shown!r}", lambda: node.get_name() == shown)
 
+    def activate(self, label="Status"):
+        """Makes the program's window the active one, which the keyboard goes to, as a user
+        does: a click on a label of it (with no window manager to do it on showing)."""
+        window = self.root.get_child_at_index(0)
+        if window.get_state_set().contains(Atspi.StateType.ACTIVE):
+            return
+        box = self.control(label, ["label"]).get_component_iface().get_extents(
+            Atspi.CoordType.SCREEN)
+        Atspi.generate_mouse_event(box.x + box.width // 2, box.y + box.height // 2, "b1c")
+        wait_for("the window is active",
+                 lambda: window.get_state_set().contains(Atspi.StateType.ACTIVE))
+
     def key(self, keysym, control=None):
-        """Types one key, by its X keysym (0xff0d: Return), into the control named `control`
-        (given the keyboard focus first), else wherever the keyboard goes."""
+        """Types one key, by its X keysym (0xff0d: Return), into `control` (an accessible or the
+        name of one), given the keyboard focus first, else wherever the keyboard goes."""
         if control is not None:
-            node = self.control(control)
+            node = self.control(control) if isinstance(control, str) else control
+            self.activate()
             component = node.get_component_iface()
             if component is None or not component.grab_focus():
-                raise Failure(f"{control!r} cannot take the focus")
-            wait_for(f"{control!r} has the focus",
+                raise Failure(f"{node.get_name()!r} cannot take the focus")
+            wait_for(f"{node.get_name()!r} has the focus",
                      lambda: node.get_state_set().contains(Atspi.StateType.FOCUSED))
         if not Atspi.generate_keyboard_event(keysym, None, Atspi.KeySynthType.SYM):
             raise Failure(f"the key {keysym:#x} could not be typed")
@@ -251,6 +269,16 @@ class App:
         not showing."""
         return any(node.get_state_set().contains(Atspi.StateType.SHOWING)
                    for node in self.controls(name, roles))
+
+    def wait_text(self, name, words, roles=None, seconds=20):
+        """Waits until the text of the control named `name` holds every one of `words`;
+        returns it."""
+        def holds():
+            text = self.text(name, roles)
+            return text if all(word in text for word in words) else None
+
+        return wait_for(f"{name!r} says {words}", holds, seconds,
+                        seen=lambda: self.text(name, roles))
 
     def checked(self, name):
         node = self.control(name, ["check box", "toggle button", "radio button"])

@@ -43,7 +43,7 @@ start_session() {
   mkdir -p -m 700 "$HOME" "$XDG_RUNTIME_DIR"
   unset XDG_DATA_HOME XDG_CONFIG_HOME XDG_CACHE_HOME WAYLAND_DISPLAY SESSION_MANAGER
   # Each writes where it can be found, on a descriptor of its own; we wait for the line.
-  setsid Xvfb -displayfd 3 -nolisten tcp -noreset -screen 0 1024x768x24 3>"$work/display" \
+  setsid Xvfb -displayfd 3 -nolisten tcp -noreset -screen 0 1280x1024x24 3>"$work/display" \
     >"$work/xvfb.log" 2>&1 &
   session_pids+=($!)
   setsid dbus-daemon --session --nofork --print-address=3 3>"$work/bus" >"$work/dbus.log" 2>&1 &
@@ -175,7 +175,7 @@ for tool in Xvfb dbus-daemon /usr/libexec/at-spi-bus-launcher "$python"; do
   command -v "$tool" >/dev/null || skip "$tool is missing (scripts/install-deps.sh installs it)"
 done
 "$python" -c 'import pyatspi' 2>/dev/null || skip "python3-pyatspi is not installed"
-[ -x "$program" ] || fail "$program is not built"
+[ -f "$program" ] && [ -x "$program" ] || fail "$program is not built"
 work=$(mktemp -d)
 chmod 755 "$work"  # the server's user reaches the folders below
 if [ "$scenario" = harness ] || [ "$scenario" = measure ] || [ -n "$on_this_system" ]; then

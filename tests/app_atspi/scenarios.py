@@ -34,14 +34,16 @@ def launch(program, name):
 CLIENT = WORK / "client"
 
 
-def tftp(command, file, address="127.0.0.1", seconds=2):
-    """Runs the real client once: "get" or "put" of `file` (in CLIENT), retransmitting every
-    second and giving up after `seconds`; returns what it printed."""
+def tftp(command, file, address="127.0.0.1", seconds=2, netns=None):
+    """Runs the real client once (in the network namespace `netns` when given): "get" or "put"
+    of `file` (in CLIENT), retransmitting every second and giving up after `seconds`; returns
+    what it printed."""
     CLIENT.mkdir(exist_ok=True)
     if command == "get":
         (CLIENT / file).unlink(missing_ok=True)
     script = f"binary\nrexmt 1\ntimeout {seconds}\n{command} {file}\nquit\n"
-    done = subprocess.run(["tftp", address], input=script, capture_output=True, text=True,
+    where = ["ip", "netns", "exec", netns] if netns else []
+    done = subprocess.run(where + ["tftp", address], input=script, capture_output=True, text=True,
                           cwd=CLIENT, timeout=seconds + 20)
     return (done.stdout + done.stderr).replace("tftp> ", "").strip()
 
@@ -51,12 +53,12 @@ def fetched(file):
     return path.read_text() if path.exists() and path.stat().st_size > 0 else None
 
 
-def get_until(file, text=None, seconds=20):
-    """Asks the server for `file` with the real client until it arrives (holding `text` when
-    given); returns what arrived."""
+def get_until(file, text=None, seconds=20, address="127.0.0.1", netns=None):
+    """Asks the server at `address` for `file` with the real client until it arrives (holding
+    `text` when given); returns what arrived."""
 
     def arrived():
-        tftp("get", file)
+        tftp("get", file, address, netns=netns)
         got = fetched(file)
         return got if got and (text is None or got == text) else None
 
@@ -194,8 +196,7 @@ def xinetd_path(app):
 
     app.press("Allow uploads")
     wait_for("Allow uploads is checked", lambda: app.checked("Allow uploads"))
-    asked = wait_for("the window asks for a restart",
-                     lambda: (lambda t: t if "Restart" in t else None)(app.text("Message")))
+    asked = app.wait_text("Message", ["Restart"])
     fact(f"uploads turned on while serving: {asked!r}")
     app.press("Restart")
     wait_for("the service file allows uploads", lambda: "-c" in server_args().split())
@@ -349,21 +350,28 @@ def findings(app, expected, seconds=60):
 
 
 def diagnose_folder(app):
-    """A served folder the server's user cannot enter: the diagnosis names the folder."""
+    """A served folder the server's user cannot enter: the folder check and the diagnosis name
+    the folder at fault; the one-click fix (the folder is the user's own) mends it."""
     outer = served_folder("private", 0o700)
     inner = outer / "tftp"
     inner.mkdir(mode=0o755)
     (inner / "hello.txt").write_text("unreachable\n")
+    (inner / "hello.txt").chmod(0o644)
     app.set_text("Served folder", str(inner))
+    said = app.wait_text("Folder check", [str(outer), "nobody"])
+    fact(f"the folder check: {said!r}")
     app.press("Start")
     app.wait_status("Running")
-    fact("the service runs, serving a folder below one only root may enter")
-    lines = [line for line in findings(app, [str(outer), "nobody"]) if str(outer) in line]
-    fact(f"Diagnose names the folder at fault: {lines!r}")
     said = tftp("get", "hello.txt")
     if fetched("hello.txt") is not None:
         raise Failure(f"the client fetched a file the server should not reach: {said!r}")
-    fact(f"and indeed the real client gets nothing: {said!r}")
+    fact(f"the service runs, and indeed the real client gets nothing: {said!r}")
+    lines = [line for line in findings(app, [str(outer), "nobody"]) if str(outer) in line]
+    fact(f"Diagnose names the folder at fault: {lines!r}")
+    app.press("Fix permissions")
+    said = app.wait_text("Folder check", ["can read"])
+    get_until("hello.txt", "unreachable\n")
+    fact(f"Fix permissions: {said!r}, and the client fetches the file")
     app.press("Stop")
     app.wait_status("Stopped")
 
@@ -421,9 +429,34 @@ def diagnose_carrier(app):
     fact(f"Diagnose names the interface without carrier: {lines!r}")
 
 
+def diagnosed(app, seconds=60):
+    """Presses Diagnose and waits until the diagnosis ends; returns its summary."""
+    app.press("Diagnose")
+
+    def summary():
+        said = app.text("Diagnosis", ["label"])
+        return said if said and not said.startswith(("Checking", "Press Diagnose")) else None
+
+    return wait_for("the diagnosis ends", summary, seconds)
+
+
+def a_network_card():
+    """Before the program starts: eth0, an interface with carrier and an address, cabled to a
+    device (a network namespace of its own, "device", at 192.168.1.20)."""
+    for argv in (["ip", "netns", "add", "device"],
+                 ["ip", "link", "add", "eth0", "address", "52:54:00:12:34:56", "type", "veth",
+                  "peer", "name", "eth0", "netns", "device"],
+                 ["ip", "address", "add", "192.168.1.5/24", "dev", "eth0"],
+                 ["ip", "link", "set", "eth0", "up"],
+                 ["ip", "-n", "device", "address", "add", "192.168.1.20/24", "dev", "eth0"],
+                 ["ip", "-n", "device", "link", "set", "eth0", "up"]):
+        subprocess.run(argv, check=True)
+    return None
+
+
 def pictures(app):
-    """The three pictures of the README, of the real window: stopped; serving /srv/tftp with a
-    transfer listed; after a diagnosis. Written to the folder $QRB_PICTURES."""
+    """The three pictures of the README, of the real window: stopped; serving /srv/tftp with
+    transfers listed; after a diagnosis. Written to the folder $QRB_PICTURES."""
     out = pathlib.Path(os.environ["QRB_PICTURES"])
     # /srv/tftp of this mount namespace alone, as a fresh install serves it.
     subprocess.run(["mount", "-t", "tmpfs", "-o", "mode=0755", "pictures", "/srv"], check=True)
@@ -439,12 +472,12 @@ def pictures(app):
     app.set_text("Served folder", str(folder))
     app.press("Start")
     app.wait_status("Running")
-    get_until("router-firmware.bin")
-    tftp("get", "no-such-file.bin")
-    wait_for("Transfers lists the fetch", lambda: "router-firmware.bin" in app.words("Transfers"))
+    get_until("pxelinux.0", address="192.168.1.5", netns="device")
+    get_until("router-firmware.bin", address="192.168.1.5", netns="device")
+    wait_for("Transfers lists both", lambda: len(app.rows("Transfers")) == 2)
     app.picture(out / "controller-serving.png")
     fact("controller-serving.png")
-    findings(app, ["69"])
+    fact(f"the diagnosis: {diagnosed(app)!r}")
     app.picture(out / "controller-diagnosis.png")
     fact("controller-diagnosis.png")
     app.press("Stop")
@@ -465,7 +498,7 @@ SCENARIOS = {
     "diagnose-folder": (diagnose_folder, "tftp-controller", None),
     "diagnose-port": (diagnose_port, "tftp-controller", another_server),
     "diagnose-carrier": (diagnose_carrier, "tftp-controller", cable_unplugged),
-    "pictures": (pictures, "tftp-controller", None),
+    "pictures": (pictures, "tftp-controller", a_network_card),
 }
 
 
