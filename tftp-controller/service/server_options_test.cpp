@@ -117,8 +117,8 @@ TEST(ServerOptions, ParsesWhatOthersWrote) {
        {"-m", "/etc/other.rules"},
        "-v -m /etc/other.rules -s /a"},
       {"--address [::1] --ipv6 -s /a", true, "/a", {}, "-v -a [::1] -6 -s /a"},
-      {"-t soon -s /a", false, "/a", {"-t", "soon"}, "-v -t soon -s /a"},
-      {"-s /a -R", false, "/a", {"-R"}, "-v -R -s /a"},
+      {"-t soon -p -s /a", false, "/a", {}, "-v -p -s /a"},  // the bad value is not written again
+      {"-s /a -R", false, "/a", {}, "-v -s /a"},
       {"-v -s", false, "", {}, "-v -s "},
       {"", false, "", {}, "-v -s "},
   };
