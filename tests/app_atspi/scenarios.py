@@ -271,7 +271,11 @@ def systemd_path(app):
                       lambda: (lambda t: t if t.startswith("Stopped") and "tftpd-hpa.service" in t
                                else None)(app.status()))
     wait_for("Take over is shown", lambda: app.shown("Take over"))
-    fact(f"with tftpd-hpa on port 69 the status reads {status!r}, and Take over is shown")
+    holder = processes("in.tftpd")
+    others = app.wait_text("Other servers", ["in.tftpd", f"pid {holder[0] if holder else '?'}",
+                                             "tftpd-hpa.service"])
+    fact(f"with tftpd-hpa on port 69 the status reads {status!r}, Other servers {others!r},"
+         f" and Take over is shown")
     source = app.text("Transfer log source")
     if "journal" not in source:
         raise Failure(f"the transfers are read from {source!r}, not from the journal")
