@@ -116,10 +116,12 @@ class App:
     """A running program with its accessible tree."""
 
     def __init__(self, argv, name, env, log_path):
+        """Starts the program: argv, with the environment `env`, its output into log_path. With
+        argv None, the program is one started by someone else, found by its name alone."""
         self.name = name
-        self.log = open(log_path, "wb")
-        self.process = subprocess.Popen(argv, env=env, stdout=self.log,
-                                        stderr=subprocess.STDOUT, start_new_session=True)
+        self.log = open(log_path, "wb") if argv else None
+        self.process = subprocess.Popen(argv, env=env, stdout=self.log, stderr=subprocess.STDOUT,
+                                        start_new_session=True) if argv else None
         self.root = None
 
     # The application and its controls.
@@ -128,12 +130,16 @@ class App:
         """Waits until the program is on the accessibility bus with a window shown."""
 
         def found():
-            if self.process.poll() is not None:
+            if self.process is not None and self.process.poll() is not None:
                 raise Failure(f"{self.name} ended with status {self.process.returncode}")
             desktop = pyatspi.Registry.getDesktop(0)
             for i in range(desktop.get_child_count()):
                 app = desktop.get_child_at_index(i)
-                if app is None or app.get_process_id() != self.process.pid:
+                if app is None:
+                    continue
+                if self.process is None and app.get_name() != self.name:
+                    continue
+                if self.process is not None and app.get_process_id() != self.process.pid:
                     continue
                 if app.get_name() != self.name:
                     raise Failure(f"the program calls itself {app.get_name()!r}, not {self.name!r}")
@@ -354,7 +360,14 @@ class App:
         subprocess.run(["convert", "ppm:-", "-strip", f"png:{path}"], input=previous, check=True)
 
     def quit(self, seconds=10):
-        """Ends the program: asked with SIGTERM, then killed; returns its exit status."""
+        """Ends the program: asked with SIGTERM, then killed; returns its exit status (None for
+        a program someone else started, which is only asked)."""
+        if self.process is None:
+            if self.root is not None:
+                pid = self.root.get_process_id()
+                os.kill(pid, signal.SIGTERM)
+                wait_for(f"{self.name} ends", lambda: not os.path.exists(f"/proc/{pid}"), seconds)
+            return None
         if self.process.poll() is None:
             self.process.send_signal(signal.SIGTERM)
             try:

@@ -2,6 +2,7 @@
 # Runs one scenario of scenarios.py against a program driven through AT-SPI:
 #
 #   run.sh SCENARIO PROGRAM [CONFIGTOOL XINETDTOOL]
+#   run.sh polkit-user PROGRAM CONFIGTOOL XINETDTOOL XINETD_STANDIN   (polkit_user.sh)
 #   run.sh measure PROGRAM NAME [PROGRAM NAME]...   (bench/app_measure.py, on a session alone)
 #   run.sh --on-this-system SCENARIO PROGRAM        (the session alone, on the system as it is)
 #
@@ -170,7 +171,7 @@ if [ "${1:-}" = --on-this-system ]; then
 fi
 [ $# -ge 2 ] || { echo "usage: $0 SCENARIO PROGRAM [CONFIGTOOL XINETDTOOL]" >&2; exit 2; }
 scenario=$1
-program=$2
+program=$(realpath "$2")
 for tool in Xvfb dbus-daemon /usr/libexec/at-spi-bus-launcher "$python"; do
   command -v "$tool" >/dev/null || skip "$tool is missing (scripts/install-deps.sh installs it)"
 done
@@ -188,8 +189,26 @@ if [ "$scenario" = harness ] || [ "$scenario" = measure ] || [ -n "$on_this_syst
   exit "$status"
 fi
 
-[ $# -eq 4 ] || fail "the scenario $scenario needs CONFIGTOOL and XINETDTOOL"
 [ "$(id -u)" -eq 0 ] || skip "the real service needs root (private namespaces, port 69)"
+if [ "$scenario" = polkit-user ]; then
+  # polkit_sandbox.sh makes the namespaces, the system bus and polkitd, the users and the
+  # back end in /usr/sbin; polkit_user.sh is its scenario.
+  [ $# -eq 5 ] || fail "polkit-user needs CONFIGTOOL XINETDTOOL STANDIN"
+  for tool in setpriv pkexec pkttyagent pkaction dbus-send /usr/sbin/xinetd; do
+    command -v "$tool" >/dev/null || skip "$tool is missing (scripts/install-deps.sh installs it)"
+  done
+  [ -x /usr/lib/polkit-1/polkitd ] || [ -x /usr/libexec/polkitd ] || skip "polkitd is missing"
+  trap 'rm -rf "$work"' EXIT
+  cp "$here/polkit_user.sh" "$work/scenario.sh" || fail "no scenario"
+  APP_DIR=$(dirname "$program") APP_TESTS=$here PYTHON=$python \
+    timeout -k 5 300 unshare --mount --pid --net --fork --kill-child --mount-proc \
+    sh "$here/../polkit_sandbox.sh" "$work" "$here/../../polkit/org.qrb.tftpcontroller.policy" \
+    "$here/../polkit_agent.py" "$(realpath "$5")" "$(realpath "$3")" "$(realpath "$4")"
+  status=$?
+  [ "$status" -ne 97 ] || skip "the sandbox could not be made"
+  exit "$status"
+fi
+[ $# -eq 4 ] || fail "the scenario $scenario needs CONFIGTOOL and XINETDTOOL"
 for tool in unshare ip tftp /usr/sbin/xinetd /usr/sbin/in.tftpd; do
   command -v "$tool" >/dev/null || skip "$tool is missing (scripts/install-deps.sh installs it)"
 done

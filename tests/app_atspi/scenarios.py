@@ -1,6 +1,6 @@
 """The scenarios of the controller as a user meets it, one a name:
 
-    scenarios.py SCENARIO PROGRAM
+    scenarios.py SCENARIO PROGRAM|attach
 
 run.sh makes the session (and, for the service's scenarios, the private namespaces) first.
 Each scenario checks several facts, printing "ok: FACT" for each; the first that fails ends it
@@ -25,8 +25,9 @@ def fact(text):
 
 
 def launch(program, name):
-    env = dict(os.environ)
-    return App([program], name, env, WORK / "program.log").find()
+    """The program started, or with "attach" the one of that name already running."""
+    argv = None if program == "attach" else [program]
+    return App(argv, name, dict(os.environ), WORK / "program.log").find()
 
 
 # The real TFTP client (tftp-hpa), from a folder of its own.
@@ -354,15 +355,12 @@ def findings(app, expected, seconds=60):
 
 
 def diagnose_folder(app):
-    """A served folder the server's user cannot enter: the folder check and the diagnosis name
-    the folder at fault; the one-click fix (the folder is the user's own) mends it."""
-    outer = served_folder("private", 0o700)
-    inner = outer / "tftp"
-    inner.mkdir(mode=0o755)
-    (inner / "hello.txt").write_text("unreachable\n")
-    (inner / "hello.txt").chmod(0o644)
-    app.set_text("Served folder", str(inner))
-    said = app.wait_text("Folder check", [str(outer), "nobody"])
+    """A served folder the server's user cannot enter (in.tftpd enters it as root, then serves
+    as nobody): the folder check and the diagnosis name it; the one-click fix (the folder is
+    the user's own) mends it."""
+    folder = served_folder("private", 0o700, {"hello.txt": "unreachable\n"})
+    app.set_text("Served folder", str(folder))
+    said = app.wait_text("Folder check", [str(folder), "nobody"])
     fact(f"the folder check: {said!r}")
     app.press("Start")
     app.wait_status("Running")
@@ -370,7 +368,7 @@ def diagnose_folder(app):
     if fetched("hello.txt") is not None:
         raise Failure(f"the client fetched a file the server should not reach: {said!r}")
     fact(f"the service runs, and indeed the real client gets nothing: {said!r}")
-    lines = [line for line in findings(app, [str(outer), "nobody"]) if str(outer) in line]
+    lines = [line for line in findings(app, [str(folder), "nobody"]) if str(folder) in line]
     fact(f"Diagnose names the folder at fault: {lines!r}")
     app.press("Fix permissions")
     said = app.wait_text("Folder check", ["can read"])
@@ -488,6 +486,31 @@ def pictures(app):
     app.wait_status("Stopped")
 
 
+def polkit_user(app):
+    """An ordinary user's Start, folder change and Stop, each through the back end with rights
+    from polkit (run by polkit_user.sh, which counts the password prompts)."""
+    served, other = pathlib.Path(os.environ["QRB_SERVED"]), pathlib.Path(os.environ["QRB_OTHER"])
+    guide_dismissed(app)
+    app.set_text("Served folder", str(served))
+    app.set_value("Idle server exits after", 1)
+    app.press("Start")
+    status = app.wait_status("Running", seconds=30)
+    get_until("hello.txt", "served from one\n")
+    fact(f"Start as an ordinary user: {status!r}; the file is fetched")
+    app.set_text("Served folder", str(other))
+    app.wait_text("Message", ["Restart"])
+    app.press("Restart")
+    get_until("hello.txt", "served from two\n", seconds=30)
+    fact(f"the folder changed and Restart pressed: {app.status()!r}; the other folder is served")
+    app.press("Stop")
+    app.wait_status("Stopped", seconds=30)
+    wait_for("the status settles on 'Stopped'", lambda: app.status() == "Stopped", 5)
+    said = tftp("get", "hello.txt")
+    if fetched("hello.txt") is not None:
+        raise Failure(f"after Stop the client still got the file: {said!r}")
+    fact(f"Stop: the status reads 'Stopped'; the client: {said!r}")
+
+
 def tree(app):
     """Prints the program's accessible tree (for whoever writes a scenario)."""
     print(app.tree())
@@ -503,6 +526,7 @@ SCENARIOS = {
     "diagnose-port": (diagnose_port, "tftp-controller", another_server),
     "diagnose-carrier": (diagnose_carrier, "tftp-controller", cable_unplugged),
     "pictures": (pictures, "tftp-controller", a_network_card),
+    "polkit-user": (polkit_user, "tftp-controller", None),
 }
 
 
@@ -524,14 +548,17 @@ def main():
             traceback.print_exc(limit=3)
         if app is not None:
             app.quit()
-            print("--- the program's output:", file=sys.stderr)
-            print((WORK / "program.log").read_text(errors="replace")[-4000:], file=sys.stderr)
+            if app.log is not None:
+                print("--- the program's output:", file=sys.stderr)
+                print((WORK / "program.log").read_text(errors="replace")[-4000:],
+                      file=sys.stderr)
         return 1
     finally:
         if undo:
             undo()
     status = app.quit()
-    print(f"passed: {sys.argv[1]} (the program ended with status {status})")
+    print(f"passed: {sys.argv[1]}" + (f" (the program ended with status {status})"
+                                      if status is not None else ""))
     return 0
 
 
