@@ -7,6 +7,7 @@
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QIcon>
 #include <QKeySequence>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -52,6 +53,7 @@ MainWindow::MainWindow(WindowSetup setup, Settings settings, QWidget* parent)
       settings_(std::move(settings)),
       backend_(std::make_shared<ServiceBackend>(setup_.backend)) {
   setWindowTitle(_("TFTP Controller"));
+  setWindowIcon(QIcon::fromTheme("org.qrb.TftpController"));
   setCentralWidget(BuildSections());
   BuildMenus();
   resize(1080, 860);
@@ -124,8 +126,8 @@ QWidget* MainWindow::BuildSections() {
   bottom->addWidget(Group(_("Transfers"), transfers_));
   bottom->addWidget(Group(_("Diagnose"), diagnose_));
   bottom->setChildrenCollapsible(false);
-  bottom->setStretchFactor(0, 3);
-  bottom->setStretchFactor(1, 2);
+  bottom->setStretchFactor(0, 1);
+  bottom->setStretchFactor(1, 1);
 
   auto* content = new QWidget;
   auto* layout = new QVBoxLayout(content);
@@ -234,7 +236,8 @@ void MainWindow::OnOptionsChanged() {
   }
 }
 
-void MainWindow::RunServiceCall(const QString& what, bool apply_first, Call call) {
+void MainWindow::RunServiceCall(const QString& what, bool apply_first, Call call,
+                                const QString& done) {
   if (busy_) return;
   std::string err;
   std::optional<ServerOptions> options;
@@ -264,12 +267,12 @@ void MainWindow::RunServiceCall(const QString& what, bool apply_first, Call call
         }
         outcome->result = call(*backend);
       },
-      [this, options, outcome] {
+      [this, options, outcome, done] {
         busy_ = false;
         status_->SetBusy(false);
         if (outcome->applied) applied_ = options;
         const BackendResult& result = outcome->result;
-        QString message;
+        QString message = done;
         if (!result.ok) {
           message = result.message.empty() ? QString(_("The back end failed and said nothing."))
                                            : QString::fromStdString(result.message);
@@ -296,14 +299,16 @@ void MainWindow::StopService() {
 }
 
 void MainWindow::TakeOver() {
-  RunServiceCall(_("Stopping and disabling the distribution's TFTP service…"), false,
-                 [](ServiceBackend&) {
-                   BackendResult result;
-                   std::string err;
-                   result.ok = TakeOverFromDistroUnit(&err);
-                   result.message = result.ok ? std::string() : err;
-                   return result;
-                 });
+  RunServiceCall(
+      _("Stopping and disabling the distribution's TFTP service…"), false,
+      [](ServiceBackend&) {
+        BackendResult result;
+        std::string err;
+        result.ok = TakeOverFromDistroUnit(&err);
+        result.message = result.ok ? std::string() : err;
+        return result;
+      },
+      QString(_("%1 is stopped and disabled: press Start to serve from here.")).arg(kDistroUnit));
 }
 
 void MainWindow::RunDiagnosis() {
