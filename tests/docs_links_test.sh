@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # scripts/check-docs.sh on the tree and on copies of its README and docs/ with one fault
-# planted: the tree passes; each copy fails, naming the page, the line and the fault.
+# planted (with the folders whose READMEs they link): the tree passes; each copy fails, naming
+# the page, the line and the fault.
 # Exit status 0 when every check held.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -28,7 +29,7 @@ for entry in "${cases[@]}"; do
   copy="$scratch/tree"
   rm -rf "$copy"
   mkdir -p "$copy"
-  cp -r "$top/README.md" "$top/docs" "$top/man" "$top/platform" "$copy/"
+  cp -r "$top/README.md" "$top/docs" "$top/man" "$top/platform" "$top/tftp-controller" "$copy/"
   printf '\n%s\n' "$line" >>"$copy/$page"
   want=${want//LINE/$(wc -l <"$copy/$page")}
   if "$top/scripts/check-docs.sh" "$copy" >"$scratch/out" 2>&1; then
@@ -42,7 +43,7 @@ done
 # Links that resolve pass: another site, a code span, a fenced block, a heading with code and
 # punctuation, the second of two equal headings.
 copy="$scratch/tree"
-rm -rf "$copy" && mkdir -p "$copy" && cp -r "$top/README.md" "$top/docs" "$top/man" "$top/platform" "$copy/"
+rm -rf "$copy" && mkdir -p "$copy" && cp -r "$top/README.md" "$top/docs" "$top/man" "$top/platform" "$top/tftp-controller" "$copy/"
 cat >>"$copy/docs/testing.md" <<'PAGE'
 
 ## A `code` heading: with (punctuation)!
@@ -62,7 +63,7 @@ PAGE
 echo "passed: links that resolve"
 
 # A README of 200 lines is refused.
-rm -rf "$copy" && mkdir -p "$copy" && cp -r "$top/README.md" "$top/docs" "$top/man" "$top/platform" "$copy/"
+rm -rf "$copy" && mkdir -p "$copy" && cp -r "$top/README.md" "$top/docs" "$top/man" "$top/platform" "$top/tftp-controller" "$copy/"
 while [ "$(wc -l <"$copy/README.md")" -lt 200 ]; do echo >>"$copy/README.md"; done
 if "$top/scripts/check-docs.sh" "$copy" >"$scratch/out" 2>&1; then fail "a README of 200 lines passed"; fi
 grep -qF "README.md: 200 lines, at least 200" "$scratch/out" || { cat "$scratch/out"; fail "README length"; }
