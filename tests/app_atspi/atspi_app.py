@@ -5,6 +5,7 @@ The session (X server, session bus, accessibility bus) is made by run.sh; this m
 the application on it, presses, types, reads, and waits for conditions with a deadline.
 """
 
+import collections
 import os
 import signal
 import subprocess
@@ -44,10 +45,10 @@ def wait_for(what, condition, seconds=20.0, every=0.05, seen=None):
 
 def _walk(root, limit=20000):
     """Every accessible below root, breadth first, at most `limit` of them."""
-    queue = [root]
+    queue = collections.deque([root])
     seen = 0
     while queue and seen < limit:
-        node = queue.pop(0)
+        node = queue.popleft()
         seen += 1
         yield node
         try:
@@ -336,10 +337,6 @@ class App:
         visit(self.root, 0)
         return "\n".join(lines)
 
-    def dialogs(self):
-        """The program's top-level windows other than its first, as accessibles."""
-        return [self.root.get_child_at_index(i) for i in range(1, self.root.get_child_count())]
-
     def picture(self, path, seconds=10):
         """Writes a PNG of the program's first window as the screen shows it, once two pictures
         taken one after the other agree (the window has drawn what it shows)."""
@@ -358,6 +355,14 @@ class App:
         wait_for(f"the window drawn steady for {path}", steady, seconds, every=0.2)
         # No time stamps: the same window makes the same file.
         subprocess.run(["convert", "ppm:-", "-strip", f"png:{path}"], input=previous, check=True)
+
+    def quit_from_menu(self, item="Quit", seconds=10):
+        """Chooses the menu item `item`, as a user quits; returns the program's exit status."""
+        self.press(item, ["menu item"])
+        try:
+            return self.process.wait(seconds)
+        except subprocess.TimeoutExpired:
+            raise Failure(f"{self.name} still runs {seconds} s after {item!r}") from None
 
     def quit(self, seconds=10):
         """Ends the program: asked with SIGTERM, then killed; returns its exit status (None for

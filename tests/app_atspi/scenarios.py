@@ -219,10 +219,10 @@ def xinetd_path(app):
     fact(f"stopped from outside, the status follows within seconds: {status!r}")
     wait_for("the server xinetd left ends after its idle second",
              lambda: not processes("in.tftpd"), 5)
-    status = app.wait_status("Stopped", seconds=3)
-    if "in.tftpd" in status:
-        raise Failure(f"the status still names a server that has ended: {status!r}")
-    fact(f"the server xinetd left ended; the status reads {status!r}")
+    status = wait_for("the status forgets the server that ended", lambda: (
+        lambda s: s if s.startswith("Stopped") and "in.tftpd" not in s else None)(app.status()),
+        3, seen=app.status)
+    fact(f"the server xinetd left ended; the status follows within seconds: {status!r}")
     app.press("Start")
     status = app.wait_status("Running")
     get_until("hello.txt", text)
@@ -243,6 +243,10 @@ def xinetd_path(app):
         raise Failure(f"after Stop the service file reads disable = {service_field('disable')},"
                       f" server_args = {server_args()}")
     fact("after Stop neither xinetd nor in.tftpd runs; the service is disabled, its options kept")
+    status = app.quit_from_menu()
+    if status != 0:
+        raise Failure(f"File > Quit ended the program with status {status}")
+    fact("File > Quit ends the program with status 0")
 
 
 def unit_state(*query):
@@ -365,7 +369,7 @@ def diagnose_folder(app):
     app.press("Start")
     app.wait_status("Running")
     said = tftp("get", "hello.txt")
-    if fetched("hello.txt") is not None:
+    if fetched("hello.txt") is not None or "Permission denied" not in said:
         raise Failure(f"the client fetched a file the server should not reach: {said!r}")
     fact(f"the service runs, and indeed the real client gets nothing: {said!r}")
     lines = [line for line in findings(app, [str(folder), "nobody"]) if str(folder) in line]
@@ -399,10 +403,14 @@ def another_server():
 
 
 def diagnose_port(app):
-    """Another server holds port 69 before the service is started: the diagnosis names it."""
+    """Another server holds port 69 before the service is started: the status and the
+    diagnosis name it, with its pid."""
+    pid = str(processes("in.tftpd")[0])
     status = app.wait_status("Stopped")
+    if "in.tftpd" not in status or pid not in status:
+        raise Failure(f"the status does not name in.tftpd {pid}: {status!r}")
     fact(f"with another server on port 69 the status reads {status!r}")
-    lines = [line for line in findings(app, ["in.tftpd"]) if "in.tftpd" in line]
+    lines = [line for line in findings(app, ["in.tftpd", pid]) if "in.tftpd" in line]
     fact(f"Diagnose names the other holder of port 69: {lines!r}")
 
 

@@ -13,7 +13,6 @@
 #define _(s) gettext(s)
 
 namespace tftpc {
-
 namespace {
 
 // What each option of in.tftpd the controller knows takes after it.
@@ -277,10 +276,16 @@ std::optional<std::string> ProblemWith(const ServerOptions& options) {
     return _("The umask is at most 777 (octal): three digits, each 0 to 7.");
   if (options.block_size && (*options.block_size < 512 || *options.block_size > 65464))
     return _("The largest block size must lie between 512 and 65464 bytes.");
-  if (options.idle_timeout && (*options.idle_timeout < 1 || *options.idle_timeout > 999999999))
-    return _("The idle time before the server exits must be at least 1 second.");
-  if (options.retransmit_us && (*options.retransmit_us < 1 || *options.retransmit_us > 999999999))
-    return _("The retransmit timeout must lie between 1 and 999999999 microseconds.");
+  // 9 digits at most, as configtool takes them; 0 is fine (the server exits after each
+  // transfer).
+  if (options.idle_timeout && *options.idle_timeout > 999999999)
+    return _("The idle time before the server exits is at most 999999999 seconds.");
+  // in.tftpd refuses to serve with a retransmit timeout outside these bounds.
+  if (options.retransmit_us &&
+      (*options.retransmit_us < 10000 || *options.retransmit_us > 255000000))
+    return _(
+        "The retransmit timeout must lie between 10000 and 255000000 microseconds "
+        "(0.01 to 255 seconds).");
   if (options.port_range) {
     const PortRange& range = *options.port_range;
     if (range.first < 1 || range.last > 65535)

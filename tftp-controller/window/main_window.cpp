@@ -14,7 +14,6 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QSpinBox>
-#include <QSplitter>
 #include <QVBoxLayout>
 
 #include "tftp-controller/checks/diagnosis.h"
@@ -122,12 +121,9 @@ QWidget* MainWindow::BuildSections() {
   settings_row->addLayout(left, 1);
   settings_row->addWidget(Group(_("Interfaces"), interfaces_), 1);
 
-  auto* bottom = new QSplitter(Qt::Horizontal);
-  bottom->addWidget(Group(_("Transfers"), transfers_));
-  bottom->addWidget(Group(_("Diagnose"), diagnose_));
-  bottom->setChildrenCollapsible(false);
-  bottom->setStretchFactor(0, 1);
-  bottom->setStretchFactor(1, 1);
+  auto* bottom = new QHBoxLayout;
+  bottom->addWidget(Group(_("Transfers"), transfers_), 1);
+  bottom->addWidget(Group(_("Diagnose"), diagnose_), 1);
 
   auto* content = new QWidget;
   auto* layout = new QVBoxLayout(content);
@@ -135,8 +131,7 @@ QWidget* MainWindow::BuildSections() {
   layout->setSpacing(10);
   layout->addWidget(status_);
   layout->addLayout(settings_row);
-  layout->addWidget(bottom, 1);
-  bottom->setMinimumHeight(200);
+  layout->addLayout(bottom, 1);
 
   auto* scroll = new QScrollArea;
   scroll->setWidget(content);
@@ -341,7 +336,12 @@ void MainWindow::Tick() {
   if (stop_due_ && !running) stop_due_ = false;
   if (stop_due_ && !busy_) {
     stop_due_ = false;
-    StopService();
+    RunServiceCall(
+        _("Stopping the service: its time is up…"), false,
+        [](ServiceBackend& backend) { return backend.Stop(); },
+        QString(ngettext("Stopped after %1 minute, as Stop after says.",
+                         "Stopped after %1 minutes, as Stop after says.", stop_timer_.minutes()))
+            .arg(stop_timer_.minutes()));
   }
   UpdateCountdown();
 }

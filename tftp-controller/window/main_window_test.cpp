@@ -103,6 +103,9 @@ TEST(MainWindowTest, EveryOptionGoesThroughTheWidgetsAndBackUnchanged) {
   window.ShowOptions(ServerOptions{});
   window.protocolSection()->blockSize()->stepUp();
   EXPECT_EQ(window.CurrentOptions(&err)->block_size, 512u);
+  // And the shortest retransmit timeout it takes, in steps of that.
+  window.protocolSection()->retransmit()->stepUp();
+  EXPECT_EQ(window.CurrentOptions(&err)->retransmit_us, 10000u);
 }
 
 TEST(MainWindowTest, UmaskTextReadsOctalUpTo0777) {
