@@ -1,10 +1,14 @@
-# Sourced by the tests and benchmarks of launchctl: a Debian 12 system booted with real systemd
-# in a systemd-nspawn container, the built programs installed in it.
+# Sourced by the tests and benchmarks of launchctl and the controller: a Debian 12 system booted
+# with real systemd in a systemd-nspawn container, the built programs installed in it.
 #
-# The root file system is made once (mmdebstrap, else debootstrap) and kept in $QRB_ROOT_CACHE
-# (default /var/tmp/qrb-launchctl-root); each run boots an overlay of it whose changes live in a
-# scratch folder and vanish with the run, so the cache stays as it was made. Needs root.
+# The root file system is made once (mmdebstrap, else debootstrap) and kept in
+# $QRB_ROOT_CACHE-KEY (default /var/tmp/qrb-launchctl-root-KEY), KEY naming the package list:
+# a root made for another list is another folder, so a run never removes a root another run may
+# have booted. Each run boots an overlay of it whose changes live in a scratch folder and vanish
+# with the run, so the cache stays as it was made. Needs root.
 #   container_prepare LAUNCHCTL LAUNCHDTOOL CONFIGTOOL PLIST  (makes the overlay; or skips)
+#   container_root                         (the overlay alone, in $root, nothing installed)
+#   container_binds+=(--bind-ro=SRC:DST)   (host files seen inside, given before the boot)
 #   container_boot / container_poweroff                      (a reboot is the two in turn)
 #   in_container CMD...   as root inside;   as_tester CMD...   as the ordinary user "tester"
 # A reason to skip is printed and the caller exits with status 77 (see skip).
@@ -17,8 +21,13 @@ in_private_mounts() {
   fi
 }
 
-root_cache=${QRB_ROOT_CACHE:-/var/tmp/qrb-launchctl-root}
+# Every package any container test needs, in this one list: the system and TFTP peers, and for
+# the controller application its Qt runtime, an X server and the accessibility stack its tests
+# drive it through.
 packages=systemd,systemd-sysv,dbus,tftpd-hpa,tftp-hpa,libplist3,libxml2,libutf8proc2,libssl3,passwd,iproute2,procps,netbase
+packages+=,xinetd,libqt6widgets6,libqt6dbus6,qt6-qpa-plugins,xvfb,at-spi2-core,python3-pyatspi
+root_cache=${QRB_ROOT_CACHE:-/var/tmp/qrb-launchctl-root}-$(printf %s "$packages" | sha256sum | cut -c1-12)
+container_binds=()
 container_pid=
 nspawn_pid=
 
@@ -56,12 +65,8 @@ make_root() {
   flock -u 9
 }
 
-container_prepare() {
+container_root() {
   [ "$(id -u)" -eq 0 ] || skip "the systemd container needs root"
-  local f
-  for f in "$1" "$2" "$3" "$4"; do
-    [ -f "$f" ] || { echo "no such file: $f" >&2; exit 1; }
-  done
   command -v systemd-nspawn >/dev/null || skip "systemd-nspawn is not installed (systemd-container)"
   work=$(mktemp -d /var/tmp/qrb-launchctl-run.XXXXXX)
   trap container_cleanup EXIT
@@ -70,6 +75,14 @@ container_prepare() {
   mount -t overlay qrb-launchctl -o "lowerdir=$root_cache,upperdir=$work/upper,workdir=$work/ovl" \
     "$work/root" || skip "overlay file systems cannot be mounted here"
   root=$work/root
+}
+
+container_prepare() {
+  local f
+  for f in "$1" "$2" "$3" "$4"; do
+    [ -f "$f" ] || { echo "no such file: $f" >&2; exit 1; }
+  done
+  container_root
   install -m 0755 "$1" "$root/usr/sbin/launchctl"
   install -m 4755 -o root -g root "$2" "$root/usr/sbin/launchdtool"
   install -m 0755 "$3" "$root/usr/sbin/configtool"
@@ -80,6 +93,7 @@ container_prepare() {
 
 container_boot() {
   systemd-nspawn -q -D "$root" -b --register=no --keep-unit --private-network \
+    "${container_binds[@]}" \
     >>"$work/console.log" 2>&1 </dev/null &
   nspawn_pid=$!
   container_pid=

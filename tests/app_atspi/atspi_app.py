@@ -271,6 +271,12 @@ class App:
         """The text of the control named `name`: the field's text, else its description."""
         return _text(self.control(name, roles))
 
+    def shown(self, name, roles=None):
+        """Whether a control named `name` is on the screen: Qt keeps a hidden one in the tree,
+        not showing."""
+        return any(node.get_state_set().contains(Atspi.StateType.SHOWING)
+                   for node in self.controls(name, roles))
+
     def wait_text(self, name, words, roles=None, seconds=20):
         """Waits until the text of the control named `name` holds every one of `words`;
         returns it."""

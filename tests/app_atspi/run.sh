@@ -4,6 +4,7 @@
 #   run.sh SCENARIO PROGRAM [CONFIGTOOL XINETDTOOL]
 #   run.sh polkit-user PROGRAM CONFIGTOOL XINETDTOOL XINETD_STANDIN   (polkit_user.sh)
 #   run.sh measure PROGRAM NAME [PROGRAM NAME]...   (bench/app_measure.py, on a session alone)
+#   run.sh --on-this-system SCENARIO PROGRAM        (the session alone, on the system as it is)
 #
 # The session is the test's own: Xvfb on a display it finds free, a session bus, the
 # accessibility bus (at-spi-bus-launcher, which starts the registry), a home and runtime folder
@@ -15,7 +16,9 @@
 # /usr/sbin/configtool and /usr/sbin/xinetdtool (an overlay over /usr/sbin), and the real
 # xinetd and in.tftpd serve on the namespace's own port 69. Every process started is ended by
 # the trap; the run fails when one is left. Exit status 77 (with the reason) where the scenario
-# cannot run here.
+# cannot run here. With --on-this-system the caller has made the whole system the scenario
+# drives (a container booted for it, its back end installed): no namespaces, only the session,
+# and the caller looks for what is left.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 python=/usr/bin/python3  # Debian's, which has python3-pyatspi
@@ -162,6 +165,11 @@ if [ "${1:-}" = --inside ]; then
   inside "$@"
 fi
 
+on_this_system=
+if [ "${1:-}" = --on-this-system ]; then
+  on_this_system=1
+  shift
+fi
 [ $# -ge 2 ] || { echo "usage: $0 SCENARIO PROGRAM [CONFIGTOOL XINETDTOOL]" >&2; exit 2; }
 scenario=$1
 program=$(realpath "$2")
@@ -172,7 +180,7 @@ done
 [ -f "$program" ] && [ -x "$program" ] || fail "$program is not built"
 work=$(mktemp -d)
 chmod 755 "$work"  # the server's user reaches the folders below
-if [ "$scenario" = harness ] || [ "$scenario" = measure ]; then
+if [ "$scenario" = harness ] || [ "$scenario" = measure ] || [ -n "$on_this_system" ]; then
   trap 'stop_session; rm -rf "$work"' EXIT
   start_session "$work"
   drive "$work" "$@"

@@ -9,6 +9,7 @@ with "FAILED: ..." and the program's own output. Exit status 0 when every fact h
 
 import os
 import pathlib
+import re
 import signal
 import subprocess
 import sys
@@ -249,6 +250,103 @@ def xinetd_path(app):
     fact("File > Quit ends the program with status 0")
 
 
+def unit_state(*query):
+    """What systemctl says of the distribution's unit: ("is-active",) gives "inactive"..."""
+    done = subprocess.run(["systemctl", *query, "tftpd-hpa.service"], capture_output=True,
+                          text=True, timeout=30)
+    return done.stdout.strip()
+
+
+def journal_requests():
+    """in.tftpd's request lines in the system's journal, as journalctl reads them."""
+    done = subprocess.run(["journalctl", "-q", "-o", "cat", "SYSLOG_IDENTIFIER=in.tftpd"],
+                          capture_output=True, text=True, timeout=30)
+    return [line for line in done.stdout.splitlines() if line.startswith(("RRQ", "WRQ"))]
+
+
+def systemd_path(app):
+    """On a machine booted with systemd where the distribution's tftpd-hpa serves port 69: the
+    window names that server and offers to take over; pressed, the unit is stopped and kept off
+    at boot. Then the same as through xinetd: a folder served, a file fetched and put by the
+    real client, each transfer listed from the journal, Stop, and the client times out."""
+    guide_dismissed(app)
+    fact("the first launch shows the guide, which Got it closes")
+    if unit_state("is-active") != "active":
+        raise Failure(f"tftpd-hpa.service is {unit_state('is-active')!r} before the take-over")
+    status = wait_for("the status names the distribution's server",
+                      lambda: (lambda t: t if t.startswith("Stopped") and "tftpd-hpa.service" in t
+                               else None)(app.status()))
+    wait_for("Take over is shown", lambda: app.shown("Take over"))
+    holder = processes("in.tftpd")
+    others = app.wait_text("Other servers", ["in.tftpd", f"pid {holder[0] if holder else '?'}",
+                                             "tftpd-hpa.service"])
+    fact(f"with tftpd-hpa on port 69 the status reads {status!r}, Other servers {others!r},"
+         f" and Take over is shown")
+    source = app.text("Transfer log source")
+    if "journal" not in source:
+        raise Failure(f"the transfers are read from {source!r}, not from the journal")
+    fact(f"the transfers are read {source!r}")
+
+    app.press("Take over")
+    wait_for("tftpd-hpa.service stops", lambda: unit_state("is-active") == "inactive", 30)
+    wait_for("Take over is gone", lambda: not app.shown("Take over"), 10)
+    wait_for("port 69 is free", lambda: not listening(), 10)
+    kept_off = unit_state("is-enabled")
+    if kept_off not in ("masked", "disabled"):
+        raise Failure(f"after the take-over tftpd-hpa.service is {kept_off!r} at boot")
+    fact(f"Take over: tftpd-hpa.service inactive and {kept_off} at boot, port 69 free,"
+         f" the offer gone")
+
+    text = "served on a systemd machine\n"
+    folder = served_folder("served", 0o777, {"hello.txt": text})
+    app.set_text("Served folder", str(folder))
+    app.press("Start")
+    status = app.wait_status("Running")
+    args = server_args().split()
+    if args[-2:] != ["-s", str(folder)] or "-v" not in args:
+        raise Failure(f"the service file's server_args is {server_args()!r}")
+    # Debian starts xinetd at boot (-stayalive): Start has it reread its files, no second one.
+    if len(processes("xinetd")) != 1:
+        raise Failure(f"xinetd runs as {processes('xinetd')} after Start")
+    fact(f"Start: the status reads {status!r}; server_args {server_args()!r}; one xinetd")
+    get_until("hello.txt", text)
+    fact("the real tftp client fetched the file from the folder chosen")
+
+    app.press("Allow uploads")
+    wait_for("Allow uploads is checked", lambda: app.checked("Allow uploads"))
+    app.press("Restart")
+    wait_for("the service file allows uploads", lambda: "-c" in server_args().split())
+    app.wait_status("Running")
+    (CLIENT / "upload.txt").write_text("put on a systemd machine\n")
+    put_until("upload.txt", folder)
+    fact("uploads on and Restart: the real client put a new file into the served folder")
+    wanted = [["hello.txt", "read", "sent"], ["upload.txt", "write", "received"]]
+    listed = wait_for("Transfers lists the get and the put", lambda: (lambda rows: rows if all(
+        row in rows for row in wanted) else None)([row[2:5] for row in app.rows("Transfers")]), 10)
+    logged = journal_requests()
+    # xinetd's socket takes both families: an IPv4 client may be logged as ::ffff:127.0.0.1.
+    for request in (r"RRQ from (::ffff:)?127\.0\.0\.1 filename hello\.txt",
+                    r"WRQ from (::ffff:)?127\.0\.0\.1 filename upload\.txt"):
+        if not any(re.match(request, line) for line in logged):
+            raise Failure(f"journalctl shows no {request!r} of in.tftpd, only {logged}")
+    fact(f"Transfers lists the get and the put {listed}, which journalctl shows too")
+
+    app.press("Stop")
+    app.wait_status("Stopped")
+    wait_for("the status settles on 'Stopped'", lambda: app.status() == "Stopped", 5)
+    said = tftp("get", "hello.txt")
+    if fetched("hello.txt") is not None or "timed out" not in said.lower():
+        raise Failure(f"after Stop the client said {said!r}")
+    fact(f"Stop: the status reads 'Stopped' and the real client times out: {said!r}")
+    if processes("in.tftpd") or listening() or service_field("disable") != "yes" \
+            or unit_state("is-active") != "inactive":
+        raise Failure(f"after Stop: in.tftpd {processes('in.tftpd')}, port 69 {listening()},"
+                      f" disable = {service_field('disable')},"
+                      f" tftpd-hpa.service {unit_state('is-active')}")
+    fact("after Stop no in.tftpd runs, nothing holds port 69, the service is disabled and"
+         " tftpd-hpa.service stays off")
+
+
 def findings(app, expected, seconds=60):
     """Presses Diagnose; once a finding holds every word of `expected`, returns the findings,
     one line each."""
@@ -432,6 +530,7 @@ SCENARIOS = {
     "tree": (tree, "tftp-controller", None),
     "harness": (harness, "app-atspi-standin", None),
     "xinetd": (xinetd_path, "tftp-controller", None),
+    "systemd": (systemd_path, "tftp-controller", None),
     "diagnose-folder": (diagnose_folder, "tftp-controller", None),
     "diagnose-port": (diagnose_port, "tftp-controller", another_server),
     "diagnose-carrier": (diagnose_carrier, "tftp-controller", cable_unplugged),

@@ -123,9 +123,10 @@ void StatusSection::ShowStatus(const ServiceStatus& status) {
   // Screen readers get no text from a label: its description carries it.
   status_label_->setAccessibleDescription(text);
   status_label_->setStyleSheet(status.running ? "color: #1e7b34;" : "");
-  const std::string others = OtherHoldersText(status.others);
-  others_label_->setText(QString::fromStdString(others));
-  others_label_->setVisible(!others.empty());
+  const QString others = QString::fromStdString(OtherHoldersText(status.others));
+  others_label_->setText(others);
+  others_label_->setAccessibleDescription(others);
+  others_label_->setVisible(!others.isEmpty());
   take_over_->setVisible(DistroUnitHoldsPort(status.others));
   UpdateButtons();
 }
