@@ -172,7 +172,7 @@ void MainWindow::LoadServiceDefinition() {
   const ServiceDefinition definition = ReadServiceDefinition(setup_.backend.service_file);
   std::vector<std::string> unknown;
   std::string err;
-  if (definition.found && ParseServerArgs(definition.server_args, &options, &unknown, &err)) {
+  if (definition.found && OptionsOfDefinition(definition, &options, &unknown, &err)) {
     applied_ = options;
     // A line this window would write otherwise (an insecure -i, another order) is written anew
     // at the next start, unless that would drop words it does not know.
