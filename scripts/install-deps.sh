@@ -19,6 +19,7 @@ packages=(
   xinetd tftpd-hpa tftp-hpa libxml2-utils
   iproute2 util-linux procps hyperfine python3 sed
   xvfb libglib2.0-bin
+  python3-pyatspi gir1.2-atspi-2.0 python3-gi at-spi2-core imagemagick
   polkitd pkexec dbus
   openssh-client openssh-server libcrypt-dev
   dpkg-dev fakeroot lintian

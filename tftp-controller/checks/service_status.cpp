@@ -1,0 +1,100 @@
+#include "tftp-controller/checks/service_status.h"
+
+#include <libintl.h>
+
+#include "platform/text/string_format.h"
+#include "tftp-controller/checks/proc_tables.h"
+#include "tftp-controller/service/server_options.h"
+#include "tftp-controller/service/service_file.h"
+
+#define _(s) gettext(s)
+
+namespace tftpc {
+namespace {
+
+std::string Say(const char* format, const std::vector<std::string>& values) {
+  return platform::StringWithFormat(format, values).value_or(format);
+}
+
+bool EveryAddress(const std::string& address) {
+  return address == "0.0.0.0" || address == "::";
+}
+
+// "in.tftpd (tftpd-hpa.service)", "dnsmasq (pid 812)", "a process of user 1000".
+std::string Describe(const PortHolder& holder) {
+  if (holder.program.empty()) return Say(_("a process of user %@"), {std::to_string(holder.uid)});
+  if (!holder.systemd_unit.empty()) return Say(_("%@ (%@)"), {holder.program, holder.systemd_unit});
+  return Say(_("%@ (pid %@)"), {holder.program, std::to_string(holder.pid)});
+}
+
+// Where the service listens when it runs: xinetd's bind attribute, else in.tftpd's -a.
+std::string ConfiguredAddress(const ServiceDefinition& definition) {
+  if (!definition.bind.empty()) return definition.bind;
+  ServerOptions options;
+  std::vector<std::string> unknown;
+  ParseServerArgs(definition.server_args, &options, &unknown, nullptr);
+  return options.listen_address;
+}
+
+}  // namespace
+
+std::string HoldersText(const std::vector<PortHolder>& holders, unsigned port) {
+  std::string names;
+  for (const PortHolder& holder : holders) {
+    std::string name = Describe(holder);
+    if (names.find(name) != std::string::npos) continue;  // one program on both families
+    names += (names.empty() ? "" : ", ") + name;
+  }
+  return Say(_("port %@ is held by %@"), {std::to_string(port), names});
+}
+
+ServiceStatus ReadServiceStatus(const StatusSources& sources) {
+  ServiceStatus status;
+  const ServiceDefinition definition = ReadServiceDefinition(sources.service_file);
+  status.enabled = definition.found && !definition.disabled;
+  status.port = definition.port;
+  status.xinetd_running = LiveXinetd(sources.pid_file, sources.proc) != 0;
+  std::vector<std::string> ours;
+  for (PortHolder& holder : UdpPortHolders(status.port, sources.proc, sources.pid_file)) {
+    if (holder.ours)
+      ours.push_back(holder.local_address);
+    else
+      status.others.push_back(std::move(holder));
+  }
+  status.running = status.enabled && status.xinetd_running && !ours.empty();
+
+  if (status.running) {
+    for (const std::string& address : ours) {
+      if (EveryAddress(address)) {
+        status.listen_address.clear();
+        break;
+      }
+      status.listen_address += (status.listen_address.empty() ? "" : ", ") + address;
+    }
+  } else {
+    status.listen_address = ConfiguredAddress(definition);
+  }
+  if (status.listen_address.empty()) status.listen_address = _("every address");
+
+  const std::string port = std::to_string(status.port);
+  if (status.running) {
+    status.text = Say(_("Running on %@, port %@"), {status.listen_address, port});
+  } else if (!definition.found) {
+    status.text = Say(_("Stopped: %@ defines no tftp service"), {sources.service_file});
+  } else if (!status.enabled && !ours.empty()) {
+    status.text = Say(_("Stopped: xinetd still serves port %@ until it reads its configuration "
+                        "again"),
+                      {port});
+  } else if (!status.enabled) {
+    status.text = _("Stopped");
+  } else if (!status.xinetd_running) {
+    status.text = _("Stopped: xinetd does not run");
+  } else {
+    status.text = Say(_("Stopped: xinetd does not listen on port %@"), {port});
+  }
+  if (!status.running && !status.others.empty())
+    status.text += "; " + HoldersText(status.others, status.port);
+  return status;
+}
+
+}  // namespace tftpc
