@@ -1,5 +1,7 @@
 #include "configtool/grant_rules.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sys/stat.h>
 
 #include <array>
@@ -13,16 +15,18 @@ bool forGrantedUser = false;
 namespace {
 
 // The options of in.tftpd a granted user may give. Left out on purpose: --user (the server's
-// user), --map-file (a file it reads), --pidfile (a file it writes), --listen, --foreground and
-// --address (a standalone server, which the super-server or the service manager does not want),
-// --refuse, --verbosity and --version.
-enum class Takes { kNothing, kOctal, kNumber, kPortRange };
+// user), --pidfile (a file it writes), --listen and --foreground (a standalone server, which the
+// super-server or the service manager does not want), --refuse, --verbosity and --version.
+// --address takes a literal address only (never a name to look up, never a port), and
+// --map-file only the one rules file the package installs: any other file would be read by
+// the server as root.
+enum class Takes { kNothing, kOctal, kNumber, kPortRange, kAddress, kRulesFile };
 struct Option {
   const char* short_name;
   const char* long_name;
   Takes takes;
 };
-constexpr std::array<Option, 11> kOptions = {{
+constexpr std::array<Option, 13> kOptions = {{
     {"-4", "--ipv4", Takes::kNothing},
     {"-6", "--ipv6", Takes::kNothing},
     {"-c", "--create", Takes::kNothing},
@@ -34,6 +38,8 @@ constexpr std::array<Option, 11> kOptions = {{
     {"-T", "--retransmit", Takes::kNumber},
     {"-B", "--blocksize", Takes::kNumber},
     {"-R", "--port-range", Takes::kPortRange},
+    {"-a", "--address", Takes::kAddress},
+    {"-m", "--map-file", Takes::kRulesFile},
 }};
 
 const Option* FindOption(std::string_view word) {
@@ -49,6 +55,24 @@ bool AllOf(std::string_view word, std::size_t most, std::string_view digits) {
          word.find_first_not_of(digits) == std::string_view::npos;
 }
 
+// A literal IPv4 address in dotted decimal, or an IPv6 address in square brackets (in.tftpd
+// reads a colon outside brackets as the start of a port), without a zone or a port.
+bool IsLiteralAddress(std::string_view word) {
+  // The longest textual IPv6 address with an IPv4 tail is 45 characters.
+  if (word.empty() || word.size() > 47) return false;
+  char text[64];
+  unsigned char binary[sizeof(in6_addr)];
+  if (word.front() == '[' && word.back() == ']') {
+    word = word.substr(1, word.size() - 2);
+    word.copy(text, word.size());
+    text[word.size()] = '\0';
+    return inet_pton(AF_INET6, text, binary) == 1;
+  }
+  word.copy(text, word.size());
+  text[word.size()] = '\0';
+  return inet_pton(AF_INET, text, binary) == 1;
+}
+
 bool IsValue(Takes takes, std::string_view word) {
   switch (takes) {
     case Takes::kNothing:
@@ -62,6 +86,11 @@ bool IsValue(Takes takes, std::string_view word) {
       return colon != std::string_view::npos && AllOf(word.substr(0, colon), 5, "0123456789") &&
              AllOf(word.substr(colon + 1), 5, "0123456789");
     }
+    case Takes::kAddress:
+      // inet_pton stops at no NUL inside the word: a word holding one is no address.
+      return word.find('\0') == std::string_view::npos && IsLiteralAddress(word);
+    case Takes::kRulesFile:
+      return word == kRulesFile;
   }
   return false;
 }
@@ -129,8 +158,15 @@ std::string CheckServerArguments(std::span<const std::string> words, bool in_tex
     const Option* option = FindOption(words[i]);
     if (option == nullptr) return "the server option \"" + words[i] + "\" is not allowed";
     if (option->takes == Takes::kNothing) continue;
-    if (i + 2 >= words.size() || !IsValue(option->takes, words[i + 1]))
+    if (i + 2 >= words.size() || !IsValue(option->takes, words[i + 1])) {
+      if (option->takes == Takes::kRulesFile)
+        return "the server option \"" + words[i] + "\" is not allowed with any file but " +
+               kRulesFile;
+      if (option->takes == Takes::kAddress)
+        return "the server option " + words[i] +
+               " takes only a literal address (192.0.2.1, or [2001:db8::1]), without a port";
       return "the server option " + words[i] + " lacks a valid value";
+    }
     ++i;
   }
   return CheckFolder(words.back(), in_text_file);

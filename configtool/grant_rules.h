@@ -20,6 +20,9 @@ constexpr char kServiceFile[] = "/etc/xinetd.d/tftp";
 constexpr char kJobDefinition[] = "/etc/qrb-tftp-controller/tftp.plist";
 // The TFTP server the job definition must start.
 constexpr char kTftpServer[] = "/usr/sbin/in.tftpd";
+// The one file of name-mapping rules the server may be given (in.tftpd -m), installed by the
+// package; compared exactly as given.
+constexpr char kRulesFile[] = "/usr/share/qrb-tftp-controller/tftpd.remap";
 
 // Set by main before an edit; when true the edits check their results below before writing.
 extern bool forGrantedUser;
@@ -44,8 +47,9 @@ std::string CheckEditedLine(std::string_view name, std::string_view line, bool a
 std::string CheckProgramArguments(const platform::Value& value);
 
 // The server's arguments: options of in.tftpd from a fixed list (never one that changes its
-// user or names a file it reads or writes), then one served folder, an absolute path that names
-// an existing folder. `in_text_file`: the words come from an xinetd line, which cannot quote.
+// user or names a file it reads or writes, but for kRulesFile; -a only with a literal address),
+// then one served folder, an absolute path that names an existing folder. `in_text_file`: the words
+// come from an xinetd line, which cannot quote.
 std::string CheckServerArguments(std::span<const std::string> words, bool in_text_file);
 
 }  // namespace configtool

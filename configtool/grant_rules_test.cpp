@@ -1,7 +1,9 @@
 #include "configtool/grant_rules.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -79,9 +81,17 @@ TEST(GrantRules, TheEditedLine) {
       {"server_args", "server_args = -s -u root /srv\n", false, "\"-u\" is not allowed"},
       {"server_args", "server_args = --user root /\n", false, "not allowed"},
       {"server_args", "server_args = -su root /\n", false, "not allowed"},
-      {"server_args", "server_args = -s -m /etc/shadow /\n", false, "not allowed"},
+      {"server_args", "server_args = -s -m /etc/shadow /\n", false, "\"-m\" is not allowed"},
       {"server_args", "server_args = -P /etc/passwd /\n", false, "not allowed"},
       {"server_args", "server_args = -l -a 0.0.0.0 /\n", false, "not allowed"},
+      {"server_args", "server_args = -a 0.0.0.0 -l /\n", false, "\"-l\" is not allowed"},
+      {"server_args",
+       "server_args = -v -a 192.168.1.5 -m /usr/share/qrb-tftp-controller/tftpd.remap -s /srv\n",
+       false, ""},
+      {"server_args", "server_args = -a localhost -s /srv\n", false, "-a takes only a literal"},
+      {"server_args", "server_args = --map-file /srv/x.remap -s /srv\n", false,
+       "\"--map-file\" is not allowed with any file but "
+       "/usr/share/qrb-tftp-controller/tftpd.remap"},
       {"server_args", "server_args = --timeout=1 /\n", false, "not allowed"},
       {"server_args", "server_args = -s /srv /\n", false, "not allowed"},  // two folders
       {"server_args", "server_args = -U 0x1 /\n", false, "lacks a valid value"},
@@ -121,6 +131,86 @@ TEST(GrantRules, TheEditedLine) {
   }
 }
 
+// -a takes a literal address and nothing else; -m takes the one rules file and no other name
+// for it. Each value is given both ways the arguments arrive: in an xinetd line and as a word of
+// the job definition's array (where a word may hold blanks).
+TEST(GrantRules, TheListenAddressAndTheRulesFile) {
+  // A link to the rules file, which names the same file by another path.
+  char folder[] = "/tmp/grant-rules-XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  const std::string link = std::string(folder) + "/tftpd.remap";
+  ASSERT_EQ(symlink(kRulesFile, link.c_str()), 0);
+  struct Case {
+    std::vector<std::string> option;  // the option and its value
+    bool allowed;
+  } cases[] = {
+      {{"-a", "192.168.1.5"}, true},
+      {{"--address", "0.0.0.0"}, true},
+      {{"-a", "127.0.0.1"}, true},
+      {{"-a", "[::1]"}, true},
+      {{"-a", "[fe80::1:2]"}, true},
+      {{"-a", "[::ffff:192.168.1.5]"}, true},
+      {{"-a", "::1"}, false},               // in.tftpd would read ":1" as a port
+      {{"-a", "192.168.1.5:69"}, false},    // the port stays the service's
+      {{"-a", "[::1]:69"}, false},          //
+      {{"-a", ":69"}, false},               //
+      {{"-a", "[fe80::1%eth0]"}, false},    // a zone
+      {{"-a", "localhost"}, false},         // a name would be looked up
+      {{"-a", "tftp.example.org"}, false},  //
+      {{"-a", "192.168.1"}, false},         // short forms inet_aton would take
+      {{"-a", "3232235781"}, false},        //
+      {{"-a", "0x7f.0.0.1"}, false},        //
+      {{"-a", "010.0.0.1"}, false},         // octal to some readers, decimal to others
+      {{"-a", "192.168.1.256"}, false},
+      {{"-a", ""}, false},
+      {{"-a", "[]"}, false},
+      {{"-a", "1.2.3.4;reboot"}, false},
+      {{"-a", "1.2.3.4 -u root"}, false},
+      {{"-a", "$(reboot)"}, false},
+      {{"-a", std::string("1.2.3.4\0-u", 10)}, false},
+      {{"-a", "1.2.3.4\n"}, false},
+      {{"-a", "-s"}, false},
+      {{"-a"}, false},  // the value missing: the folder is not one
+      {{"-m", "/usr/share/qrb-tftp-controller/tftpd.remap"}, true},
+      {{"--map-file", "/usr/share/qrb-tftp-controller/tftpd.remap"}, true},
+      {{"-m", "/etc/shadow"}, false},
+      {{"-m", "/usr/share/qrb-tftp-controller/other.remap"}, false},
+      {{"-m", "/usr/share/qrb-tftp-controller/../qrb-tftp-controller/tftpd.remap"}, false},
+      {{"-m", "/usr/share/qrb-tftp-controller//tftpd.remap"}, false},
+      {{"-m", "usr/share/qrb-tftp-controller/tftpd.remap"}, false},
+      {{"-m", "/usr/share/qrb-tftp-controller/tftpd.remap/"}, false},
+      {{"-m", link}, false},  // a link to it is another path, which its owner may point elsewhere
+      {{"-m", "/usr/share/qrb-tftp-controller/tftpd.remap "}, false},
+      {{"-m"}, false},
+      {{"-m", "/usr/share/qrb-tftp-controller/tftpd.remap", "-a", "10.0.0.1", "-c"}, true},
+  };
+  for (const Case& c : cases) {
+    std::string shown;
+    for (const std::string& word : c.option) shown += "<" + word + ">";
+    SCOPED_TRACE(shown);
+    std::vector<std::string> words = {"-v"};
+    words.insert(words.end(), c.option.begin(), c.option.end());
+    words.insert(words.end(), {"-s", "/"});
+    EXPECT_EQ(CheckServerArguments(words, false).empty(), c.allowed)
+        << CheckServerArguments(words, false);
+    // The same words in an xinetd line, where they can only be separated by blanks.
+    bool one_line_each = true;
+    std::string line = "server_args =";
+    for (const std::string& word : words) {
+      if (word.empty() || word.find_first_of(" \t\n", 0) != std::string::npos ||
+          word.find('\0') != std::string::npos)
+        one_line_each = false;
+      line += " " + word;
+    }
+    if (one_line_each) {
+      EXPECT_EQ(CheckEditedLine("server_args", line + "\n", false).empty(), c.allowed)
+          << CheckEditedLine("server_args", line + "\n", false);
+    }
+  }
+  unlink(link.c_str());
+  rmdir(folder);
+}
+
 TEST(GrantRules, TheProgramArguments) {
   auto Strings = [](std::vector<std::string> words) {
     Array array;
@@ -134,6 +224,13 @@ TEST(GrantRules, TheProgramArguments) {
       {Strings({"/usr/sbin/in.tftpd", "-s", "/"}), ""},
       {Strings({"/usr/sbin/in.tftpd", "-i", "/"}), "\"-i\" is not allowed"},
       {Strings({"/usr/sbin/in.tftpd", "-s", "-u", "root", "/"}), "\"-u\" is not allowed"},
+      {Strings({"/usr/sbin/in.tftpd", "-a", "[::1]", "-m",
+                "/usr/share/qrb-tftp-controller/tftpd.remap", "/"}),
+       ""},
+      {Strings({"/usr/sbin/in.tftpd", "-a", "127.0.0.1 -u root", "/"}),
+       "-a takes only a literal address"},
+      {Strings({"/usr/sbin/in.tftpd", "-m", "/tmp/rules", "/"}),
+       "\"-m\" is not allowed with any file"},
       {Strings({"/usr/sbin/in.tftpd", "-s", "/a folder that is not"}), "not an existing folder"},
       {Strings({"/usr/sbin/in.tftpd", "-s", "/}"}), "not an existing folder"},  // } is fine here
       {Strings({"/usr/sbin/in.tftpd", "-s", "/\n"}), "not allowed there"},

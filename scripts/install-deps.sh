@@ -22,7 +22,7 @@ packages=(
   python3-pyatspi gir1.2-atspi-2.0 python3-gi at-spi2-core imagemagick
   polkitd pkexec dbus
   openssh-client openssh-server libcrypt-dev
-  dpkg-dev fakeroot lintian
+  dpkg-dev fakeroot lintian desktop-file-utils appstream
   systemd-container mmdebstrap
 )
 

@@ -14,6 +14,12 @@
 #    interface library `utility`) and another changelog version installs and links the new library in order and
 #    carries the new version; a changelog without a version, or libraries that use one another
 #    in a circle, stop the configuration with the reason.
+# 5. The controller application's files under P: its desktop entry (desktop-file-validate),
+#    icon, metainfo (appstreamcli validate, the changelog's version and date), bundle
+#    Info.plist, manual page and the service's name-mapping rules. In the copy of 4, texts
+#    given to _() in the program's sources (a source added after configuring too, its tests
+#    never) reach the template tftp-controller.pot, a catalog po/LANG.po is compiled and
+#    installed into the bundle, and the bundle beside a program in the build tree gets both.
 # Exit status 0 when every check held.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -150,6 +156,42 @@ out=$(env -u DISPLAY -u WAYLAND_DISPLAY "$scratch/host/apps" "$scratch/host" 2>"
   fail "the failed launch was reported as: $(cat "$scratch/host/apps.err")"
 echo "a host of the application services alone links no Qt, and alerts on standard error"
 
+echo "== the controller application's files"
+app=org.qrb.TftpController
+share=$prefix/share
+changelog_date=$(sed -n '0,/^ -- /s/^ -- .*>  [A-Za-z]*, \([0-9]*\) \([A-Za-z]*\) \([0-9]*\) .*/\1 \2 \3/p' \
+  "$top/debian/changelog")
+release_date=$(date -u -d "$changelog_date" +%F) || fail "debian/changelog's date: $changelog_date"
+desktop=$share/applications/$app.desktop
+[ -f "$desktop" ] || fail "no $desktop"
+desktop-file-validate "$desktop" || fail "desktop-file-validate $desktop"
+grep -qx 'Exec=tftp-controller' "$desktop" || fail "$desktop does not start tftp-controller"
+grep -qx "Icon=$app" "$desktop" || fail "$desktop does not name the icon $app"
+icon=$share/icons/hicolor/scalable/apps/$app.svg
+[ "$(xmllint --xpath 'local-name(/*)' "$icon")" = svg ] || fail "$icon is no SVG image"
+metainfo=$share/metainfo/$app.metainfo.xml
+appstreamcli validate --no-net "$metainfo" || fail "appstreamcli validate $metainfo"
+[ "$(xmllint --xpath 'string(/component/launchable[@type="desktop-id"])' "$metainfo")" = "$app.desktop" ] ||
+  fail "$metainfo does not launch $app.desktop"
+[ "$(xmllint --xpath 'string(/component/releases/release[1]/@version)' "$metainfo")" = "$version" ] &&
+  [ "$(xmllint --xpath 'string(/component/releases/release[1]/@date)' "$metainfo")" = "$release_date" ] ||
+  fail "$metainfo's newest release is not $version of $release_date"
+plist_string() { xmllint --xpath "string(/plist/dict/key[.='$2']/following-sibling::*[1])" "$1"; }
+info=$share/tftp-controller/Info.plist
+[ "$(plist_string "$info" CFBundleIdentifier)" = "$app" ] &&
+  [ "$(plist_string "$info" CFBundleVersion)" = "$version" ] &&
+  [ -n "$(plist_string "$info" CFBundleName)" ] ||
+  fail "$info: $(tr -d '\n\t' <"$info")"
+cmp -s "$share/qrb-tftp-controller/tftpd.remap" "$top/service/tftpd.remap" ||
+  fail "no $share/qrb-tftp-controller/tftpd.remap"
+[ -f "$share/man/man1/tftp-controller.1" ] || fail "no manual page tftp-controller.1"
+warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l -Tutf8 -Z \
+  "$share/man/man1/tftp-controller.1" 2>&1 >/dev/null)
+[ -z "$warnings" ] || fail "tftp-controller.1: $warnings"
+grep -q '^"Project-Id-Version: tftp-controller '"$version"'\\n"$' "$build/tftp-controller/data/tftp-controller.pot" ||
+  fail "no template $build/tftp-controller/data/tftp-controller.pot of version $version"
+echo "desktop entry, icon, metainfo ($version, $release_date), Info.plist, manual page, name-mapping rules"
+
 echo "== a staged install"
 DESTDIR=$scratch/stage cmake --install "$build" --component development >"$scratch/stage.log" 2>&1 ||
   { cat "$scratch/stage.log"; fail "DESTDIR=... cmake --install"; }
@@ -177,6 +219,31 @@ echo 'int QrbExtra() { return 1; }' >"$copy/utility/extra/extra.cpp"
 printf 'add_subdirectory(extra)\ntarget_link_libraries(utility INTERFACE utility_extra)\n' \
   >>"$copy/utility/CMakeLists.txt"
 sed -i '1s/([^)]*)/(7.8.9-1)/' "$copy/debian/changelog"
+# The controller's texts: a source of the program, its test, and a German catalog.
+mkdir -p "$copy/tftp-controller/probe" "$copy/tftp-controller/data/po"
+cat >"$copy/tftp-controller/probe/probe.cpp" <<'EOF2'
+#include <libintl.h>
+#define _(s) gettext(s)
+const char* Probe() { return _("Serve this folder"); }
+const char* Key() { return "not a text for people"; }
+EOF2
+printf '#define _(s) s\nconst char* Seen() { return _("only a test sees this"); }\n' \
+  >"$copy/tftp-controller/probe/probe_test.cpp"
+cat >"$copy/tftp-controller/data/po/de.po" <<'EOF2'
+msgid ""
+msgstr ""
+"Content-Type: text/plain; charset=UTF-8\n"
+
+msgid "Serve this folder"
+msgstr "Diesen Ordner bereitstellen"
+EOF2
+# Without the real program, one that is only its bundle stands in for it.
+if [ ! -e "$copy/tftp-controller/window/CMakeLists.txt" ]; then
+  mkdir -p "$copy/tftp-controller/window"
+  echo 'int main() { return 0; }' >"$copy/tftp-controller/window/standin.cpp"
+  printf 'add_executable(tftp-controller standin.cpp)\nqrb_bundle(tftp-controller INSTALL)\n' \
+    >"$copy/tftp-controller/window/CMakeLists.txt"
+fi
 configure() {
   cmake -S "$copy" -B "$copy/build" -G Ninja -DQRB_TESTS=OFF -DQRB_BENCH=OFF \
     -DCMAKE_INSTALL_PREFIX=/opt/qrb >"$scratch/configure.log" 2>&1
@@ -190,6 +257,37 @@ libs=$(sed -n 's/^Libs: //p' "$template")
 grep -q 'libutility_extra\.a' "$copy/build/cmake_install.cmake" ||
   fail "the new library is not installed"
 echo "the new library is installed and linked in order; version 7.8.9"
+
+data=$copy/build/tftp-controller/data
+# A source added after configuring is read too.
+printf '#define _(s) s\nconst char* Later() { return _("Choose folder"); }\n' \
+  >"$copy/tftp-controller/probe/later.cpp"
+# The program's bundle files alone (the real program would take long to build).
+ninja -C "$copy/build" tftp-controller_data_bundle >"$scratch/data.log" 2>&1 ||
+  { cat "$scratch/data.log"; fail "building the program's bundle in the copy"; }
+pot=$data/tftp-controller.pot
+grep -qx 'msgid "Serve this folder"' "$pot" && grep -qx 'msgid "Choose folder"' "$pot" ||
+  fail "the template lacks the program's texts: $(grep msgid "$pot" | tr '\n' ' ')"
+grep -q 'not a text for people\|only a test sees this' "$pot" && fail "the template holds texts not given to _()"
+grep -q '^#: tftp-controller/probe/probe.cpp:3$' "$pot" || fail "the template names no source line"
+grep -qx '"Project-Id-Version: tftp-controller 7.8.9\\n"' "$pot" || fail "the template's version"
+bundle=$(dirname "$(find "$copy/build/tftp-controller" -name Info.plist -not -path "$data/*" | head -1)")
+for folder in "$data" "$bundle"; do
+  mo=$folder/locale/de/LC_MESSAGES/tftp-controller.mo
+  [ -f "$mo" ] && msgunfmt "$mo" | grep -qx 'msgstr "Diesen Ordner bereitstellen"' ||
+    fail "no German catalog $mo"
+done
+[ "$(plist_string "$bundle/Info.plist" CFBundleVersion)" = 7.8.9 ] ||
+  fail "the bundle beside the program has no Info.plist of 7.8.9"
+DESTDIR=$scratch/copy-stage cmake -P "$data/cmake_install.cmake" >"$scratch/data-install.log" 2>&1 ||
+  { cat "$scratch/data-install.log"; fail "installing the controller's files of the copy"; }
+installed=$scratch/copy-stage/opt/qrb/share
+[ -f "$installed/tftp-controller/locale/de/LC_MESSAGES/tftp-controller.mo" ] ||
+  fail "the German catalog is not installed into the bundle"
+[ "$(xmllint --xpath 'string(//release[1]/@version)' "$installed/metainfo/$app.metainfo.xml")" = 7.8.9 ] &&
+  [ "$(plist_string "$installed/tftp-controller/Info.plist" CFBundleVersion)" = 7.8.9 ] ||
+  fail "the copy's metainfo and Info.plist do not carry 7.8.9"
+echo "the program's texts reach the template, the German catalog the bundle, both carry 7.8.9"
 
 echo 'target_link_libraries(utility_extra PUBLIC utility_apps)' >>"$copy/utility/CMakeLists.txt"
 configure && fail "libraries in a circle were configured"

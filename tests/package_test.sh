@@ -2,19 +2,25 @@
 # The Debian packages as an administrator meets them: tests/package_test.sh [DEB_FOLDER]
 # (default build/package, where scripts/package.sh puts them).
 #
-# 1. lintian reports no error; the programs, their modes and the manual pages are in the package.
+# 1. lintian reports no error; the programs, their modes and the manual pages are in the package;
+#    the controller application's package holds the program, its desktop files and bundle, and
+#    depends on the back end's of the same version.
 # 2. Inside private mount and pid namespaces, /usr, /etc and /var get a writable layer of their
 #    own (overlayfs over the machine's, the changes in a tmpfs), so the machine's system is
-#    never touched: `apt-get install ./...deb` installs both packages, the real-service demo
-#    runs against the installed programs, a small program is built against the development
-#    package (whose pkg-config file names /usr and the package's version), and `apt-get purge`
-#    removes them; then no file of theirs, and nothing new in
-#    /usr or /etc, may be left.
+#    never touched: `apt-get install ./...deb` installs the three packages, the real-service
+#    demo runs against the installed programs, the installed name-mapping rules map names on
+#    the real server (tests/remap_test.sh), the installed desktop entry and metainfo pass
+#    desktop-file-validate and appstreamcli validate, a small program is built against the
+#    development package (whose pkg-config file names /usr and the package's version), and
+#    `apt-get purge` removes them; then no file of theirs, and nothing new in /usr or /etc, may
+#    be left.
 # Needs root; skipped otherwise. Exit status 0 when every check held.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 main=qrb-tftp-controller
 dev=libqrb-desktop-dev
+app=tftp-controller
+app_id=org.qrb.TftpController
 
 fail() {
   echo "FAILED: $*" >&2
@@ -37,10 +43,10 @@ inside() {
 
   echo "== apt-get install"
   DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
-    "$debs"/${main}_*.deb "$debs"/${dev}_*.deb >"$layer/install.log" 2>&1 ||
+    "$debs"/${main}_*.deb "$debs"/${dev}_*.deb "$debs"/${app}_*.deb >"$layer/install.log" 2>&1 ||
     { cat "$layer/install.log"; fail "apt-get install"; }
   local p
-  for p in $main $dev; do
+  for p in $main $dev $app; do
     [ "$(dpkg-query -W -f='${db:Status-Abbrev}' $p)" = "ii " ] || fail "$p is not installed"
   done
   [ "$(stat -c '%a %U %G' /usr/sbin/launchdtool)" = "4755 root root" ] ||
@@ -63,6 +69,16 @@ inside() {
     grep -F '$ /usr/sbin/configtool /etc/xinetd.d/tftp disable no yes' "$layer/demo.log" >/dev/null ||
     fail "the demo did not run the installed programs"
   echo "the demo ran the installed configtool and xinetdtool on the real service"
+
+  echo "== the controller application's files"
+  desktop-file-validate /usr/share/applications/$app_id.desktop || fail "the desktop entry"
+  appstreamcli validate --no-net /usr/share/metainfo/$app_id.metainfo.xml || fail "the metainfo"
+  [ -f /usr/share/icons/hicolor/scalable/apps/$app_id.svg ] || fail "no icon"
+  [ -f /usr/share/man/man1/$app.1.gz ] || fail "no manual page for $app"
+  [ -x /usr/bin/$app ] && [ -f /usr/share/$app/Info.plist ] || fail "no program or bundle"
+  "$top/tests/remap_test.sh" /usr/share/qrb-tftp-controller/tftpd.remap >"$layer/remap.log" 2>&1 ||
+    { cat "$layer/remap.log"; fail "the installed name-mapping rules"; }
+  echo "desktop entry and metainfo valid; the installed name-mapping rules map names on in.tftpd"
 
   echo "== a program built against the development package"
   local build=$layer/consumer
@@ -115,9 +131,9 @@ EOF
   echo "built and ran a program with pkg-config qrb-apps: it links no Qt"
 
   echo "== apt-get purge"
-  DEBIAN_FRONTEND=noninteractive apt-get purge -y -q $main $dev >"$layer/purge.log" 2>&1 ||
+  DEBIAN_FRONTEND=noninteractive apt-get purge -y -q $app $main $dev >"$layer/purge.log" 2>&1 ||
     { cat "$layer/purge.log"; fail "apt-get purge"; }
-  for p in $main $dev; do
+  for p in $main $dev $app; do
     case "$(dpkg-query -W -f='${db:Status-Abbrev}' $p 2>/dev/null || true)" in
       "" | "un "* | "pn "*) ;;
       *) fail "$p is still known to dpkg: $(dpkg-query -W -f='${db:Status-Abbrev}' $p)" ;;
@@ -125,7 +141,9 @@ EOF
   done
   # No file of the packages' is left, nor anything else new in /usr or /etc.
   local left
-  left=$(for p in "$debs"/${main}_*.deb "$debs"/${dev}_*.deb; do dpkg-deb --fsys-tarfile "$p" | tar -t; done |
+  left=$(for p in "$debs"/${main}_*.deb "$debs"/${dev}_*.deb "$debs"/${app}_*.deb; do
+    dpkg-deb --fsys-tarfile "$p" | tar -t
+  done |
     sed 's|^\./|/|' | while read -r path; do
       [ "$path" != / ] && [ -e "$path" ] && [ ! -d "$path" ] && echo "$path"
     done || true)
@@ -135,6 +153,11 @@ EOF
       while read -r path; do
         # A folder of the machine's that only changed and changed back stays as a copy.
         if [ -d "$path" ] && [ ! -L "$path" ] && [ -d "$layer/lower/$tree/$path" ]; then continue; fi
+        # The indexes the desktop's tools rebuild, through their dpkg triggers, whenever a
+        # package adds or removes a desktop entry or an icon: theirs, kept up to date, not ours.
+        case "/$tree/${path#./}" in
+          /usr/share/applications/mimeinfo.cache | /usr/share/icons/hicolor/icon-theme.cache) continue ;;
+        esac
         echo "/$tree/${path#./}"
       done)
     [ -z "$left" ] || fail "left behind in /$tree: $left"
@@ -152,13 +175,13 @@ if [ "${1:-}" = --inside ]; then
 fi
 
 debs=$(cd "${1:-$top/build/package}" && pwd)
-ls "$debs"/${main}_*.deb "$debs"/${dev}_*.deb >/dev/null 2>&1 ||
+ls "$debs"/${main}_*.deb "$debs"/${dev}_*.deb "$debs"/${app}_*.deb >/dev/null 2>&1 ||
   fail "no packages in $debs (scripts/package.sh builds them)"
 
 echo "== lintian"
-lintian --fail-on error "$debs"/${main}_*.deb "$debs"/${dev}_*.deb ||
+lintian --fail-on error,warning "$debs"/${main}_*.deb "$debs"/${dev}_*.deb "$debs"/${app}_*.deb ||
   fail "lintian reports errors"
-echo "lintian: no errors"
+echo "lintian: no errors, no warnings"
 
 echo "== contents"
 listing=$(dpkg-deb -c "$debs"/${main}_*.deb)
@@ -166,12 +189,26 @@ for want in '-rwsr-xr-x root/root .* ./usr/sbin/launchdtool$' '-rwxr-xr-x root/r
   '-rwxr-xr-x root/root .* ./usr/sbin/xinetdtool$' ' ./usr/share/man/man8/xinetdtool.8.gz$' \
   ' ./usr/share/polkit-1/actions/org.qrb.tftpcontroller.policy$' ' ./etc/xinetd.d/tftp$' \
   '-rwxr-xr-x root/root .* ./usr/sbin/launchctl$' ' ./usr/share/man/man8/launchctl.8.gz$' \
-  '-rw-r--r-- root/root .* ./etc/qrb-tftp-controller/tftp.plist$'; do
+  '-rw-r--r-- root/root .* ./etc/qrb-tftp-controller/tftp.plist$' \
+  '-rw-r--r-- root/root .* ./usr/share/qrb-tftp-controller/tftpd.remap$'; do
   grep -q -- "$want" <<<"$listing" || fail "$main lacks $want"
 done
 [ "$(dpkg-deb --ctrl-tarfile "$debs"/${main}_*.deb | tar -xO ./conffiles)" = "$(printf '%s\n' \
   /etc/qrb-tftp-controller/tftp.plist /etc/xinetd.d/tftp)" ] || fail "$main's conffiles"
 echo "$main holds the programs (launchdtool -rwsr-xr-x root), manual pages, policy and the service's files"
+listing=$(dpkg-deb -c "$debs"/${app}_*.deb)
+for want in '-rwxr-xr-x root/root .* ./usr/bin/tftp-controller$' \
+  ' ./usr/share/applications/org.qrb.TftpController.desktop$' \
+  ' ./usr/share/icons/hicolor/scalable/apps/org.qrb.TftpController.svg$' \
+  ' ./usr/share/metainfo/org.qrb.TftpController.metainfo.xml$' \
+  ' ./usr/share/tftp-controller/Info.plist$' ' ./usr/share/man/man1/tftp-controller.1.gz$'; do
+  grep -q -- "$want" <<<"$listing" || fail "$app lacks $want"
+done
+# The program and the back end it runs come from one build.
+version=$(dpkg-deb -f "$debs"/${main}_*.deb Version)
+grep -qF "qrb-tftp-controller (= $version)" <<<"$(dpkg-deb -f "$debs"/${app}_*.deb Depends)" ||
+  fail "$app does not depend on $main (= $version): $(dpkg-deb -f "$debs"/${app}_*.deb Depends)"
+echo "$app holds the program, its desktop entry, icon, metainfo, bundle and manual page, and depends on $main (= $version)"
 
 if [ "$(id -u)" -ne 0 ]; then
   echo "skipped installing: needs root (private namespaces, apt-get)"
