@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "tests/test_support.h"
+#include "tftp-controller/service/folder_access.h"
 #include "tftp-controller/service/service_backend.h"
 #include "tftp-controller/service/service_file.h"
 #include "tftp-controller/service/service_processes.h"
@@ -107,6 +108,31 @@ void Scenario(const std::string& work) {
   ASSERT_TRUE(r.ok) << r.message;
   EXPECT_FALSE(Alive(serving[0]));
   EXPECT_EQ(Fetch(work, "hello.txt"), "served from two\n");
+
+  // The folder check agrees with the real server: a folder above the served one that nobody
+  // may enter is no matter (in.tftpd enters it as root), the served folder closed to nobody is,
+  // and the mend makes it serve.
+  const std::string deep = work + "/closed/deep";
+  std::filesystem::create_directories(deep);
+  ASSERT_TRUE(test_support::WriteFile(deep + "/hello.txt", "served from deep\n"));
+  chmod((deep + "/hello.txt").c_str(), 0644);
+  chmod(deep.c_str(), 0700);
+  chmod((work + "/closed").c_str(), 0700);
+  ASSERT_EQ(chown((work + "/closed").c_str(), 1234, 1234), 0);
+  options.folder = deep;
+  ASSERT_TRUE(backend.ApplyOptions(options).ok);
+  ASSERT_TRUE(backend.Restart().ok);
+  EXPECT_EQ(Fetch(work, "hello.txt"), "");
+  const FolderCheck check = CheckFolderAccess(deep, false);
+  ASSERT_EQ(check.problems.size(), 1u);
+  EXPECT_EQ(check.problems[0].path, deep);
+  EXPECT_NE(check.problems[0].problem.find("nobody cannot enter it"), std::string::npos);
+  std::string err;
+  ASSERT_TRUE(FixFolderAccess(check, false, &err)) << err;
+  EXPECT_TRUE(CheckFolderAccess(deep, false).problems.empty());
+  EXPECT_EQ(Fetch(work, "hello.txt"), "served from deep\n");
+  options.folder = work + "/two";
+  ASSERT_TRUE(backend.ApplyOptions(options).ok);
 
   // Stop: disabled, no server left, nothing answers; xinetd, left with no service, is gone.
   r = backend.Stop();

@@ -93,23 +93,14 @@ bool IsIPv4(const std::string& address) {
 
 // Applies one known option and its value; false when the value is not one it takes.
 bool Apply(const Known& known, std::string_view value, ServerOptions* options) {
+  if (known.takes == Takes::kNothing) {  // -s, -i and -v change nothing: always written
+    if (known.letter == '4') options->family = AddressFamily::kIPv4Only;
+    if (known.letter == '6') options->family = AddressFamily::kIPv6Only;
+    if (known.letter == 'c') options->uploads = true;
+    if (known.letter == 'p') options->permissive = true;
+    return true;
+  }
   switch (known.letter) {
-    case '4':
-      options->family = AddressFamily::kIPv4Only;
-      return true;
-    case '6':
-      options->family = AddressFamily::kIPv6Only;
-      return true;
-    case 'c':
-      options->uploads = true;
-      return true;
-    case 'p':
-      options->permissive = true;
-      return true;
-    case 's':
-    case 'i':
-    case 'v':
-      return true;  // always written: secure mode, transfers logged
     case 'U':
       return (options->umask = Number(value, 8)).has_value();
     case 't':
@@ -127,9 +118,8 @@ bool Apply(const Known& known, std::string_view value, ServerOptions* options) {
         value = value.substr(1, value.size() - 2);
       options->listen_address = std::string(value);
       return !value.empty();
-    case 'm':
-      options->map_names = value == kRemapFile;
-      return options->map_names;
+    case 'm':  // only with the package's rules file
+      return options->map_names = true;
   }
   return false;
 }
@@ -241,8 +231,8 @@ bool ParseServerArgs(std::string_view line, ServerOptions* options,
     if (known->takes == Takes::kKept || (known->takes == Takes::kFile && value != kRemapFile)) {
       for (std::size_t k = first; k <= i; ++k) kept.push_back(k);
     } else if (!Apply(*known, value, options)) {
-      // The words stay in the line as they were, and the option keeps no value.
-      for (std::size_t k = first; k <= i; ++k) kept.push_back(k);
+      // Left out: the option keeps no value, and the line written again holds what the
+      // controller sets in its place (configtool would refuse the words as they are).
       if (fine && err) {
         *err = Format(_("%@ is not followed by a value it takes (\"%@\")"),
                       {std::string(words[first]), std::string(value)});
@@ -287,10 +277,16 @@ std::optional<std::string> ProblemWith(const ServerOptions& options) {
     return _("The umask is at most 777 (octal): three digits, each 0 to 7.");
   if (options.block_size && (*options.block_size < 512 || *options.block_size > 65464))
     return _("The largest block size must lie between 512 and 65464 bytes.");
-  if (options.idle_timeout && (*options.idle_timeout < 1 || *options.idle_timeout > 999999999))
-    return _("The idle time before the server exits must be at least 1 second.");
-  if (options.retransmit_us && (*options.retransmit_us < 1 || *options.retransmit_us > 999999999))
-    return _("The retransmit timeout must lie between 1 and 999999999 microseconds.");
+  // 9 digits at most, as configtool takes them; 0 is fine (the server exits after each
+  // transfer).
+  if (options.idle_timeout && *options.idle_timeout > 999999999)
+    return _("The idle time before the server exits is at most 999999999 seconds.");
+  // in.tftpd refuses to serve with a retransmit timeout outside these bounds.
+  if (options.retransmit_us &&
+      (*options.retransmit_us < 10000 || *options.retransmit_us > 255000000))
+    return _(
+        "The retransmit timeout must lie between 10000 and 255000000 microseconds "
+        "(0.01 to 255 seconds).");
   if (options.port_range) {
     const PortRange& range = *options.port_range;
     if (range.first < 1 || range.last > 65535)

@@ -43,8 +43,8 @@ std::string ServerArgsLine(const ServerOptions& options, const std::vector<std::
 // Reads a server_args value back (any order, long forms too, "-i" read as "-s"). Words it does
 // not know go to *unknown (kept when the line is written again), not an error. So do the options
 // the controller does not offer, with their values (-u USER, -m with another rules file, -r...),
-// and a known option without a value it takes; the latter is an error (*err says which),
-// though *options holds everything else that was read. The folder is the last word that is no
+// A known option without a value it takes is an error (*err says which) and is left out, though
+// *options holds everything else that was read. The folder is the last word that is no
 // option nor an option's value; none is an error. `err` may be null.
 bool ParseServerArgs(std::string_view line, ServerOptions* options,
                      std::vector<std::string>* unknown, std::string* err);

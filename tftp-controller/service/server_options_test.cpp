@@ -117,8 +117,8 @@ TEST(ServerOptions, ParsesWhatOthersWrote) {
        {"-m", "/etc/other.rules"},
        "-v -m /etc/other.rules -s /a"},
       {"--address [::1] --ipv6 -s /a", true, "/a", {}, "-v -a [::1] -6 -s /a"},
-      {"-t soon -s /a", false, "/a", {"-t", "soon"}, "-v -t soon -s /a"},
-      {"-s /a -R", false, "/a", {"-R"}, "-v -R -s /a"},
+      {"-t soon -p -s /a", false, "/a", {}, "-v -p -s /a"},  // the bad value is not written again
+      {"-s /a -R", false, "/a", {}, "-v -s /a"},
       {"-v -s", false, "", {}, "-v -s "},
       {"", false, "", {}, "-v -s "},
   };
@@ -155,8 +155,13 @@ TEST(ServerOptions, ProblemsInWords) {
       {"umask 777", [](ServerOptions* o) { o->umask = 0777; }, ""},
       {"small block", [](ServerOptions* o) { o->block_size = 511; }, "between 512 and 65464"},
       {"large block", [](ServerOptions* o) { o->block_size = 65465; }, "between 512 and 65464"},
-      {"idle 0", [](ServerOptions* o) { o->idle_timeout = 0; }, "at least 1 second"},
-      {"retransmit", [](ServerOptions* o) { o->retransmit_us = 1000000000; }, "999999999"},
+      // The bounds in.tftpd itself keeps: it does not serve beyond them.
+      {"idle 0", [](ServerOptions* o) { o->idle_timeout = 0; }, ""},
+      {"idle 10 digits", [](ServerOptions* o) { o->idle_timeout = 1000000000; }, "999999999"},
+      {"retransmit short", [](ServerOptions* o) { o->retransmit_us = 9999; }, "between 10000"},
+      {"retransmit 10000", [](ServerOptions* o) { o->retransmit_us = 10000; }, ""},
+      {"retransmit 255 s", [](ServerOptions* o) { o->retransmit_us = 255000000; }, ""},
+      {"retransmit long", [](ServerOptions* o) { o->retransmit_us = 255000001; }, "between 10000"},
       {"range",
        [](ServerOptions* o) {
          o->port_range = PortRange{200, 100};

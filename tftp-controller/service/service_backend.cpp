@@ -223,12 +223,18 @@ BackendResult ServiceBackend::Stop() {
     if (!result.ok) return result;
   }
   const unsigned port = ReadServiceDefinition(paths_.service_file).port;
-  // Done when no in.tftpd a super-server started is left, or when nothing holds the port (one
-  // still sending a file, from a port of its own, may finish).
+  // Quiet when nothing holds the port, or when neither an in.tftpd a super-server started nor
+  // xinetd is left (xinetd closes the socket a moment after it has ended the server). Past the
+  // wait, the port held by another program (with no in.tftpd of a super-server left), or an
+  // in.tftpd still sending a file from a port of its own, is no failure.
   std::vector<pid_t> left;
-  if (!AwaitCondition(paths_.settle, [&] {
-        return (left = SuperServerTftpds(paths_.proc)).empty() || !UdpPortHeld(port, paths_.proc);
-      })) {
+  const bool quiet = AwaitCondition(paths_.settle, [&] {
+    if (!UdpPortHeld(port, paths_.proc)) return true;
+    left = SuperServerTftpds(paths_.proc);
+    return left.empty() && !XinetdRuns(paths_.xinetd_pid_file, paths_.proc);
+  });
+  if (!quiet && !(left = SuperServerTftpds(paths_.proc)).empty() &&
+      UdpPortHeld(port, paths_.proc)) {
     const char* words =
         XinetdRuns(paths_.xinetd_pid_file, paths_.proc)
             ? _("in.tftpd (process %@) still answers on port %@, though xinetd was told the "

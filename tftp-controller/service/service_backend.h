@@ -51,8 +51,11 @@ class ServiceBackend {
   // nothing is run when the line would stay the same. The running server keeps its arguments
   // until Restart.
   BackendResult ApplyOptions(const ServerOptions& options);  // configtool ... server_args
-  BackendResult Start();    // disable = no, then xinetdtool --start (or --restart when running)
-  BackendResult Restart();  // xinetdtool --restart
+  // Each call below blocks until the outcome shows (at most `settle` beyond the programs' own
+  // time, which includes the user's answer to the password dialog): call it off the UI thread.
+  // disable = no, then xinetdtool --restart (which starts xinetd when none runs).
+  BackendResult Start();
+  BackendResult Restart();  // Stop, then Start (a HUP alone leaves the old server serving)
   BackendResult Stop();     // disable = yes and the server gone: nothing answers on port 69 after
   const BackendPaths& paths() const;
 
