@@ -18,7 +18,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev libplist-dev
   xinetd tftpd-hpa tftp-hpa libxml2-utils
   iproute2 util-linux procps hyperfine python3 sed
-  xvfb libglib2.0-bin
+  xvfb libglib2.0-bin xdotool
   python3-pyatspi gir1.2-atspi-2.0 python3-gi at-spi2-core imagemagick
   polkitd pkexec dbus
   openssh-client openssh-server libcrypt-dev

@@ -2,6 +2,8 @@
 // facts, so that tests give facts; GatherFacts does the probes.
 #pragma once
 
+#include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,24 +32,41 @@ struct InterfaceFacts {
 
 // One fetch tried by the probe.
 struct FetchFacts {
-  std::string address;  // "127.0.0.1", "192.168.1.5"
-  bool loopback = false;
-  std::string file;          // the name asked for
-  bool expect_data = false;  // a probe file was planted; else a name that does not exist
+  std::string address;    // "127.0.0.1", "192.168.1.5"
+  bool loopback = false;  // over the loopback interface
+  std::string file;       // the name asked for
+  // A probe file of ours was put in the folder (its bytes are `expected`); else the folder was
+  // not ours to write, and a name that does not exist was asked for.
+  bool planted = false;
+  std::string expected;
   TftpResult result;
+  std::chrono::milliseconds timeout{2000};
 };
 
 struct DiagnosisFacts {
   ServiceStatus status;
-  unsigned port = 69;
   std::string folder;
+  bool uploads = false;
   FolderCheck folder_check;
-  std::vector<InterfaceFacts> interfaces;  // the chosen interface(s): the one of -a, or all
-  std::vector<FetchFacts> fetches;         // loopback first
-  std::string firewall_tool;               // "nft", "iptables", "ufw", "firewall-cmd"; empty: none
+  std::string listen_address;  // the address asked for (in.tftpd's -a); empty: every address
+  // The interface the user chose, or (none chosen) every interface that is up but loopback.
+  std::vector<InterfaceFacts> interfaces;
+  bool interface_chosen = false;
+  std::vector<FetchFacts> fetches;  // loopback first, where it is tried
+  std::string firewall_tool;        // "firewall-cmd", "ufw", "nft", "iptables"; empty: none found
+  std::optional<PortRange> port_range;  // the data ports, to be opened as well
 };
 
+// The probes: the service's answers over loopback and each chosen address (a probe file planted
+// in the folder when the user may write it, removed after), the folder's access, the interfaces
+// of /sys/class/net and the firewall tool installed. `interface` is the one the user chose in
+// the list of interfaces; empty: every interface.
+DiagnosisFacts GatherFacts(const ServerOptions& options, const ServiceStatus& status,
+                           const std::string& interface);
 DiagnosisFacts GatherFacts(const ServerOptions& options, const ServiceStatus& status);  // probes
-std::vector<Finding> Diagnose(const DiagnosisFacts& facts);  // in the order
+// The findings, in this order: the service listens; each fetch; the folder's permissions; other
+// holders of the port; the interfaces; a firewall (loopback answers while another address does
+// not).
+std::vector<Finding> Diagnose(const DiagnosisFacts& facts);
 
 }  // namespace tftpc

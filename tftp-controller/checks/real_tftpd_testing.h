@@ -3,19 +3,24 @@
 #pragma once
 
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "tftp-controller/checks/proc_tables.h"
 
 extern char** environ;
 
@@ -56,12 +61,48 @@ inline unsigned FreeUdpPort(const std::string& address) {
   return port;
 }
 
+// Makes this process the reaper of its descendants' orphans, so that a server's forked children
+// are waited for here once the server is gone, not left to an init that may not reap.
+inline void AdoptOrphans() {
+  ::prctl(PR_SET_CHILD_SUBREAPER, 1);
+}
+
+// Ends the process `root` (a child of ours) and every process below it, and waits for them all.
+inline void EndProcessTree(pid_t root) {
+  std::vector<pid_t> tree = {root};
+  for (std::size_t i = 0; i < tree.size(); ++i) {
+    DIR* proc = ::opendir("/proc");
+    while (dirent* entry = proc ? ::readdir(proc) : nullptr) {
+      char path[300];
+      std::snprintf(path, sizeof path, "/proc/%s/stat", entry->d_name);
+      std::FILE* file = std::fopen(path, "r");
+      if (!file) continue;
+      char text[512] = {};
+      std::size_t n = std::fread(text, 1, sizeof text - 1, file);
+      std::fclose(file);
+      auto info = ParseProcessStat(std::string(text, n));
+      if (info && info->ppid == tree[i]) tree.push_back(info->pid);
+    }
+    if (proc) ::closedir(proc);
+  }
+  for (pid_t pid : tree) ::kill(pid, SIGTERM);
+  for (pid_t pid : tree) {
+    // A grandchild becomes ours once its parent has gone: until then it is not ours to wait for.
+    for (int i = 0; i < 300; ++i) {
+      int status;
+      if (::waitpid(pid, &status, WNOHANG) == pid) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
+}
+
 class RealTftpd {
  public:
   // Serves `folder` on a free port of `address`; `extra` are further options of in.tftpd.
   RealTftpd(const std::string& folder, const std::string& address = "127.0.0.1",
             std::vector<std::string> extra = {})
       : port_(FreeUdpPort(address)) {
+    AdoptOrphans();
     bool v6 = address.find(':') != std::string::npos;
     std::vector<std::string> words = {
         kInTftpd, "-L", "-v", "-a",
@@ -89,11 +130,7 @@ class RealTftpd {
   RealTftpd(const RealTftpd&) = delete;
   RealTftpd& operator=(const RealTftpd&) = delete;
   ~RealTftpd() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGTERM);
-      int status;
-      ::waitpid(pid_, &status, 0);
-    }
+    if (pid_ > 0) EndProcessTree(pid_);
   }
 
   bool listening() const { return listening_; }

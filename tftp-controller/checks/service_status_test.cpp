@@ -1,11 +1,20 @@
 #include "tftp-controller/checks/service_status.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <fstream>
+#include <thread>
 
+#include "tests/as_nobody.h"
 #include "tests/scratch_folder.h"
+#include "tftp-controller/checks/proc_tables.h"
 #include "tftp-controller/checks/proc_tree_testing.h"
+#include "tftp-controller/checks/real_tftpd_testing.h"
+#include "tftp-controller/checks/tftp_client.h"
 
 namespace tftpc {
 namespace {
@@ -159,6 +168,88 @@ TEST(ReadServiceStatus, FromTheServiceFileThePidFileAndThePort) {
       text.replace(at, 7, folder.File("tftp"));
     EXPECT_EQ(status.text, text);
   }
+}
+
+// The real xinetd in the foreground, with its pid file and one service file of the test's; ended
+// with the in.tftpd it started when the object goes away.
+class RealXinetd {
+ public:
+  RealXinetd(const std::string& service_file, const std::string& pid_file) : pid_file_(pid_file) {
+    testing::AdoptOrphans();
+    std::vector<std::string> words = {"/usr/sbin/xinetd", "-dontfork", "-pidfile",
+                                      pid_file,           "-f",        service_file};
+    std::vector<char*> argv;
+    for (auto& w : words) argv.push_back(w.data());
+    argv.push_back(nullptr);
+    if (::posix_spawn(&pid_, argv[0], nullptr, nullptr, argv.data(), environ) != 0) pid_ = 0;
+  }
+  RealXinetd(const RealXinetd&) = delete;
+  RealXinetd& operator=(const RealXinetd&) = delete;
+  ~RealXinetd() {
+    if (pid_ > 0) testing::EndProcessTree(pid_);
+  }
+  pid_t pid() const { return pid_; }
+  // Up once the pid file names it and the port is held.
+  bool WaitUntilServing(unsigned port) {
+    for (int i = 0; i < 500; ++i) {
+      std::string named;
+      std::getline(std::ifstream(pid_file_), named);
+      if (named == std::to_string(pid_) && !UdpPortHolders(port).empty()) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+  }
+
+ private:
+  std::string pid_file_;
+  pid_t pid_ = 0;
+};
+
+TEST(ReadServiceStatus, TheRealXinetdServingTheRealServer) {
+  std::string why = testing::WhyNoRealTftpd();
+  if (::access("/usr/sbin/xinetd", X_OK) != 0) why = "xinetd is not installed";
+  if (!why.empty()) GTEST_SKIP() << why;
+  test_support::ScratchFolder folder("status-xinetd");
+  ASSERT_EQ(::chmod(folder.path().c_str(), 0755), 0);
+  std::filesystem::create_directory(folder.File("srv"));
+  std::ofstream(folder.File("srv/boot.bin")) << "booted\n";
+  const unsigned port = testing::FreeUdpPort("127.0.0.1");
+  const std::string extra =
+      "\ttype = UNLISTED\n\tport = " + std::to_string(port) + "\n\tbind = 127.0.0.1\n";
+  const std::string args = "-v -s " + folder.File("srv");
+  std::ofstream(folder.File("tftp")) << ServiceFile("no", extra.c_str(), args.c_str());
+  const StatusSources sources{"/proc", folder.File("xinetd.pid"), folder.File("tftp")};
+
+  RealXinetd xinetd(sources.service_file, sources.pid_file);
+  ASSERT_TRUE(xinetd.WaitUntilServing(port));
+  const std::string running = "Running on 127.0.0.1, port " + std::to_string(port);
+  ServiceStatus status = ReadServiceStatus(sources);
+  EXPECT_TRUE(status.running && status.xinetd_running && status.enabled) << status.text;
+  EXPECT_EQ(status.text, running);
+  EXPECT_TRUE(status.others.empty());
+
+  // A transfer: xinetd hands its socket to the in.tftpd it starts, which stays a while after.
+  TftpResult got = TftpGet("127.0.0.1", port, "boot.bin", std::chrono::milliseconds(3000));
+  EXPECT_EQ(got.data, "booted\n") << got.error;
+  const std::vector<PortHolder> holders = {
+      {"127.0.0.1", port, 0, xinetd.pid(), "xinetd", ServiceUnitFromCgroup(""), true}};
+  EXPECT_EQ(UdpPortHolders(port, "/proc", sources.pid_file), holders);
+  EXPECT_EQ(ReadServiceStatus(sources).text, running);
+  // An ordinary user cannot read root's descriptors: the holder is found by name and pid file.
+  EXPECT_EQ(test_support::InChild([&] {
+              if (!test_support::BecomeNobody()) return 2;
+              if (UdpPortHolders(port, "/proc", sources.pid_file) != holders) return 3;
+              return ReadServiceStatus(sources).text == running ? 0 : 4;
+            }),
+            0);
+
+  // A pid file that names another process: the xinetd on the port is then not ours.
+  std::ofstream(sources.pid_file) << ::getpid() << "\n";
+  status = ReadServiceStatus(sources);
+  EXPECT_FALSE(status.running);
+  EXPECT_FALSE(status.xinetd_running);
+  EXPECT_EQ(status.text, "Stopped: xinetd does not run; port " + std::to_string(port) +
+                             " is held by xinetd (pid " + std::to_string(xinetd.pid()) + ")");
 }
 
 }  // namespace

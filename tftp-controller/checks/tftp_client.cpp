@@ -62,10 +62,14 @@ class Transfer {
   Transfer(int fd, const sockaddr_storage& server, socklen_t length)
       : fd_(fd), server_(server), length_(length) {}
 
-  void Send(const std::string& packet) {
+  // False when the packet cannot leave (no route to the address): the reason is in *error.
+  bool Send(const std::string& packet, std::string* error = nullptr) {
     last_ = packet;
-    ::sendto(fd_, packet.data(), packet.size(), 0, reinterpret_cast<const sockaddr*>(&server_),
-             length_);
+    if (::sendto(fd_, packet.data(), packet.size(), 0, reinterpret_cast<const sockaddr*>(&server_),
+                 length_) >= 0)
+      return true;
+    if (error) *error = std::string("sending: ") + std::strerror(errno);
+    return false;
   }
 
   // Waits for the next packet of the server: the last packet sent goes out once more half way.
@@ -192,7 +196,7 @@ TftpResult TftpGet(const std::string& address, unsigned port, const std::string&
   request.push_back('\0');
   request += "octet";
   request.push_back('\0');
-  transfer.Send(request);
+  if (!transfer.Send(request, &result.error)) return result;
 
   std::uint16_t expected = 1;
   std::string packet;

@@ -50,22 +50,22 @@ FolderSection::FolderSection(QWidget* parent) : QWidget(parent) {
   field_ = new QLineEdit;
   field_->setAccessibleName(_("Served folder"));
   field_->setPlaceholderText("/srv/tftp");
-  auto* label = new QLabel(_("&Folder:"));
+  auto* label = new QLabel(_("Fo&lder:"));
   label->setBuddy(field_);
-  choose_ = new QPushButton(_("C&hoose folder…"));
+  choose_ = new QPushButton(_("&Choose folder…"));
   choose_->setAccessibleName(_("Choose folder"));
   result_ = new QLabel;
   result_->setWordWrap(true);
   result_->setTextInteractionFlags(Qt::TextSelectableByMouse);
   result_->setAccessibleName(_("Folder check"));
-  fix_ = new QPushButton(_("F&ix permissions"));
+  fix_ = new QPushButton(_("Fi&x permissions"));
   fix_->setAccessibleName(_("Fix permissions"));
   fix_->hide();
   command_ = new QLineEdit;
   command_->setReadOnly(true);
   command_->setAccessibleName(_("Command to run"));
   command_->hide();
-  copy_ = new QPushButton(_("Copy co&mmand"));
+  copy_ = new QPushButton(_("Copy command"));
   copy_->setAccessibleName(_("Copy command"));
   copy_->hide();
 

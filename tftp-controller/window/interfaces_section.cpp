@@ -120,14 +120,14 @@ InterfacesSection::InterfacesSection(QWidget* parent) : QWidget(parent), model_(
 
   listen_ = new QComboBox;
   listen_->setAccessibleName(_("Listen on"));
-  auto* listen_label = new QLabel(_("&Listen on:"));
+  auto* listen_label = new QLabel(_("Listen o&n:"));
   listen_label->setBuddy(listen_);
-  refresh_ = new QPushButton(_("Re&fresh"));
+  refresh_ = new QPushButton(_("Refresh"));
   refresh_->setAccessibleName(_("Refresh interfaces"));
   device_label_ = new QLabel;
   device_label_->setTextInteractionFlags(Qt::TextSelectableByMouse);
   device_label_->setAccessibleName(_("Device address"));
-  copy_ = new QPushButton(_("&Copy address"));
+  copy_ = new QPushButton(_("Copy address"));
   copy_->setAccessibleName(_("Copy address"));
 
   auto* listen_row = new QHBoxLayout;
@@ -236,6 +236,8 @@ void InterfacesSection::MarkDeviceAddress() {
     }
   }
   updating_ = false;
+  // Bold text is wider: the columns are fitted once the mark is drawn.
+  for (int column = kName; column < kLink; ++column) table_->resizeColumnToContents(column);
   device_label_->setText(
       device.empty()
           ? QString(_("No address to give devices: no interface has IPv4."))

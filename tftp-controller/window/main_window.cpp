@@ -54,7 +54,7 @@ MainWindow::MainWindow(WindowSetup setup, Settings settings, QWidget* parent)
   setWindowTitle(_("TFTP Controller"));
   setCentralWidget(BuildSections());
   BuildMenus();
-  resize(1060, 820);
+  resize(1080, 860);
 
   folder_->SetStartFolder(settings_.last_folder);
   if (setup_.read_interfaces) interfaces_->Refresh();

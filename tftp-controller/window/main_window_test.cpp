@@ -1,13 +1,24 @@
 #include "tftp-controller/window/main_window.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <QAbstractButton>
 #include <QCheckBox>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMap>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QTest>
+#include <fstream>
+#include <sstream>
 
 #include "tests/desktop/offscreen_application.h"
+#include "tests/scratch_folder.h"
+#include "tftp-controller/window/folder_section.h"
 #include "tftp-controller/window/interfaces_section.h"
 #include "tftp-controller/window/protocol_section.h"
 #include "tftp-controller/window/status_section.h"
@@ -112,6 +123,103 @@ TEST(MainWindowTest, UmaskTextReadsOctalUpTo0777) {
   }
   EXPECT_EQ(UmaskText(022u), "0022");
   EXPECT_EQ(UmaskText(std::nullopt), "");
+}
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// A back-end program that notes its arguments and refuses, as configtool does on a full disk.
+void WriteRefusingProgram(const std::string& path, const std::string& log) {
+  std::ofstream(path) << "#!/bin/sh\n"
+                         "echo \"$*\" >>"
+                      << log
+                      << "\n"
+                         "echo \"configtool: cannot replace $1: No space left on device\" >&2\n"
+                         "exit 1\n";
+  chmod(path.c_str(), 0755);
+}
+
+// Start runs on a worker with the buttons off; the options are written first only when they
+// differ from the service file's; a refusal is shown in the program's own words.
+TEST(MainWindowTest, StartWritesChangedOptionsFirstAndShowsTheBackEndsWords) {
+  if (geteuid() != 0) GTEST_SKIP() << "the back end runs without asking only for root";
+  desktop_testing::OffscreenApplication();
+  test_support::ScratchFolder scratch("window");
+  const std::string service = scratch.path() + "/tftp";
+  const std::string log = scratch.path() + "/calls";
+  std::ofstream(service)
+      << "service tftp\n{\n\tdisable = yes\n\tserver_args = -v -s /srv/tftp\n}\n";
+  WindowSetup setup = QuietSetup();
+  setup.backend.service_file = service;
+  setup.backend.configtool = scratch.path() + "/configtool";
+  setup.backend.xinetdtool = scratch.path() + "/xinetdtool";
+  WriteRefusingProgram(setup.backend.configtool, log);
+  WriteRefusingProgram(setup.backend.xinetdtool, log);
+  MainWindow window(setup, Settings{});
+  EXPECT_EQ(window.folderSection()->Folder(), "/srv/tftp");  // read from the service file
+  QLabel* message = nullptr;
+  for (QLabel* label : window.findChildren<QLabel*>()) {
+    if (label->accessibleName() == "Message") message = label;
+  }
+  ASSERT_NE(message, nullptr);
+
+  const struct {
+    const char* folder;
+    std::string call;  // what the back end was asked first
+  } steps[] = {
+      {"/srv/tftp", service + " disable no yes"},
+      {"/srv/boot", service + " server_args -v -s /srv/boot -v -s /srv/tftp"},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.folder);
+    unlink(log.c_str());
+    window.folderSection()->SetFolder(step.folder);
+    StatusSection* status = window.statusSection();
+    status->startButton()->click();
+    EXPECT_FALSE(status->startButton()->isEnabled());  // while the call runs
+    EXPECT_FALSE(status->stopButton()->isEnabled());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return status->startButton()->isEnabled(); }, 10000));
+    EXPECT_EQ(Slurp(log), step.call + "\n");  // and nothing after the refusal
+    EXPECT_EQ(message->text().toStdString(),
+              "configtool: cannot replace " + service + ": No space left on device");
+    EXPECT_TRUE(message->isVisibleTo(&window));
+  }
+}
+
+// Alt and a letter reaches one control only: a letter two controls share would make the keyboard
+// cycle between them instead of pressing the button.
+TEST(MainWindowTest, EveryMnemonicOfTheWindowIsItsOwn) {
+  desktop_testing::OffscreenApplication();
+  MainWindow window(QuietSetup(), Settings{});
+  QMap<QChar, QStringList> owners;
+  auto note = [&](const QString& text) {
+    for (qsizetype i = 0; i + 1 < text.size(); ++i) {
+      if (text[i] != '&') continue;
+      if (text[i + 1] != '&') owners[text[i + 1].toLower()].append(text);
+      ++i;
+    }
+  };
+  for (QAbstractButton* button : window.findChildren<QAbstractButton*>()) note(button->text());
+  for (QLabel* label : window.findChildren<QLabel*>()) {
+    if (label->buddy()) note(label->text());
+  }
+  for (QAction* menu : window.menuBar()->actions()) note(menu->text());
+  EXPECT_GE(owners.size(), 15);
+  for (auto it = owners.begin(); it != owners.end(); ++it) {
+    EXPECT_EQ(it.value().size(), 1) << it.value().join(", ").toStdString();
+  }
+  // The buttons the keyboard needs most have their letters.
+  for (const char* text : {"&Start", "S&top", "&Restart", "&Diagnose", "&Choose folder…"}) {
+    bool found = false;
+    for (QAbstractButton* button : window.findChildren<QAbstractButton*>()) {
+      found = found || button->text() == text;
+    }
+    EXPECT_TRUE(found) << text;
+  }
 }
 
 }  // namespace

@@ -51,8 +51,8 @@ constexpr int kMaxRetransmitUs = 999999999;
 }  // namespace
 
 ProtocolSection::ProtocolSection(QWidget* parent) : QWidget(parent) {
-  block_size_ = OptionalBox(kMinBlockSize, kMaxBlockSize, _(" bytes"), _("server's default (512 bytes)"),
-                            _("Largest block size"));
+  block_size_ = OptionalBox(kMinBlockSize, kMaxBlockSize, _(" bytes"),
+                            _("server's default (512 bytes)"), _("Largest block size"));
   idle_ = OptionalBox(1, kMaxIdleSeconds, _(" s"), _("server's default (900 s)"),
                       _("Idle server exits after"));
   idle_->setToolTip(
@@ -82,7 +82,7 @@ ProtocolSection::ProtocolSection(QWidget* parent) : QWidget(parent) {
   family_->addItem(_("IPv4 only"));
   family_->addItem(_("IPv6 only"));
   family_->setAccessibleName(_("Address family"));
-  map_names_ = new QCheckBox(_("Map client file &names (backslashes, upper case)"));
+  map_names_ = new QCheckBox(_("&Map client file names (backslashes, upper case)"));
   map_names_->setAccessibleName(_("Map file names"));
   map_names_->setToolTip(
       QString(_("Rewrite the names clients ask for by the rules in %1 (-m)")).arg(kRemapFile));
@@ -104,9 +104,9 @@ ProtocolSection::ProtocolSection(QWidget* parent) : QWidget(parent) {
   };
   add(_("Largest &block size:"), block_size_);
   add(_("Idle server &exits after:"), idle_);
-  add(_("Re&transmit after:"), retransmit_);
+  add(_("Retransm&it after:"), retransmit_);
   form->addRow(ports);
-  add(_("Addre&sses:"), family_);
+  add(_("Address famil&y:"), family_);
   form->addRow(map_names_);
 
   auto changed = [this] { emit this->changed(); };

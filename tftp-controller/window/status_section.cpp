@@ -62,7 +62,7 @@ StatusSection::StatusSection(QWidget* parent) : QWidget(parent) {
   others_label_->setWordWrap(true);
   others_label_->setAccessibleName(_("Other servers"));
   others_label_->hide();
-  take_over_ = new QPushButton(_("Take &over"));
+  take_over_ = new QPushButton(_("Take o&ver"));
   take_over_->setAccessibleName(_("Take over"));
   take_over_->setToolTip(
       _("Stop and disable the distribution's own TFTP service, so that this one can serve"));

@@ -51,7 +51,7 @@ UploadsSection::UploadsSection(QWidget* parent) : QWidget(parent) {
 
   auto* form = new QFormLayout;
   form->setContentsMargins(24, 0, 0, 0);
-  auto* umask_label = new QLabel(_("U&mask (octal):"));
+  auto* umask_label = new QLabel(_("Umas&k (octal):"));
   umask_label->setBuddy(umask_);
   form->addRow(umask_label, umask_);
   form->addRow(permissive_);
