@@ -110,14 +110,31 @@ def _text_of(node):
     return " ".join(parts)
 
 
+def _descends(pid, ancestor):
+    """Whether process `pid` is `ancestor` or one of its descendants."""
+    while pid > 1:
+        if pid == ancestor:
+            return True
+        try:
+            with open(f"/proc/{pid}/stat", encoding="utf-8", errors="replace") as stat_file:
+                stat = stat_file.read()
+        except OSError:
+            return False
+        pid = int(stat[stat.rindex(")") + 2:].split()[1])
+    return False
+
+
 class App:
-    """A running program with its accessible tree."""
+    """A running program with its accessible tree. `argv` may start the program through a
+    wrapper (one that runs it as another user, say): the program is then the descendant of
+    the wrapper's process that shows the window."""
 
     def __init__(self, argv, name, env, log_path):
         self.name = name
         self.log = open(log_path, "wb")
         self.process = subprocess.Popen(argv, env=env, stdout=self.log,
                                         stderr=subprocess.STDOUT, start_new_session=True)
+        self.pid = self.process.pid
         self.root = None
 
     # The application and its controls.
@@ -131,7 +148,7 @@ class App:
             desktop = pyatspi.Registry.getDesktop(0)
             for i in range(desktop.get_child_count()):
                 app = desktop.get_child_at_index(i)
-                if app is None or app.get_process_id() != self.process.pid:
+                if app is None or not _descends(app.get_process_id(), self.process.pid):
                     continue
                 if app.get_name() != self.name:
                     raise Failure(f"the program calls itself {app.get_name()!r}, not {self.name!r}")
@@ -142,6 +159,7 @@ class App:
             return None
 
         self.root = wait_for(f"{self.name} shows a window", found, seconds, every)
+        self.pid = self.root.get_process_id()
         # Read every property afresh: a cached one may be older than the change waited for.
         self.root.set_cache_mask(Atspi.Cache.NONE)
         return self
@@ -320,13 +338,20 @@ class App:
         subprocess.run(["convert", "ppm:-", "-strip", f"png:{path}"], input=previous, check=True)
 
     def quit(self, seconds=10):
-        """Ends the program: asked with SIGTERM, then killed; returns its exit status."""
+        """Ends the program: asked with SIGTERM, then killed; returns its exit status (the
+        wrapper's, which ends with it)."""
         if self.process.poll() is None:
-            self.process.send_signal(signal.SIGTERM)
+            os.kill(self.pid, signal.SIGTERM)
             try:
                 self.process.wait(seconds)
             except subprocess.TimeoutExpired:
-                os.killpg(self.process.pid, signal.SIGKILL)
+                groups = {self.process.pid}
+                try:
+                    groups.add(os.getpgid(self.pid))
+                except ProcessLookupError:
+                    pass
+                for group in groups:
+                    os.killpg(group, signal.SIGKILL)
                 self.process.wait()
         self.log.close()
         return self.process.returncode

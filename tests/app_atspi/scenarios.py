@@ -23,9 +23,21 @@ def fact(text):
     print(f"ok: {text}", flush=True)
 
 
+# Where QRB_APP_USER is set the program runs as that user, with the test agent of the
+# administrator-rights tests answering polkit with QRB_APP_PASSWORD; what its terminal showed
+# lands in AGENT_TRANSCRIPT.
+AGENT_TRANSCRIPT = WORK / "program.agent"
+
+
 def launch(program, name):
     env = dict(os.environ)
-    return App([program], name, env, WORK / "program.log").find()
+    argv = [program]
+    if env.get("QRB_APP_USER"):
+        env["QRB_AGENT_SECONDS"] = "400"
+        argv = ["/usr/bin/python3", env["QRB_APP_AGENT"], env["QRB_APP_USER"],
+                env["QRB_APP_PASSWORD"], str(AGENT_TRANSCRIPT), str(WORK / "program.out"),
+                str(WORK / "program.err"), program]
+    return App(argv, name, env, WORK / "program.log").find()
 
 
 # The real TFTP client (tftp-hpa), from a folder of its own.
@@ -419,8 +431,13 @@ def main():
             traceback.print_exc(limit=3)
         if app is not None:
             app.quit()
-            print("--- the program's output:", file=sys.stderr)
-            print((WORK / "program.log").read_text(errors="replace")[-4000:], file=sys.stderr)
+        # The program's output; run as a user, also its agent's terminal and its own output.
+        for what, path in (("the program's output", WORK / "program.log"),
+                           ("the agent's terminal", AGENT_TRANSCRIPT),
+                           ("the program's standard error", WORK / "program.err")):
+            if path.exists():
+                print(f"--- {what}:", file=sys.stderr)
+                print(path.read_text(errors="replace")[-4000:], file=sys.stderr)
         return 1
     finally:
         if undo:
