@@ -7,8 +7,10 @@ Each scenario checks several facts, printing "ok: FACT" for each; the first that
 with "FAILED: ..." and the program's own output. Exit status 0 when every fact held.
 """
 
+import collections
 import os
 import pathlib
+import pwd
 import subprocess
 import sys
 import traceback
@@ -256,6 +258,62 @@ def xinetd_path(app):
     fact("after Stop neither xinetd nor in.tftpd runs; the service is disabled, its options kept")
 
 
+def as_user(app):
+    """An ordinary user serves, changes the served folder and stops, with polkit asking: one
+    authentication (the administrator's password) covers the three, because polkit keeps it
+    for the program; the real service serves each folder, then stops."""
+    user = os.environ["QRB_APP_USER"]
+    if os.stat(f"/proc/{app.pid}").st_uid != pwd.getpwnam(user).pw_uid:
+        raise Failure(f"the program does not run as {user}")
+    fact(f"the program runs as {user}")
+    guide_dismissed(app)
+    app.wait_status("Stopped")
+    first = served_folder("first", 0o755, {"hello.txt": "from the first folder\n"})
+    second = served_folder("second", 0o755, {"hello.txt": "from the second folder\n"})
+    app.set_text("Served folder", str(first))
+    app.set_value("Idle server exits after", 1)
+    app.press("Start")
+    status = app.wait_status("Running", seconds=60)
+    get_until("hello.txt", "from the first folder\n")
+    fact(f"Start as {user}: {status!r}, and the real client fetched the first folder's file")
+
+    app.set_text("Served folder", str(second))
+    app.press("Restart")  # which writes the changed folder first
+    wait_for("the service file serves the second folder",
+             lambda: server_args().split()[-2:] == ["-s", str(second)], 60)
+    status = app.wait_status("Running", seconds=60)
+    get_until("hello.txt", "from the second folder\n")
+    fact(f"the folder changed and Restart: {status!r}; the file now comes from the second")
+
+    app.press("Stop")
+    app.wait_status("Stopped", seconds=60)
+    wait_for("the status settles on 'Stopped'", lambda: app.status() == "Stopped", 10)
+    said = tftp("get", "hello.txt")
+    if fetched("hello.txt") is not None or "timed out" not in said.lower():
+        raise Failure(f"after Stop the client said {said!r}")
+    left = processes("xinetd") + processes("in.tftpd")
+    if left or service_field("disable") != "yes":
+        raise Failure(f"after Stop {left} still run; disable = {service_field('disable')}")
+    fact(f"Stop: the service is disabled, nothing serves, the client times out: {said!r}")
+
+    # The program's own asking: no message of a refusal, and the agent's terminal.
+    if app.text("Message"):
+        raise Failure(f"the window says {app.text('Message')!r}")
+    app.quit()
+    shown = AGENT_TRANSCRIPT.read_text(errors="replace")
+    asked = shown.count("Password:")
+    checks = [line for line in pathlib.Path("/run/sandbox/checks").read_text().splitlines()
+              if f"user={user}" in line]
+    if asked != 1 or "policykit.exec" in shown + "".join(checks):
+        raise Failure(f"the user was asked {asked} times for a password; polkit checked"
+                      f" {checks}; the agent's terminal showed:\n{shown}")
+    counted = collections.Counter(
+        line.split()[0].rsplit(".", 1)[-1] + (" by pkexec" if "pkexec=true" in line else "")
+        for line in checks)
+    fact(f"one authentication for the three, by the administrator's password; polkit checked"
+         f" only our actions, {len(checks)} times: {dict(sorted(counted.items()))}")
+
+
 def findings(app, expected, seconds=60):
     """Presses Diagnose; once a finding holds every word of `expected`, returns the findings,
     one line each."""
@@ -410,6 +468,7 @@ SCENARIOS = {
     "diagnose-port": (diagnose_port, "tftp-controller", another_server),
     "diagnose-carrier": (diagnose_carrier, "tftp-controller", cable_unplugged),
     "pictures": (pictures, "tftp-controller", a_network_card),
+    "polkit": (as_user, "tftp-controller", None),
 }
 
 
