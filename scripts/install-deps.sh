@@ -18,8 +18,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev libplist-dev
   xinetd tftpd-hpa tftp-hpa libxml2-utils
   iproute2 util-linux procps hyperfine python3 sed
-  xvfb libglib2.0-bin xdotool
-  python3-pyatspi gir1.2-atspi-2.0 python3-gi at-spi2-core imagemagick
+  xvfb libglib2.0-bin imagemagick xdotool
+  python3-pyatspi gir1.2-atspi-2.0 python3-gi at-spi2-core
   polkitd pkexec dbus
   openssh-client openssh-server libcrypt-dev
   dpkg-dev fakeroot lintian desktop-file-utils appstream

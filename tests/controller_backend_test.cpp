@@ -45,6 +45,13 @@ std::string Fetch(const std::string& work, const std::string& name) {
   return std::filesystem::exists(local) ? test_support::ReadFile(local) : "";
 }
 
+// Waits up to 5 seconds until no in.tftpd of a super-server is left.
+bool AwaitGone() {
+  for (int i = 0; i < 50 && !SuperServerTftpds().empty(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  return SuperServerTftpds().empty();
+}
+
 bool Alive(pid_t pid) {
   const std::vector<pid_t> now = SuperServerTftpds();
   return std::find(now.begin(), now.end(), pid) != now.end();
@@ -167,6 +174,22 @@ void Scenario(const std::string& work) {
   EXPECT_FALSE(r.ok);
   EXPECT_NE(r.message.find("in.tftpd (process "), std::string::npos) << r.message;
   for (pid_t pid : SuperServerTftpds()) kill(pid, SIGTERM);
+
+  // With another service of xinetd's enabled, Stop leaves xinetd serving that one.
+  ASSERT_TRUE(AwaitGone());
+  ASSERT_TRUE(test_support::WriteFile(
+      "/etc/xinetd.d/echo",
+      "service echo\n{\n\ttype = INTERNAL\n\tid = echo-dgram\n\tsocket_type = dgram\n"
+      "\tprotocol = udp\n\tuser = root\n\twait = yes\n\tdisable = no\n}\n"));
+  ASSERT_TRUE(backend.Start().ok);
+  EXPECT_EQ(Fetch(work, "hello.txt"), "served from two\n");
+  r = backend.Stop();
+  EXPECT_TRUE(r.ok) << r.message;
+  EXPECT_TRUE(XinetdRuns(paths.xinetd_pid_file));
+  EXPECT_TRUE(UdpPortHeld(7));
+  EXPECT_FALSE(UdpPortHeld(69));
+  EXPECT_TRUE(SuperServerTftpds().empty());
+  EXPECT_EQ(Fetch(work, "hello.txt"), "");
 
   // The runner's words when the tool cannot be started.
   BackendPaths missing = paths;

@@ -15,6 +15,19 @@ fail() {
 "$top/scripts/check-docs.sh" "$top" >"$scratch/out" 2>&1 || { cat "$scratch/out"; fail "the tree"; }
 echo "the tree: $(cat "$scratch/out")"
 
+# copy_tree: $copy holds the README, docs/, man/ and every other page of the tree (the README of
+# a folder that docs/ links to), each where it lies.
+copy_tree() {
+  rm -rf "$copy"
+  mkdir -p "$copy"
+  cp -r "$top/README.md" "$top/docs" "$top/man" "$top/platform" "$copy/"
+  (cd "$top" && find . \( -name build -o -name .git \) -prune -o -name '*.md' -print) |
+    while read -r page; do
+      mkdir -p "$copy/$(dirname "$page")"
+      cp "$top/$page" "$copy/$page"
+    done
+}
+
 # page | the text appended to it | what the report must say
 cases=(
   "README.md|See [the guide](docs/guide.md).|README.md:LINE: docs/guide.md: no such file"
@@ -26,9 +39,7 @@ cases=(
 for entry in "${cases[@]}"; do
   IFS='|' read -r page line want <<<"$entry"
   copy="$scratch/tree"
-  rm -rf "$copy"
-  mkdir -p "$copy"
-  cp -r "$top/README.md" "$top/docs" "$top/man" "$top/platform" "$copy/"
+  copy_tree
   printf '\n%s\n' "$line" >>"$copy/$page"
   want=${want//LINE/$(wc -l <"$copy/$page")}
   if "$top/scripts/check-docs.sh" "$copy" >"$scratch/out" 2>&1; then
@@ -42,7 +53,7 @@ done
 # Links that resolve pass: another site, a code span, a fenced block, a heading with code and
 # punctuation, the second of two equal headings.
 copy="$scratch/tree"
-rm -rf "$copy" && mkdir -p "$copy" && cp -r "$top/README.md" "$top/docs" "$top/man" "$top/platform" "$copy/"
+copy_tree
 cat >>"$copy/docs/testing.md" <<'PAGE'
 
 ## A `code` heading: with (punctuation)!
@@ -62,7 +73,7 @@ PAGE
 echo "passed: links that resolve"
 
 # A README of 200 lines is refused.
-rm -rf "$copy" && mkdir -p "$copy" && cp -r "$top/README.md" "$top/docs" "$top/man" "$top/platform" "$copy/"
+copy_tree
 while [ "$(wc -l <"$copy/README.md")" -lt 200 ]; do echo >>"$copy/README.md"; done
 if "$top/scripts/check-docs.sh" "$copy" >"$scratch/out" 2>&1; then fail "a README of 200 lines passed"; fi
 grep -qF "README.md: 200 lines, at least 200" "$scratch/out" || { cat "$scratch/out"; fail "README length"; }

@@ -5,6 +5,7 @@ The session (X server, session bus, accessibility bus) is made by run.sh; this m
 the application on it, presses, types, reads, and waits for conditions with a deadline.
 """
 
+import collections
 import os
 import signal
 import subprocess
@@ -21,10 +22,10 @@ class Failure(Exception):
     """A fact that did not hold; its message says which, and what was seen instead."""
 
 
-def wait_for(what, condition, seconds=20.0, every=0.05):
+def wait_for(what, condition, seconds=20.0, every=0.05, seen=None):
     """Returns condition()'s first true value, asking again until `seconds` have passed;
-    raises Failure naming `what` and the last value seen. AT-SPI errors while the application
-    settles count as "not yet"."""
+    raises Failure naming `what` and the last value seen (or what seen() then says). AT-SPI
+    errors while the application settles count as "not yet"."""
     deadline = time.monotonic() + seconds
     last = None
     while True:
@@ -36,16 +37,18 @@ def wait_for(what, condition, seconds=20.0, every=0.05):
             if last:
                 return last
         if time.monotonic() >= deadline:
+            if seen is not None:
+                last = seen()
             raise Failure(f"{what}: not within {seconds:g} s (last seen: {last!r})")
         time.sleep(every)
 
 
 def _walk(root, limit=20000):
     """Every accessible below root, breadth first, at most `limit` of them."""
-    queue = [root]
+    queue = collections.deque([root])
     seen = 0
     while queue and seen < limit:
-        node = queue.pop(0)
+        node = queue.popleft()
         seen += 1
         yield node
         try:
@@ -110,31 +113,16 @@ def _text_of(node):
     return " ".join(parts)
 
 
-def _descends(pid, ancestor):
-    """Whether process `pid` is `ancestor` or one of its descendants."""
-    while pid > 1:
-        if pid == ancestor:
-            return True
-        try:
-            with open(f"/proc/{pid}/stat", encoding="utf-8", errors="replace") as stat_file:
-                stat = stat_file.read()
-        except OSError:
-            return False
-        pid = int(stat[stat.rindex(")") + 2:].split()[1])
-    return False
-
-
 class App:
-    """A running program with its accessible tree. `argv` may start the program through a
-    wrapper (one that runs it as another user, say): the program is then the descendant of
-    the wrapper's process that shows the window."""
+    """A running program with its accessible tree."""
 
     def __init__(self, argv, name, env, log_path):
+        """Starts the program: argv, with the environment `env`, its output into log_path. With
+        argv None, the program is one started by someone else, found by its name alone."""
         self.name = name
-        self.log = open(log_path, "wb")
-        self.process = subprocess.Popen(argv, env=env, stdout=self.log,
-                                        stderr=subprocess.STDOUT, start_new_session=True)
-        self.pid = self.process.pid
+        self.log = open(log_path, "wb") if argv else None
+        self.process = subprocess.Popen(argv, env=env, stdout=self.log, stderr=subprocess.STDOUT,
+                                        start_new_session=True) if argv else None
         self.root = None
 
     # The application and its controls.
@@ -143,12 +131,16 @@ class App:
         """Waits until the program is on the accessibility bus with a window shown."""
 
         def found():
-            if self.process.poll() is not None:
+            if self.process is not None and self.process.poll() is not None:
                 raise Failure(f"{self.name} ended with status {self.process.returncode}")
             desktop = pyatspi.Registry.getDesktop(0)
             for i in range(desktop.get_child_count()):
                 app = desktop.get_child_at_index(i)
-                if app is None or not _descends(app.get_process_id(), self.process.pid):
+                if app is None:
+                    continue
+                if self.process is None and app.get_name() != self.name:
+                    continue
+                if self.process is not None and app.get_process_id() != self.process.pid:
                     continue
                 if app.get_name() != self.name:
                     raise Failure(f"the program calls itself {app.get_name()!r}, not {self.name!r}")
@@ -159,7 +151,6 @@ class App:
             return None
 
         self.root = wait_for(f"{self.name} shows a window", found, seconds, every)
-        self.pid = self.root.get_process_id()
         # Read every property afresh: a cached one may be older than the change waited for.
         self.root.set_cache_mask(Atspi.Cache.NONE)
         return self
@@ -207,8 +198,9 @@ class App:
         if not action.do_action(index):
             raise Failure(f"{name!r} refused the action {names[index]!r}")
 
-    def set_text(self, name, text):
-        """Replaces the text of the editable field named `name`."""
+    def set_text(self, name, text, enter=True):
+        """Replaces the text of the editable field named `name`, then (`enter`) types Return
+        in it, as a user ends an entry."""
         node = self.control(name, ["text", "entry", "spin button", "editbar"])
         editable = node.get_editable_text_iface()
         if editable is None:
@@ -216,6 +208,8 @@ class App:
         if not editable.set_text_contents(text):
             raise Failure(f"{name!r} refused the text {text!r}")
         wait_for(f"{name!r} holds {text!r}", lambda: _text(node) == text)
+        if enter:
+            self.key(0xFF0D, node)
 
     def set_value(self, name, number):
         """Sets the number of the spin box (or slider) named `name`."""
@@ -245,15 +239,28 @@ class App:
         shown = items[wanted[0]]
         wait_for(f"{name!r} shows {shown!r}", lambda: node.get_name() == shown)
 
+    def activate(self, label="Status"):
+        """Makes the program's window the active one, which the keyboard goes to, as a user
+        does: a click on a label of it (with no window manager to do it on showing)."""
+        window = self.root.get_child_at_index(0)
+        if window.get_state_set().contains(Atspi.StateType.ACTIVE):
+            return
+        box = self.control(label, ["label"]).get_component_iface().get_extents(
+            Atspi.CoordType.SCREEN)
+        Atspi.generate_mouse_event(box.x + box.width // 2, box.y + box.height // 2, "b1c")
+        wait_for("the window is active",
+                 lambda: window.get_state_set().contains(Atspi.StateType.ACTIVE))
+
     def key(self, keysym, control=None):
-        """Types one key, by its X keysym (0xff0d: Return), into the control named `control`
-        (given the keyboard focus first), else wherever the keyboard goes."""
+        """Types one key, by its X keysym (0xff0d: Return), into `control` (an accessible or the
+        name of one), given the keyboard focus first, else wherever the keyboard goes."""
         if control is not None:
-            node = self.control(control)
+            node = self.control(control) if isinstance(control, str) else control
+            self.activate()
             component = node.get_component_iface()
             if component is None or not component.grab_focus():
-                raise Failure(f"{control!r} cannot take the focus")
-            wait_for(f"{control!r} has the focus",
+                raise Failure(f"{node.get_name()!r} cannot take the focus")
+            wait_for(f"{node.get_name()!r} has the focus",
                      lambda: node.get_state_set().contains(Atspi.StateType.FOCUSED))
         if not Atspi.generate_keyboard_event(keysym, None, Atspi.KeySynthType.SYM):
             raise Failure(f"the key {keysym:#x} could not be typed")
@@ -263,6 +270,16 @@ class App:
     def text(self, name, roles=None):
         """The text of the control named `name`: the field's text, else its description."""
         return _text(self.control(name, roles))
+
+    def wait_text(self, name, words, roles=None, seconds=20):
+        """Waits until the text of the control named `name` holds every one of `words`;
+        returns it."""
+        def holds():
+            text = self.text(name, roles)
+            return text if all(word in text for word in words) else None
+
+        return wait_for(f"{name!r} says {words}", holds, seconds,
+                        seen=lambda: self.text(name, roles))
 
     def checked(self, name):
         node = self.control(name, ["check box", "toggle button", "radio button"])
@@ -314,10 +331,6 @@ class App:
         visit(self.root, 0)
         return "\n".join(lines)
 
-    def dialogs(self):
-        """The program's top-level windows other than its first, as accessibles."""
-        return [self.root.get_child_at_index(i) for i in range(1, self.root.get_child_count())]
-
     def picture(self, path, seconds=10):
         """Writes a PNG of the program's first window as the screen shows it, once two pictures
         taken one after the other agree (the window has drawn what it shows)."""
@@ -337,21 +350,29 @@ class App:
         # No time stamps: the same window makes the same file.
         subprocess.run(["convert", "ppm:-", "-strip", f"png:{path}"], input=previous, check=True)
 
+    def quit_from_menu(self, item="Quit", seconds=10):
+        """Chooses the menu item `item`, as a user quits; returns the program's exit status."""
+        self.press(item, ["menu item"])
+        try:
+            return self.process.wait(seconds)
+        except subprocess.TimeoutExpired:
+            raise Failure(f"{self.name} still runs {seconds} s after {item!r}") from None
+
     def quit(self, seconds=10):
-        """Ends the program: asked with SIGTERM, then killed; returns its exit status (the
-        wrapper's, which ends with it)."""
+        """Ends the program: asked with SIGTERM, then killed; returns its exit status (None for
+        a program someone else started, which is only asked)."""
+        if self.process is None:
+            if self.root is not None:
+                pid = self.root.get_process_id()
+                os.kill(pid, signal.SIGTERM)
+                wait_for(f"{self.name} ends", lambda: not os.path.exists(f"/proc/{pid}"), seconds)
+            return None
         if self.process.poll() is None:
-            os.kill(self.pid, signal.SIGTERM)
+            self.process.send_signal(signal.SIGTERM)
             try:
                 self.process.wait(seconds)
             except subprocess.TimeoutExpired:
-                groups = {self.process.pid}
-                try:
-                    groups.add(os.getpgid(self.pid))
-                except ProcessLookupError:
-                    pass
-                for group in groups:
-                    os.killpg(group, signal.SIGKILL)
+                os.killpg(self.process.pid, signal.SIGKILL)
                 self.process.wait()
         self.log.close()
         return self.process.returncode

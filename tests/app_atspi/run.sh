@@ -2,6 +2,7 @@
 # Runs one scenario of scenarios.py against a program driven through AT-SPI:
 #
 #   run.sh SCENARIO PROGRAM [CONFIGTOOL XINETDTOOL]
+#   run.sh polkit-user PROGRAM CONFIGTOOL XINETDTOOL XINETD_STANDIN   (polkit_user.sh)
 #   run.sh measure PROGRAM NAME [PROGRAM NAME]...   (bench/app_measure.py, on a session alone)
 #
 # The session is the test's own: Xvfb on a display it finds free, a session bus, the
@@ -15,13 +16,6 @@
 # xinetd and in.tftpd serve on the namespace's own port 69. Every process started is ended by
 # the trap; the run fails when one is left. Exit status 77 (with the reason) where the scenario
 # cannot run here.
-#
-# The scenario "polkit" runs the program as an ordinary user: the namespaces are those of the
-# administrator-rights sandbox (../polkit_sandbox.sh: its own system bus, the real polkitd with
-# the package's actions, its test users, the back end in /usr/sbin, the real xinetd), and the
-# session is the user's (qrbask, the administrator polkit asks for, whose password the test
-# agent ../polkit_agent.py types for the program). The driver, root, reads the user's
-# accessibility bus, which lets root in.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 python=/usr/bin/python3  # Debian's, which has python3-pyatspi
@@ -41,22 +35,16 @@ fail() {
 # exported.
 session_pids=()
 session_left=
-# With QRB_APP_USER set, the session and its folders are that user's.
 start_session() {
-  local work=$1 i as=()
+  local work=$1 i
   export HOME=$work/home XDG_RUNTIME_DIR=$work/runtime
   mkdir -p -m 700 "$HOME" "$XDG_RUNTIME_DIR"
-  if [ -n "${QRB_APP_USER:-}" ]; then
-    chown "$QRB_APP_USER:" "$HOME" "$XDG_RUNTIME_DIR" || fail "cannot give $QRB_APP_USER a home"
-    as=(setpriv --reuid="$QRB_APP_USER" --regid="$QRB_APP_USER" --clear-groups)
-  fi
   unset XDG_DATA_HOME XDG_CONFIG_HOME XDG_CACHE_HOME WAYLAND_DISPLAY SESSION_MANAGER
   # Each writes where it can be found, on a descriptor of its own; we wait for the line.
-  setsid "${as[@]}" Xvfb -displayfd 3 -nolisten tcp -noreset -screen 0 1280x1024x24 \
-    3>"$work/display" >"$work/xvfb.log" 2>&1 &
+  setsid Xvfb -displayfd 3 -nolisten tcp -noreset -screen 0 1280x1024x24 3>"$work/display" \
+    >"$work/xvfb.log" 2>&1 &
   session_pids+=($!)
-  setsid "${as[@]}" dbus-daemon --session --nofork --print-address=3 3>"$work/bus" \
-    >"$work/dbus.log" 2>&1 &
+  setsid dbus-daemon --session --nofork --print-address=3 3>"$work/bus" >"$work/dbus.log" 2>&1 &
   session_pids+=($!)
   for ((i = 0; i < 200; i++)); do
     [ -s "$work/display" ] && [ -s "$work/bus" ] && break
@@ -67,7 +55,7 @@ start_session() {
   export DISPLAY=:$(head -n 1 "$work/display")
   DBUS_SESSION_BUS_ADDRESS=$(head -n 1 "$work/bus")
   export DBUS_SESSION_BUS_ADDRESS
-  setsid "${as[@]}" /usr/libexec/at-spi-bus-launcher --launch-immediately >"$work/atspi.log" 2>&1 &
+  setsid /usr/libexec/at-spi-bus-launcher --launch-immediately >"$work/atspi.log" 2>&1 &
   session_pids+=($!)
 }
 
@@ -105,15 +93,12 @@ drive() {
     PYTHONDONTWRITEBYTECODE=1 "$python" "$script" "$@"
 }
 
-# others: the processes of this pid namespace other than this shell, its own children and
-# those listed in $before (the sandbox's, when it was made by another).
-before=" "
+# others: the processes of this pid namespace other than this shell and its own children.
 others() {
   local dir pid
   for dir in /proc/[0-9]*; do
     pid=${dir#/proc/}
     [ "$pid" -eq $$ ] && continue
-    [[ $before == *" $pid "* ]] && continue
     [ "$(awk '{print $4}' "$dir/stat" 2>/dev/null)" = $$ ] &&
       [ "$(cat "$dir/comm" 2>/dev/null)" = bash ] && continue
     [ -r "$dir/comm" ] && echo "$pid $(cat "$dir/comm")"
@@ -121,15 +106,9 @@ others() {
 }
 
 # inside WORK SCENARIO PROGRAM CONFIGTOOL XINETDTOOL: the first process of new namespaces.
-# With sandboxed set, polkit_sandbox.sh made them and put the back end in /usr/sbin.
-sandboxed=
 inside() {
   local work=$1 scenario=$2 program=$3 configtool=$4 xinetdtool=$5 status left i
-  if [ -n "$sandboxed" ]; then
-    before=" $(others | awk '{print $1}' | tr '\n' ' ')"
-  else
-    . "$here/../sandbox_common.sh"
-  fi
+  . "$here/../sandbox_common.sh"
   fail() {
     echo "FAILED: $*" >&2
     exit 1
@@ -141,18 +120,15 @@ inside() {
   cp "$here/../../service/xinetd-tftp" "$work/etc/xinetd.d/tftp"
   mount --bind "$work/etc/xinetd.conf" /etc/xinetd.conf &&
     mount --bind "$work/etc/xinetd.d" /etc/xinetd.d || fail "cannot lay the service files"
-  [ -n "$sandboxed" ] || { cp "$configtool" /run/sandbox/sbin/upper/configtool &&
+  cp "$configtool" /run/sandbox/sbin/upper/configtool &&
     cp "$xinetdtool" /run/sandbox/sbin/upper/xinetdtool &&
     mount -t overlay overlay \
       -o lowerdir=/usr/sbin,upperdir=/run/sandbox/sbin/upper,workdir=/run/sandbox/sbin/work \
-      /usr/sbin; } || fail "cannot lay the back end over /usr/sbin"
-  # The system logger: /dev/log ours (an overlay over /dev), /var/log/syslog on a tmpfs. The
-  # overlay hides the terminals' mount: terminals of our own (a test agent answers on one).
+      /usr/sbin || fail "cannot lay the back end over /usr/sbin"
+  # The system logger: /dev/log ours (an overlay over /dev), /var/log/syslog on a tmpfs.
   mkdir -p /run/sandbox/dev/upper /run/sandbox/dev/work
   mount -t overlay overlay \
     -o lowerdir=/dev,upperdir=/run/sandbox/dev/upper,workdir=/run/sandbox/dev/work /dev &&
-    mount -t devpts -o newinstance,ptmxmode=0666,mode=0620 sandbox /dev/pts &&
-    mount --bind /dev/pts/ptmx /dev/ptmx &&
     mount -t tmpfs -o mode=1777 sandbox /dev/shm &&
     mount -t tmpfs -o mode=0755 sandbox /var/log || fail "cannot lay a logger's files"
   rm -f /dev/log
@@ -180,15 +156,14 @@ inside() {
   exit "$status"
 }
 
-if [ "${1:-}" = --inside ] || [ "${1:-}" = --inside-sandbox ]; then
-  [ "$1" = --inside ] || sandboxed=1
+if [ "${1:-}" = --inside ]; then
   shift
   inside "$@"
 fi
 
 [ $# -ge 2 ] || { echo "usage: $0 SCENARIO PROGRAM [CONFIGTOOL XINETDTOOL]" >&2; exit 2; }
 scenario=$1
-program=$2
+program=$(realpath "$2")
 for tool in Xvfb dbus-daemon /usr/libexec/at-spi-bus-launcher "$python"; do
   command -v "$tool" >/dev/null || skip "$tool is missing (scripts/install-deps.sh installs it)"
 done
@@ -206,33 +181,32 @@ if [ "$scenario" = harness ] || [ "$scenario" = measure ]; then
   exit "$status"
 fi
 
-[ $# -eq 4 ] || fail "the scenario $scenario needs CONFIGTOOL and XINETDTOOL"
 [ "$(id -u)" -eq 0 ] || skip "the real service needs root (private namespaces, port 69)"
+if [ "$scenario" = polkit-user ]; then
+  # polkit_sandbox.sh makes the namespaces, the system bus and polkitd, the users and the
+  # back end in /usr/sbin; polkit_user.sh is its scenario.
+  [ $# -eq 5 ] || fail "polkit-user needs CONFIGTOOL XINETDTOOL STANDIN"
+  for tool in setpriv pkexec pkttyagent pkaction dbus-send /usr/sbin/xinetd; do
+    command -v "$tool" >/dev/null || skip "$tool is missing (scripts/install-deps.sh installs it)"
+  done
+  [ -x /usr/lib/polkit-1/polkitd ] || [ -x /usr/libexec/polkitd ] || skip "polkitd is missing"
+  trap 'rm -rf "$work"' EXIT
+  cp "$here/polkit_user.sh" "$work/scenario.sh" || fail "no scenario"
+  APP_DIR=$(dirname "$program") APP_TESTS=$here PYTHON=$python \
+    timeout -k 5 300 unshare --mount --pid --net --fork --kill-child --mount-proc \
+    sh "$here/../polkit_sandbox.sh" "$work" "$here/../../polkit/org.qrb.tftpcontroller.policy" \
+    "$here/../polkit_agent.py" "$(realpath "$5")" "$(realpath "$3")" "$(realpath "$4")"
+  status=$?
+  [ "$status" -ne 97 ] || skip "the sandbox could not be made"
+  exit "$status"
+fi
+[ $# -eq 4 ] || fail "the scenario $scenario needs CONFIGTOOL and XINETDTOOL"
 for tool in unshare ip tftp /usr/sbin/xinetd /usr/sbin/in.tftpd; do
   command -v "$tool" >/dev/null || skip "$tool is missing (scripts/install-deps.sh installs it)"
 done
 trap 'rm -rf "$work"' EXIT
-if [ "$scenario" = polkit ]; then
-  program=$(realpath "$program")  # the sandbox's scenario runs elsewhere
-  for tool in setpriv /usr/bin/pkexec /usr/bin/pkttyagent dbus-daemon; do
-    command -v "$tool" >/dev/null || skip "$tool is missing (scripts/install-deps.sh installs it)"
-  done
-  [ -x /usr/lib/polkit-1/polkitd ] || [ -x /usr/libexec/polkitd ] ||
-    skip "polkitd is missing (scripts/install-deps.sh installs it)"
-  # Sourced by the sandbox once polkitd answers; the user types the administrator's password.
-  cat >"$work/scenario.sh" <<EOF
-QRB_APP_USER=qrbask QRB_APP_PASSWORD='sandbox password' QRB_APP_AGENT=/run/sandbox/agent.py \\
-  bash '$here/run.sh' --inside-sandbox '$work' polkit '$program' /usr/sbin/configtool \\
-  /usr/sbin/xinetdtool
-exit \$?
-EOF
-  timeout -k 5 600 unshare --mount --pid --net --fork --kill-child --mount-proc \
-    sh "$here/../polkit_sandbox.sh" "$work" "$here/../../polkit/org.qrb.tftpcontroller.policy" \
-    "$here/../polkit_agent.py" "" "$3" "$4"
-else
-  timeout -k 5 600 unshare --mount --pid --net --fork --kill-child --mount-proc \
-    bash "$0" --inside "$work" "$scenario" "$program" "$3" "$4"
-fi
+timeout -k 5 600 unshare --mount --pid --net --fork --kill-child --mount-proc \
+  bash "$0" --inside "$work" "$scenario" "$program" "$3" "$4"
 status=$?
 [ "$status" -ne 97 ] || skip "the private namespaces could not be made"
 exit "$status"

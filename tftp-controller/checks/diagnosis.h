@@ -60,7 +60,8 @@ struct DiagnosisFacts {
 // The probes: the service's answers over loopback and each chosen address (a probe file planted
 // in the folder when the user may write it, removed after), the folder's access, the interfaces
 // of /sys/class/net and the firewall tool installed. `interface` is the one the user chose in
-// the list of interfaces; empty: every interface.
+// the list of interfaces; empty: every interface. It blocks for up to two seconds for each
+// address that does not answer: a window runs it away from its own thread.
 DiagnosisFacts GatherFacts(const ServerOptions& options, const ServiceStatus& status,
                            const std::string& interface);
 DiagnosisFacts GatherFacts(const ServerOptions& options, const ServiceStatus& status);  // probes

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <random>
 
@@ -127,6 +128,11 @@ DiagnosisFacts GatherFacts(const ServerOptions& options, const ServiceStatus& st
   facts.uploads = options.uploads;
   facts.folder_check = CheckFolderAccess(options.folder, options.uploads);
   facts.listen_address = HostOf(options.listen_address);
+  // Under xinetd the address served is its bind attribute: the one our server holds.
+  if (facts.listen_address.empty() && status.running && !status.addresses.empty() &&
+      std::none_of(status.addresses.begin(), status.addresses.end(),
+                   [](const std::string& a) { return a == "0.0.0.0" || a == "::"; }))
+    facts.listen_address = status.addresses.front();
   facts.port_range = options.port_range;
   facts.firewall_tool = FindFirewallTool();
 

@@ -1,17 +1,8 @@
 #include "tftp-controller/checks/diagnosis.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <net/if.h>
-#include <sys/stat.h>
 
-#include <filesystem>
-#include <fstream>
-
-#include "tests/scratch_folder.h"
-#include "tftp-controller/checks/diagnosis_probes.h"
-#include "tftp-controller/checks/network_findings.h"
-#include "tftp-controller/checks/real_tftpd_testing.h"
+#include <functional>
 
 namespace tftpc {
 namespace {
@@ -262,111 +253,6 @@ TEST(Diagnose, FindingsInOrderForEachFault) {
       }
     }
   }
-}
-
-TEST(OpenPortCommands, ForEachFirewallTool) {
-  const std::pair<const char*, std::vector<std::string>> cases[] = {
-      {"firewall-cmd",
-       {"firewall-cmd --add-port=69/udp --add-port=5000-5010/udp",
-        "firewall-cmd --permanent --add-port=69/udp --add-port=5000-5010/udp"}},
-      {"ufw", {"ufw allow 69/udp", "ufw allow 5000:5010/udp"}},
-      {"nft",
-       {"nft add rule inet filter input udp dport 69 accept",
-        "nft add rule inet filter input udp dport 5000-5010 accept"}},
-      {"iptables",
-       {"iptables -I INPUT -p udp --dport 69 -j ACCEPT",
-        "iptables -I INPUT -p udp --dport 5000:5010 -j ACCEPT"}},
-      {"", {}},
-  };
-  for (const auto& [tool, commands] : cases)
-    EXPECT_EQ(OpenPortCommands(tool, 69, PortRange{5000, 5010}), commands) << tool;
-  EXPECT_EQ(OpenPortCommands("ufw", 1069, std::nullopt),
-            std::vector<std::string>{"ufw allow 1069/udp"});
-}
-
-TEST(InterfacesFrom, CarrierAddressAndStateFromRecordsAndSys) {
-  using Kind = platform::InterfaceRecord::Kind;
-  test_support::ScratchFolder sys("sys-class-net");
-  auto write = [&](const std::string& name, const char* carrier, const char* state) {
-    std::filesystem::create_directories(sys.File(name));
-    if (carrier) std::ofstream(sys.File(name + "/carrier")) << carrier;
-    std::ofstream(sys.File(name + "/operstate")) << state;
-  };
-  write("lo", "0\n", "down\n");  // another network namespace's lo, whose index is not 1
-  std::ofstream(sys.File("lo/ifindex")) << "999\n";
-  write("eth0", "1\n", "up\n");
-  write("eth1", "0\n", "down\n");
-  write("ifb0", nullptr, "down\n");  // down: the kernel refuses to tell the carrier
-  write("tun0", nullptr, "unknown\n");
-  const unsigned up = IFF_UP | IFF_RUNNING | 0x10000;  // with IFF_LOWER_UP: a carrier
-  const std::vector<platform::InterfaceRecord> records = {
-      {Kind::kLink, "lo", up | IFF_LOOPBACK, 0, {}},
-      {Kind::kLink, "lo", up, 0, {}},  // a record of our lo without its loopback flag: not skipped
-      {Kind::kLink, "eth0", up, 0, {}},
-      {Kind::kLink, "eth1", IFF_UP, 0, {}},
-      {Kind::kLink, "ifb0", 0, 0, {}},
-      {Kind::kLink, "tun0", up, 0, {}},
-      {Kind::kIPv4, "lo", up, htonl(0x7f000001), {}},
-      {Kind::kIPv4, "eth0:1", up, htonl(0xc0a80105), {}},
-      {Kind::kIPv4, "eth0", up, htonl(0xc0a80106), {}},
-      {Kind::kIPv4, "tun0", up, htonl(0x0a000001), {}},
-  };
-  auto interfaces = InterfacesFrom(records, sys.path());
-  ASSERT_EQ(interfaces.size(), 5u);
-  const InterfaceFacts expected[] = {{"lo", "127.0.0.1", true, true},
-                                     {"eth0", "192.168.1.5", true, true},
-                                     {"eth1", "", false, true},
-                                     {"ifb0", "", false, false},
-                                     {"tun0", "10.0.0.1", true, true}};
-  for (std::size_t i = 0; i < 5; ++i) {
-    EXPECT_EQ(interfaces[i].name, expected[i].name);
-    EXPECT_EQ(interfaces[i].ipv4, expected[i].ipv4) << expected[i].name;
-    EXPECT_EQ(interfaces[i].carrier, expected[i].carrier) << expected[i].name;
-    EXPECT_EQ(interfaces[i].up, expected[i].up) << expected[i].name;
-  }
-}
-
-TEST(FindFirewallTool, PrefersTheToolsThatKeepTheirOwnRules) {
-  test_support::ScratchFolder bin("bin");
-  auto install = [&](const char* name, mode_t mode) {
-    std::ofstream(bin.File(name)) << "#!/bin/sh\n";
-    ::chmod(bin.File(name).c_str(), mode);
-  };
-  EXPECT_EQ(FindFirewallTool({bin.path()}), "");
-  install("iptables", 0755);
-  EXPECT_EQ(FindFirewallTool({bin.path()}), "iptables");
-  install("nft", 0755);
-  EXPECT_EQ(FindFirewallTool({bin.path()}), "nft");
-  install("ufw", 0755);
-  EXPECT_EQ(FindFirewallTool({bin.path()}), "ufw");
-}
-
-// The probes once, against the real server on loopback: the probe file comes back and is gone
-// after.
-TEST(GatherFacts, ProbesTheRealServerOverLoopback) {
-  std::string why = testing::WhyNoRealTftpd();
-  if (!why.empty()) GTEST_SKIP() << why;
-  test_support::ScratchFolder folder("diagnosis");
-  ASSERT_EQ(::chmod(folder.path().c_str(), 0755), 0);
-  testing::RealTftpd server(folder.path());
-  ASSERT_TRUE(server.listening());
-  ServerOptions options;
-  options.folder = folder.path();
-  options.listen_address = "127.0.0.1";
-  ServiceStatus status = Running();
-  status.port = server.port();
-  DiagnosisFacts facts = GatherFacts(options, status);
-  ASSERT_EQ(facts.fetches.size(), 1u);
-  const FetchFacts& fetch = facts.fetches[0];
-  EXPECT_TRUE(fetch.loopback);
-  EXPECT_TRUE(fetch.planted);
-  EXPECT_TRUE(fetch.result.ok) << fetch.result.error;
-  EXPECT_EQ(fetch.result.data, fetch.expected);
-  EXPECT_TRUE(folder.Names().empty());
-  const std::vector<Finding> findings = Diagnose(facts);
-  ASSERT_GE(findings.size(), 2u);
-  EXPECT_EQ(findings[1].check, "Fetch over loopback (127.0.0.1)");
-  EXPECT_EQ(findings[1].verdict, kOk) << findings[1].explanation;
 }
 
 }  // namespace

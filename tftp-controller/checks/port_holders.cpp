@@ -168,10 +168,18 @@ std::vector<PortHolder> UdpPortHolders(unsigned port, const std::string& proc_pa
   // Where a socket's holders cannot be seen, the likeliest of the server programs whose
   // descriptors are hidden: a TFTP server in a unit of its own, then ours, then another server
   // program in a unit (a dnsmasq of NetworkManager's). Of a parent and its child, the parent.
-  auto guess = [&]() -> pid_t {
+  // A server whose command line names another address or port is none of them.
+  std::map<pid_t, std::string> cmdlines;
+  auto may_hold = [&](pid_t pid, const UdpSocket& socket) {
+    if (!cmdlines.count(pid))
+      cmdlines[pid] =
+          ReadSmallFile(proc.get(), std::to_string(pid) + "/cmdline", 16384).value_or("");
+    return CommandMayHold(cmdlines[pid], socket);
+  };
+  auto guess = [&](const UdpSocket& socket) -> pid_t {
     std::map<pid_t, int> ranked;
     for (const auto& [pid, info] : candidates) {
-      if (readable.count(pid)) continue;
+      if (readable.count(pid) || !may_hold(pid, socket)) continue;
       bool in_unit = !unit_of(pid).empty();
       if (ours(pid))
         ranked[pid] = 1;
@@ -193,12 +201,13 @@ std::vector<PortHolder> UdpPortHolders(unsigned port, const std::string& proc_pa
     for (const auto& [pid, inodes] : readable)
       if (inodes.count(socket.inode)) pids.push_back(pid);
     // Of a parent and the child it handed the socket to, the parent.
+    const std::vector<pid_t> all = pids;  // searched while `pids` is being thinned
     std::erase_if(pids, [&](pid_t pid) {
-      return std::find(pids.begin(), pids.end(), candidates[pid].ppid) != pids.end();
+      return std::find(all.begin(), all.end(), candidates[pid].ppid) != all.end();
     });
     pid_t pid = pids.empty() ? 0 : pids.front();
     if (pid == 0) pid = HolderOfAnyName(proc_path, proc.get(), socket.inode, &walked);
-    if (pid == 0) pid = guess();
+    if (pid == 0) pid = guess(socket);
     PortHolder holder;
     holder.local_address = socket.address;
     holder.port = socket.port;

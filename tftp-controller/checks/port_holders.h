@@ -21,6 +21,7 @@ struct PortHolder {
   bool operator==(const PortHolder&) const = default;
 };
 
+// May be called from any thread.
 std::vector<PortHolder> UdpPortHolders(unsigned port = 69, const std::string& proc = "/proc");
 
 // The same with xinetd's pid file named. A socket's holder is the process that has it open; of a

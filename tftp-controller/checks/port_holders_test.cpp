@@ -23,6 +23,7 @@ namespace {
 using testing::CraftedProcess;
 using testing::CraftedSocket;
 using testing::Holds;
+using namespace std::string_literals;
 
 struct Scenario {
   const char* name;
@@ -78,6 +79,13 @@ TEST(UdpPortHolders, CraftedProcessTrees) {
         {300, "in.tftpd", 1, 'S', kHpa}},
        "100",
        {{"0.0.0.0", 69, 0, 300, "in.tftpd", "tftpd-hpa.service", false}}},
+      {"hidden descriptors: a TFTP server in a service that listens on another port",
+       {{"0.0.0.0", 69, 0, 5001}},
+       {{100, "xinetd", 1},
+        {300, "in.tftpd", 1, 'S', kHpa, std::nullopt,
+         "/usr/sbin/in.tftpd\0--listen\0--address\0:6969\0-s\0/srv/tftp\0"s}},
+       "100",
+       {{"0.0.0.0", 69, 0, 100, "xinetd", "", true}}},
       {"hidden descriptors: our xinetd rather than its child or dnsmasq",
        {{"0.0.0.0", 69, 0, 5001}},
        {{90, "dnsmasq", 1, 'S', "0::/system.slice/NetworkManager.service\n"},

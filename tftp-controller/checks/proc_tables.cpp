@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <cstring>
@@ -98,6 +99,43 @@ std::string ServiceUnitFromCgroup(std::string_view cgroup) {
     if (ends(".service") || ends(".scope")) unit = part;
   }
   return unit.size() > 8 && unit.compare(unit.size() - 8, 8, ".service") == 0 ? unit : "";
+}
+
+bool CommandMayHold(std::string_view cmdline, const UdpSocket& socket) {
+  std::vector<std::string_view> words;
+  for (std::size_t at = 0; at < cmdline.size();) {
+    std::size_t end = std::min(cmdline.find('\0', at), cmdline.size());
+    words.push_back(cmdline.substr(at, end - at));
+    at = end + 1;
+  }
+  bool listens = false;
+  std::optional<std::string_view> address;
+  for (std::size_t i = 1; i < words.size(); ++i) {
+    std::string_view w = words[i];
+    if (w == "-l" || w == "-L" || w == "--listen" || w == "--foreground") listens = true;
+    if ((w == "-a" || w == "--address") && i + 1 < words.size())
+      address = words[++i];
+    else if (w.rfind("--address=", 0) == 0)
+      address = w.substr(10);
+    else if (w.size() > 2 && w.rfind("-a", 0) == 0 && w[1] == 'a')
+      address = w.substr(2);
+  }
+  if (!listens) return true;
+  std::string_view host = address.value_or(""), port_text;
+  if (!host.empty() && host.front() == '[') {
+    auto close = host.find(']');
+    if (close == std::string_view::npos) return true;
+    if (close + 1 < host.size() && host[close + 1] == ':') port_text = host.substr(close + 2);
+    host = host.substr(1, close - 1);
+  } else if (auto colon = host.rfind(':');
+             colon != std::string_view::npos && host.find(':') == colon) {
+    port_text = host.substr(colon + 1);
+    host = host.substr(0, colon);
+  }
+  unsigned port = 69;
+  if (!port_text.empty() && !Number(port_text, &port)) return true;  // a service name: unknown
+  bool any = host.empty() || host == "0.0.0.0" || host == "::";
+  return port == socket.port && (any || host == socket.address);
 }
 
 std::optional<std::string> ReadSmallFile(int dir, const std::string& name, std::size_t limit) {

@@ -37,6 +37,12 @@ std::optional<ProcessInfo> ParseProcessStat(std::string_view stat);
 // none, or in a scope below a service (a user's program under user@1000.service).
 std::string ServiceUnitFromCgroup(std::string_view cgroup);
 
+// False when the command line of an in.tftpd that listens by itself (-l, -L, --listen,
+// --foreground; NUL-separated words, as /proc/PID/cmdline gives them) names an address or port
+// (-a, --address: "ADDRESS", "ADDRESS:PORT", "[V6]:PORT", ":PORT"; port 69 when none is named)
+// other than `socket`'s; true for any other command line, which says nothing of it.
+bool CommandMayHold(std::string_view cmdline, const UdpSocket& socket);
+
 // The contents of the regular file `name` below the open folder `dir`, at most `limit` bytes;
 // nullopt when it cannot be opened or is no regular file. Never blocks on a FIFO.
 std::optional<std::string> ReadSmallFile(int dir, const std::string& name, std::size_t limit);

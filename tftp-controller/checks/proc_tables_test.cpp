@@ -85,6 +85,34 @@ TEST(ParseProcessStat, ReadsTheCommandWhateverItHolds) {
   }
 }
 
+TEST(CommandMayHold, WhatAStandaloneServersCommandLineSays) {
+  auto words = [](std::initializer_list<std::string> list) {
+    std::string line;
+    for (const std::string& w : list) line += w + '\0';
+    return line;
+  };
+  const UdpSocket any4{"0.0.0.0", 69, 0, 1}, one4{"192.168.1.5", 69, 0, 2}, any6{"::", 1069, 0, 3};
+  const struct {
+    std::string cmdline;
+    UdpSocket socket;
+    bool may;
+  } cases[] = {
+      {words({"in.tftpd", "-s", "/srv/tftp"}), any6, true},            // under a super-server
+      {words({"in.tftpd", "-a", ":6969", "-s", "/srv"}), any4, true},  // -a unread without -l
+      {words({"/usr/sbin/in.tftpd", "--listen", "--address", ":69", "/srv"}), any4, true},
+      {words({"/usr/sbin/in.tftpd", "--listen", "--address", ":6969", "/srv"}), any4, false},
+      {words({"in.tftpd", "-L", "-a", "192.168.1.5"}), one4, true},
+      {words({"in.tftpd", "-L", "-a", "192.168.1.5"}), any4, false},
+      {words({"in.tftpd", "-l", "--address=[::]:1069"}), any6, true},
+      {words({"in.tftpd", "-l", "-a[::1]:1069"}), any6, false},
+      {words({"in.tftpd", "--foreground"}), any4, true},
+      {words({"in.tftpd", "--foreground"}), any6, false},
+      {words({"in.tftpd", "-l", "-a", "0.0.0.0:tftp"}), any6, true},  // a service name
+      {"", any4, true},
+  };
+  for (const auto& c : cases) EXPECT_EQ(CommandMayHold(c.cmdline, c.socket), c.may) << c.cmdline;
+}
+
 TEST(ServiceUnitFromCgroup, NamesTheServiceOnlyWhenAProcessIsInOne) {
   const std::pair<const char*, const char*> cases[] = {
       {"0::/system.slice/tftpd-hpa.service\n", "tftpd-hpa.service"},

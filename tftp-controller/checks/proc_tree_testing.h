@@ -40,6 +40,7 @@ struct CraftedProcess {
   char state = 'S';
   const char* cgroup = "0::/\n";
   std::optional<std::vector<ino_t>> sockets = std::nullopt;
+  std::string cmdline = "";  // its words, each ended by a NUL; empty: none written
 };
 
 inline std::string KernelHex(const std::string& address, bool v6) {
@@ -79,6 +80,7 @@ inline void CraftProc(const std::string& root, const std::vector<CraftedSocket>&
                                  << " 1 1 0 -1 4194560 0 0 0 0\n";
     std::ofstream(dir + "/comm") << p.comm << "\n";
     std::ofstream(dir + "/cgroup") << p.cgroup;
+    if (!p.cmdline.empty()) std::ofstream(dir + "/cmdline") << p.cmdline;
     if (!p.sockets) continue;
     std::filesystem::create_directories(dir + "/fd");
     int n = 0;

@@ -62,6 +62,7 @@ ServiceStatus ReadServiceStatus(const StatusSources& sources) {
       status.others.push_back(std::move(holder));
   }
   status.running = status.enabled && status.xinetd_running && !ours.empty();
+  status.addresses = ours;
 
   if (status.running) {
     for (const std::string& address : ours) {

@@ -18,6 +18,9 @@ struct ServiceStatus {
   std::vector<PortHolder> others;  // holders of port 69 that are not ours
   std::string
       text;  // one line beginning "Running" or "Stopped", e.g. "Running on every address, port 69"
+  // The local addresses our holders are bound to ("0.0.0.0", "::", "192.168.1.5"), where xinetd
+  // listens (its bind attribute, not in.tftpd's -a, says where).
+  std::vector<std::string> addresses;
   bool operator==(const ServiceStatus&) const = default;
 };
 

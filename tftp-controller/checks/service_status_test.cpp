@@ -226,6 +226,7 @@ TEST(ReadServiceStatus, TheRealXinetdServingTheRealServer) {
   ServiceStatus status = ReadServiceStatus(sources);
   EXPECT_TRUE(status.running && status.xinetd_running && status.enabled) << status.text;
   EXPECT_EQ(status.text, running);
+  EXPECT_EQ(status.addresses, std::vector<std::string>{"127.0.0.1"});
   EXPECT_TRUE(status.others.empty());
 
   // A transfer: xinetd hands its socket to the in.tftpd it starts, which stays a while after.

@@ -16,6 +16,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr std::size_t kBlock = 512;  // no options are asked for, so blocks are of this size
+constexpr int kMostRepeats = 8;      // a block sent again, in a row
 enum Opcode : std::uint16_t { kRrq = 1, kWrq = 2, kData = 3, kAck = 4, kError = 5, kOack = 6 };
 
 std::uint16_t Word(const unsigned char* p) {
@@ -199,6 +200,7 @@ TftpResult TftpGet(const std::string& address, unsigned port, const std::string&
   if (!transfer.Send(request, &result.error)) return result;
 
   std::uint16_t expected = 1;
+  int repeats = 0;  // of the last block, in a row
   std::string packet;
   for (;;) {
     std::string error;
@@ -235,10 +237,18 @@ TftpResult TftpGet(const std::string& address, unsigned port, const std::string&
     std::string ack;
     PutWord(&ack, kAck);
     if (number == static_cast<std::uint16_t>(expected - 1) && expected != 1) {
-      PutWord(&ack, number);  // our acknowledgement was lost: the server sent the block again
+      // Our acknowledgement was lost and the server sent the block again; a server that only
+      // ever does so would keep the client waiting for good.
+      if (++repeats > kMostRepeats) {
+        result.error = "block " + std::to_string(number) + " came again and again";
+        transfer.SendError(0, "Too many blocks sent again");
+        return result;
+      }
+      PutWord(&ack, number);
       transfer.Send(ack);
       continue;
     }
+    repeats = 0;
     if (number != expected) {
       result.error = "block " + std::to_string(number) + " came where block " +
                      std::to_string(expected) + " was due";

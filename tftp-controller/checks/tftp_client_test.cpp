@@ -128,6 +128,19 @@ TEST(TftpGet, AnswersOfAFakeServer) {
          s.Send(Data(2, "end")), s.Expect();
        },
        1 << 20, true, true, "", block + "end", "rrq\nack 1\nack 1\nack 2\n"},
+      {"a block sent again without end",
+       [&](FakeServer& s) {
+         s.Send(Data(1, block)), s.Expect();
+         for (int i = 0; i < 9; ++i) s.Send(Data(1, block)), s.Expect();
+       },
+       1 << 20, true, false, "block 1 came again and again", block,
+       "rrq\n" +
+           [] {
+             std::string acks;
+             for (int i = 0; i < 9; ++i) acks += "ack 1\n";
+             return acks;
+           }() +
+           "error 0\n"},
       {"silence after a block: the acknowledgement goes once more, then the wait ends",
        [&](FakeServer& s) { s.Send(Data(1, block)), s.Expect(), s.Expect(), s.Expect(700); },
        1 << 20, true, false, "timed out after 0.4 s waiting for block 2", block,

@@ -43,9 +43,11 @@ std::optional<Account> LookUp(const std::string& user) {
   if (found == nullptr) return std::nullopt;
   Account account{entry.pw_uid, entry.pw_gid, std::vector<gid_t>(16)};
   int count = static_cast<int>(account.groups.size());
-  while (getgrouplist(user.c_str(), account.gid, account.groups.data(), &count) < 0)
-    account.groups.resize(static_cast<std::size_t>(count) + 16),
-        count = static_cast<int>(account.groups.size());
+  // Too few places: getgrouplist says how many it needs.
+  while (getgrouplist(user.c_str(), account.gid, account.groups.data(), &count) < 0) {
+    account.groups.resize(static_cast<std::size_t>(count) + 1);
+    count = static_cast<int>(account.groups.size());
+  }
   account.groups.resize(static_cast<std::size_t>(count));
   return account;
 }

@@ -13,7 +13,6 @@
 #define _(s) gettext(s)
 
 namespace tftpc {
-
 namespace {
 
 // What each option of in.tftpd the controller knows takes after it.

@@ -2,6 +2,8 @@
 
 #include <libintl.h>
 
+#include <QEvent>
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -24,6 +26,21 @@ std::string VerdictText(Verdict verdict) {
       return _("Note");
   }
   return {};
+}
+
+QString WrapText(const QString& text, const QFontMetrics& metrics, int width) {
+  QString wrapped;
+  QString line;
+  for (const QString& word : text.split(' ', Qt::SkipEmptyParts)) {
+    const QString longer = line.isEmpty() ? word : line + ' ' + word;
+    if (!line.isEmpty() && metrics.horizontalAdvance(longer) > width) {
+      wrapped += line + '\n';
+      line = word;
+    } else {
+      line = longer;
+    }
+  }
+  return wrapped + line;
 }
 
 DiagnoseSection::DiagnoseSection(QWidget* parent) : QWidget(parent) {
@@ -51,6 +68,27 @@ DiagnoseSection::DiagnoseSection(QWidget* parent) : QWidget(parent) {
   layout->addLayout(top);
   layout->addWidget(list_, 1);
   connect(button_, &QPushButton::clicked, this, &DiagnoseSection::diagnoseClicked);
+  list_->viewport()->installEventFilter(this);
+}
+
+bool DiagnoseSection::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == list_->viewport() && event->type() == QEvent::Resize) WrapLines();
+  return QWidget::eventFilter(watched, event);
+}
+
+void DiagnoseSection::WrapLines() {
+  const QFontMetrics metrics(list_->font());
+  const int width = list_->viewport()->width() - 2 * list_->indentation() - 8;
+  if (width < 80) return;
+  for (int i = 0; i < list_->topLevelItemCount(); ++i) {
+    QTreeWidgetItem* finding = list_->topLevelItem(i);
+    for (int j = 0; j < finding->childCount(); ++j) {
+      QTreeWidgetItem* line = finding->child(j);
+      const QString text = line->data(0, Qt::AccessibleTextRole).toString();
+      const QString wrapped = WrapText(text, metrics, width);
+      if (line->text(0) != wrapped) line->setText(0, wrapped);
+    }
+  }
 }
 
 void DiagnoseSection::SetRunning(bool running) {
@@ -85,19 +123,26 @@ void DiagnoseSection::ShowFindings(const std::vector<Finding>& findings) {
     }
     list_->addTopLevelItem(item);
     for (int i = 0; i < item->childCount(); ++i) {
-      item->child(i)->setFirstColumnSpanned(true);  // once in the tree
-      item->child(i)->setToolTip(0, item->child(i)->text(0));
+      QTreeWidgetItem* line = item->child(i);
+      line->setFirstColumnSpanned(true);  // once in the tree
+      // The whole text, whatever the lines it is drawn in.
+      line->setData(0, Qt::AccessibleTextRole, line->text(0));
+      line->setToolTip(0, line->text(0));
     }
     // Problems open with their explanation and fix; what is fine stays one line.
     item->setExpanded(finding.verdict != Verdict::kOk);
   }
-  const QString summary =
-      findings.empty() ? QString(_("The diagnosis found nothing to check."))
-      : problems == 0  ? QString(_("No problem found."))
-                       : QString(_("%1 problem(s) found: each says how to fix it.")).arg(problems);
+  const QString summary = findings.empty() ? QString(_("The diagnosis found nothing to check."))
+                          : problems == 0
+                              ? QString(_("No problem found."))
+                              : QString(ngettext("%1 problem found: it says how to fix it.",
+                                                 "%1 problems found: each says how to fix it.",
+                                                 static_cast<unsigned long>(problems)))
+                                    .arg(problems);
   summary_->setText(summary);
   summary_->setAccessibleDescription(summary);
   button_->setEnabled(true);
+  WrapLines();
 }
 
 }  // namespace tftpc

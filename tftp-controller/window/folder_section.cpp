@@ -83,11 +83,22 @@ FolderSection::FolderSection(QWidget* parent) : QWidget(parent) {
   layout->addWidget(result_);
   layout->addLayout(fix_row);
 
-  connect(field_, &QLineEdit::editingFinished, this, [this] {
+  // Leaving the field announces a change at once; text set otherwise (pasted, or by a screen
+  // reader's editable-text call) once the typing has paused.
+  auto announce = [this] {
+    pause_.stop();
     if (field_->text() == last_text_) return;
     last_text_ = field_->text();
     emit folderChanged();
+  };
+  pause_.setSingleShot(true);
+  pause_.setInterval(600);
+  connect(&pause_, &QTimer::timeout, this, announce);
+  connect(field_, &QLineEdit::textEdited, this, [this] { pause_.start(); });
+  connect(field_, &QLineEdit::textChanged, this, [this] {
+    if (field_->text() != last_text_) pause_.start();
   });
+  connect(field_, &QLineEdit::editingFinished, this, announce);
   connect(choose_, &QPushButton::clicked, this, &FolderSection::Choose);
   connect(fix_, &QPushButton::clicked, this, &FolderSection::Fix);
   connect(copy_, &QPushButton::clicked, this,
@@ -101,6 +112,7 @@ std::string FolderSection::Folder() const {
 void FolderSection::SetFolder(const std::string& folder) {
   last_text_ = QString::fromStdString(folder);
   field_->setText(last_text_);
+  pause_.stop();
 }
 
 void FolderSection::Check(bool uploads) {

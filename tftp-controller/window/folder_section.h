@@ -2,6 +2,7 @@
 // uploads, write) it, and the fix: one click for the user's own folders, else the command.
 #pragma once
 
+#include <QTimer>
 #include <QWidget>
 #include <string>
 
@@ -54,6 +55,7 @@ class FolderSection : public QWidget {
   QLineEdit* command_;
   QPushButton* copy_;
   QString last_text_;
+  QTimer pause_;
 };
 
 }  // namespace tftpc

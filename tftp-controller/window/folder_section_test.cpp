@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTest>
 
 #include "tests/desktop/offscreen_application.h"
 
@@ -67,6 +68,16 @@ TEST(FolderSectionTest, ShowsTheProblemAndTheRightKindOfFix) {
   emit section.field()->editingFinished();
   EXPECT_EQ(changed.count(), 1);
   EXPECT_EQ(section.Folder(), "/srv/boot");
+  // Text set without the keyboard (a screen reader's call) is announced once it rests.
+  section.field()->setText("/srv/boot2");
+  EXPECT_EQ(changed.count(), 1);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return changed.count() == 2; }, 3000));
+  QTest::qWait(700);
+  EXPECT_EQ(changed.count(), 2);
+  // The program setting it is no change of the user's.
+  section.SetFolder("/srv/tftp");
+  QTest::qWait(700);
+  EXPECT_EQ(changed.count(), 2);
   EXPECT_EQ(section.field()->accessibleName(), "Served folder");
   EXPECT_EQ(section.chooseButton()->accessibleName(), "Choose folder");
 }

@@ -7,13 +7,13 @@
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QIcon>
 #include <QKeySequence>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QSpinBox>
-#include <QSplitter>
 #include <QVBoxLayout>
 
 #include "tftp-controller/checks/diagnosis.h"
@@ -52,6 +52,7 @@ MainWindow::MainWindow(WindowSetup setup, Settings settings, QWidget* parent)
       settings_(std::move(settings)),
       backend_(std::make_shared<ServiceBackend>(setup_.backend)) {
   setWindowTitle(_("TFTP Controller"));
+  setWindowIcon(QIcon::fromTheme("org.qrb.TftpController"));
   setCentralWidget(BuildSections());
   BuildMenus();
   resize(1080, 860);
@@ -120,12 +121,9 @@ QWidget* MainWindow::BuildSections() {
   settings_row->addLayout(left, 1);
   settings_row->addWidget(Group(_("Interfaces"), interfaces_), 1);
 
-  auto* bottom = new QSplitter(Qt::Horizontal);
-  bottom->addWidget(Group(_("Transfers"), transfers_));
-  bottom->addWidget(Group(_("Diagnose"), diagnose_));
-  bottom->setChildrenCollapsible(false);
-  bottom->setStretchFactor(0, 3);
-  bottom->setStretchFactor(1, 2);
+  auto* bottom = new QHBoxLayout;
+  bottom->addWidget(Group(_("Transfers"), transfers_), 1);
+  bottom->addWidget(Group(_("Diagnose"), diagnose_), 1);
 
   auto* content = new QWidget;
   auto* layout = new QVBoxLayout(content);
@@ -133,8 +131,7 @@ QWidget* MainWindow::BuildSections() {
   layout->setSpacing(10);
   layout->addWidget(status_);
   layout->addLayout(settings_row);
-  layout->addWidget(bottom, 1);
-  bottom->setMinimumHeight(200);
+  layout->addLayout(bottom, 1);
 
   auto* scroll = new QScrollArea;
   scroll->setWidget(content);
@@ -234,7 +231,8 @@ void MainWindow::OnOptionsChanged() {
   }
 }
 
-void MainWindow::RunServiceCall(const QString& what, bool apply_first, Call call) {
+void MainWindow::RunServiceCall(const QString& what, bool apply_first, Call call,
+                                const QString& done) {
   if (busy_) return;
   std::string err;
   std::optional<ServerOptions> options;
@@ -264,12 +262,12 @@ void MainWindow::RunServiceCall(const QString& what, bool apply_first, Call call
         }
         outcome->result = call(*backend);
       },
-      [this, options, outcome] {
+      [this, options, outcome, done] {
         busy_ = false;
         status_->SetBusy(false);
         if (outcome->applied) applied_ = options;
         const BackendResult& result = outcome->result;
-        QString message;
+        QString message = done;
         if (!result.ok) {
           message = result.message.empty() ? QString(_("The back end failed and said nothing."))
                                            : QString::fromStdString(result.message);
@@ -296,14 +294,16 @@ void MainWindow::StopService() {
 }
 
 void MainWindow::TakeOver() {
-  RunServiceCall(_("Stopping and disabling the distribution's TFTP service…"), false,
-                 [](ServiceBackend&) {
-                   BackendResult result;
-                   std::string err;
-                   result.ok = TakeOverFromDistroUnit(&err);
-                   result.message = result.ok ? std::string() : err;
-                   return result;
-                 });
+  RunServiceCall(
+      _("Stopping and disabling the distribution's TFTP service…"), false,
+      [](ServiceBackend&) {
+        BackendResult result;
+        std::string err;
+        result.ok = TakeOverFromDistroUnit(&err);
+        result.message = result.ok ? std::string() : err;
+        return result;
+      },
+      QString(_("%1 is stopped and disabled: press Start to serve from here.")).arg(kDistroUnit));
 }
 
 void MainWindow::RunDiagnosis() {
@@ -336,7 +336,12 @@ void MainWindow::Tick() {
   if (stop_due_ && !running) stop_due_ = false;
   if (stop_due_ && !busy_) {
     stop_due_ = false;
-    StopService();
+    RunServiceCall(
+        _("Stopping the service: its time is up…"), false,
+        [](ServiceBackend& backend) { return backend.Stop(); },
+        QString(ngettext("Stopped after %1 minute, as Stop after says.",
+                         "Stopped after %1 minutes, as Stop after says.", stop_timer_.minutes()))
+            .arg(stop_timer_.minutes()));
   }
   UpdateCountdown();
 }

@@ -67,8 +67,9 @@ class MainWindow : public QMainWindow {
   void SaveSettings();
   void OnOptionsChanged();
   // Runs `call` on a worker with the buttons off; `what` names it meanwhile. With
-  // `apply_first`, changed options are written to the service before.
-  void RunServiceCall(const QString& what, bool apply_first, Call call);
+  // `apply_first`, changed options are written to the service before. `done` is said when it
+  // succeeded (the back end's own words are shown only when it failed).
+  void RunServiceCall(const QString& what, bool apply_first, Call call, const QString& done = {});
   void StartService();
   void StopService();
   void RestartService();

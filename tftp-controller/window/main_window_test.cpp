@@ -6,6 +6,7 @@
 
 #include <QAbstractButton>
 #include <QCheckBox>
+#include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMap>
@@ -102,6 +103,9 @@ TEST(MainWindowTest, EveryOptionGoesThroughTheWidgetsAndBackUnchanged) {
   window.ShowOptions(ServerOptions{});
   window.protocolSection()->blockSize()->stepUp();
   EXPECT_EQ(window.CurrentOptions(&err)->block_size, 512u);
+  // And the shortest retransmit timeout it takes, in steps of that.
+  window.protocolSection()->retransmit()->stepUp();
+  EXPECT_EQ(window.CurrentOptions(&err)->retransmit_us, 10000u);
 }
 
 TEST(MainWindowTest, UmaskTextReadsOctalUpTo0777) {
@@ -187,6 +191,31 @@ TEST(MainWindowTest, StartWritesChangedOptionsFirstAndShowsTheBackEndsWords) {
     EXPECT_EQ(message->text().toStdString(),
               "configtool: cannot replace " + service + ": No space left on device");
     EXPECT_TRUE(message->isVisibleTo(&window));
+  }
+}
+
+// The guide shows at the first launch only: once shown, the settings say so.
+TEST(MainWindowTest, TheGuideShowsOnceAndTheSettingsRememberIt) {
+  desktop_testing::OffscreenApplication();
+  test_support::ScratchFolder scratch("window");
+  WindowSetup setup = QuietSetup();
+  setup.settings_path = scratch.path() + "/Settings.plist";
+  auto guides = [](const MainWindow& window) {
+    int shown = 0;
+    for (QDialog* dialog : window.findChildren<QDialog*>()) shown += dialog->isVisible();
+    return shown;
+  };
+  for (int launch = 0; launch < 2; ++launch) {
+    SCOPED_TRACE(launch);
+    MainWindow window(setup, LoadSettings(setup.settings_path));
+    EXPECT_EQ(window.settings().first_launch, launch == 0);
+    window.show();
+    window.ShowGuideIfFirstLaunch();
+    EXPECT_EQ(guides(window), launch == 0 ? 1 : 0);
+    EXPECT_FALSE(LoadSettings(setup.settings_path).first_launch);
+    // The stop timer's minutes are kept too.
+    window.statusSection()->stopAfterBox()->setValue(15 + launch);
+    EXPECT_EQ(LoadSettings(setup.settings_path).stop_after_minutes, 15u + launch);
   }
 }
 

@@ -15,11 +15,12 @@ namespace tftpc {
 
 namespace {
 
-// A box whose lowest value, one below the lowest the server takes, stands for its default.
-QSpinBox* OptionalBox(int lowest, int highest, const char* suffix, const char* default_text,
+// A box whose lowest value, `none`, stands for the server's default; a value the server does not
+// take between it and the highest is refused in the option checker's words.
+QSpinBox* OptionalBox(int none, int highest, const char* suffix, const char* default_text,
                       const char* accessible_name) {
   auto* box = new QSpinBox;
-  box->setRange(lowest - 1, highest);
+  box->setRange(none, highest);
   box->setSpecialValueText(default_text);
   box->setSuffix(suffix);
   box->setAccessibleName(accessible_name);
@@ -46,21 +47,22 @@ void ShowValue(QSpinBox* box, std::optional<unsigned> value) {
 constexpr int kMinBlockSize = 512;
 constexpr int kMaxBlockSize = 65464;
 constexpr int kMaxIdleSeconds = 999999999;
-constexpr int kMaxRetransmitUs = 999999999;
+constexpr int kMinRetransmitUs = 10000;
+constexpr int kMaxRetransmitUs = 255000000;
 
 }  // namespace
 
 ProtocolSection::ProtocolSection(QWidget* parent) : QWidget(parent) {
-  block_size_ = OptionalBox(kMinBlockSize, kMaxBlockSize, _(" bytes"),
+  block_size_ = OptionalBox(kMinBlockSize - 1, kMaxBlockSize, _(" bytes"),
                             _("server's default (512 bytes)"), _("Largest block size"));
-  idle_ = OptionalBox(1, kMaxIdleSeconds, _(" s"), _("server's default (900 s)"),
+  idle_ = OptionalBox(0, kMaxIdleSeconds, _(" s"), _("server's default (900 s)"),
                       _("Idle server exits after"));
   idle_->setToolTip(
       _("How long a server with nothing to do waits for another request before it "
         "exits (-t)"));
-  retransmit_ = OptionalBox(1, kMaxRetransmitUs, _(" µs"), _("server's default (1000000 µs)"),
+  retransmit_ = OptionalBox(0, kMaxRetransmitUs, _(" µs"), _("server's default (1000000 µs)"),
                             _("Retransmit timeout"));
-  retransmit_->setSingleStep(100000);
+  retransmit_->setSingleStep(kMinRetransmitUs);
   retransmit_->setToolTip(
       _("How long the server waits for an answer before it sends a packet "
         "again (-T)"));

@@ -43,10 +43,10 @@ TransfersSection::TransfersSection(QWidget* parent) : QWidget(parent) {
   list_->setUniformRowHeights(true);
   list_->setAlternatingRowColors(true);
   list_->header()->setStretchLastSection(true);
-  list_->setColumnWidth(kTime, 80);
-  list_->setColumnWidth(kClient, 120);
-  list_->setColumnWidth(kFile, 160);
-  list_->setColumnWidth(kKind, 60);
+  list_->setColumnWidth(kTime, 70);
+  list_->setColumnWidth(kClient, 110);
+  list_->setColumnWidth(kFile, 150);
+  list_->setColumnWidth(kKind, 50);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->addWidget(list_, 1);
