@@ -4,8 +4,6 @@
 #
 #   unshare -m -p -f --mount-proc /bin/sh polkit_sandbox.sh WORK POLICY AGENT STANDIN PROGRAM...
 #
-# (An empty STANDIN leaves the real /usr/sbin/xinetd in place, for a scenario that serves.)
-#
 # A tmpfs lies over /run, and in it the sandbox starts its own system message bus
 # (dbus-daemon --system) and the real polkitd, which reads the project's policy file POLICY
 # and the rules below. /usr/sbin and /etc get writable layers of their own (overlayfs, the
@@ -139,7 +137,7 @@ done
 pkaction --action-id org.qrb.tftpcontroller.xinetdtool >/dev/null 2>&1 ||
   fail "polkit does not know our actions: $(cat "$work/polkitd.log")"
 
-[ -z "$standin" ] || lay_standin "$standin"
+lay_standin "$standin"
 for program do
   cp "$program" $box/ && chmod 755 "$box/${program##*/}" || fail "cannot copy $program"
   case ${program##*/} in
