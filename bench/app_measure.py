@@ -12,6 +12,7 @@ its threads ran, from /proc/PID/task/*/schedstat (in nanoseconds).
 
 import os
 import pathlib
+import signal
 import statistics
 import sys
 import time
@@ -63,7 +64,12 @@ def measure(program, name):
     return starts, idle
 
 
+def ended(signal_number, frame):
+    sys.exit("the run's time limit was reached")
+
+
 def main():
+    signal.signal(signal.SIGTERM, ended)  # the program started is ended too
     pairs = list(zip(sys.argv[1::2], sys.argv[2::2]))
     if not pairs:
         print(__doc__, file=sys.stderr)

@@ -13,5 +13,5 @@ standin=$build/tests/app_atspi/app_atspi_standin
 for program in "$controller" "$standin"; do
   [ -x "$program" ] || { echo "$program is not built" >&2; exit 1; }
 done
-exec bash "$top/tests/app_atspi/run.sh" measure "$controller" tftp-controller \
+QRB_APP_SECONDS=900 exec bash "$top/tests/app_atspi/run.sh" measure "$controller" tftp-controller \
   "$standin" app-atspi-standin

@@ -364,6 +364,7 @@ class App:
         if self.process is None:
             if self.root is not None:
                 pid = self.root.get_process_id()
+                self.root = None  # asked once
                 os.kill(pid, signal.SIGTERM)
                 wait_for(f"{self.name} ends", lambda: not os.path.exists(f"/proc/{pid}"), seconds)
             return None

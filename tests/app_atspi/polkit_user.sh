@@ -42,8 +42,8 @@ as_user /usr/libexec/at-spi-bus-launcher --launch-immediately >"$work/atspi.log"
 pids="$! $pids"
 
 # The program as the user, with polkit's agent for it answering the password prompts.
-env HOME="$home" XDG_RUNTIME_DIR="$home/runtime" QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 \
-  QT_ACCESSIBILITY=1 QT_QPA_PLATFORM=xcb \
+env HOME="$home" XDG_RUNTIME_DIR="$home/runtime" QRB_AGENT_SECONDS=200 \
+  QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 QT_ACCESSIBILITY=1 QT_QPA_PLATFORM=xcb \
   /usr/bin/python3 "$box/agent.py" "$user" 'sandbox password' "$work/app.agent" \
   "$work/app.out" "$work/app.err" "$box/app/tftp-controller" &
 agent=$!

@@ -89,8 +89,9 @@ drive() {
     script=$here/../../bench/app_measure.py
     shift
   fi
+  # Bounded below the test's own time limit, so that the trap still tears the session down.
   QRB_APP_WORK=$work QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 QT_ACCESSIBILITY=1 QT_QPA_PLATFORM=xcb \
-    PYTHONDONTWRITEBYTECODE=1 "$python" "$script" "$@"
+    PYTHONDONTWRITEBYTECODE=1 timeout -k 5 "${QRB_APP_SECONDS:-200}" "$python" "$script" "$@"
 }
 
 # others: the processes of this pid namespace other than this shell and its own children.
@@ -193,7 +194,7 @@ if [ "$scenario" = polkit-user ]; then
   trap 'rm -rf "$work"' EXIT
   cp "$here/polkit_user.sh" "$work/scenario.sh" || fail "no scenario"
   APP_DIR=$(dirname "$program") APP_TESTS=$here PYTHON=$python \
-    timeout -k 5 300 unshare --mount --pid --net --fork --kill-child --mount-proc \
+    timeout -k 5 240 unshare --mount --pid --net --fork --kill-child --mount-proc \
     sh "$here/../polkit_sandbox.sh" "$work" "$here/../../polkit/org.qrb.tftpcontroller.policy" \
     "$here/../polkit_agent.py" "$(realpath "$5")" "$(realpath "$3")" "$(realpath "$4")"
   status=$?
@@ -205,7 +206,7 @@ for tool in unshare ip tftp /usr/sbin/xinetd /usr/sbin/in.tftpd; do
   command -v "$tool" >/dev/null || skip "$tool is missing (scripts/install-deps.sh installs it)"
 done
 trap 'rm -rf "$work"' EXIT
-timeout -k 5 600 unshare --mount --pid --net --fork --kill-child --mount-proc \
+timeout -k 5 240 unshare --mount --pid --net --fork --kill-child --mount-proc \
   bash "$0" --inside "$work" "$scenario" "$program" "$3" "$4"
 status=$?
 [ "$status" -ne 97 ] || skip "the private namespaces could not be made"

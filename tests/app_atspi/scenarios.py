@@ -9,6 +9,7 @@ with "FAILED: ..." and the program's own output. Exit status 0 when every fact h
 
 import os
 import pathlib
+import signal
 import subprocess
 import sys
 import traceback
@@ -214,13 +215,13 @@ def xinetd_path(app):
                           timeout=30)
     if done.returncode != 0:
         raise Failure(f"xinetdtool --stop failed: {done.stderr}")
-    status = app.wait_status("Stopped", seconds=3)
+    status = app.wait_status("Stopped", seconds=5)
     fact(f"stopped from outside, the status follows within seconds: {status!r}")
     wait_for("the server xinetd left ends after its idle second",
-             lambda: not processes("in.tftpd"), 5)
+             lambda: not processes("in.tftpd"), 10)
     status = wait_for("the status forgets the server that ended", lambda: (
         lambda s: s if s.startswith("Stopped") and "in.tftpd" not in s else None)(app.status()),
-        3, seen=app.status)
+        5, seen=app.status)
     fact(f"the server xinetd left ended; the status follows within seconds: {status!r}")
     app.press("Start")
     status = app.wait_status("Running")
@@ -229,7 +230,7 @@ def xinetd_path(app):
 
     app.press("Stop")
     status = app.wait_status("Stopped")
-    wait_for("the status settles on 'Stopped'", lambda: app.status() == "Stopped", 5)
+    wait_for("the status settles on 'Stopped'", lambda: app.status() == "Stopped", 10)
     fact(f"Stop: the status reads {status!r}, then 'Stopped'")
     said = tftp("get", "hello.txt")
     if fetched("hello.txt") is not None or "timed out" not in said.lower():
@@ -423,7 +424,7 @@ def polkit_user(app):
     fact(f"the folder changed and Restart pressed: {app.status()!r}; the other folder is served")
     app.press("Stop")
     app.wait_status("Stopped", seconds=30)
-    wait_for("the status settles on 'Stopped'", lambda: app.status() == "Stopped", 5)
+    wait_for("the status settles on 'Stopped'", lambda: app.status() == "Stopped", 10)
     said = tftp("get", "hello.txt")
     if fetched("hello.txt") is not None or "timed out" not in said.lower():
         raise Failure(f"after Stop the client said {said!r}")
@@ -452,10 +453,16 @@ SCENARIOS = {
 }
 
 
+def ended(signal_number, frame):
+    """SIGTERM (the run's time limit) ends the scenario as a failure, the program with it."""
+    raise Failure("the run's time limit was reached")
+
+
 def main():
     if len(sys.argv) != 3 or sys.argv[1] not in SCENARIOS:
-        print(f"usage: scenarios.py {'|'.join(SCENARIOS)} PROGRAM", file=sys.stderr)
+        print(f"usage: scenarios.py {'|'.join(SCENARIOS)} PROGRAM|attach", file=sys.stderr)
         return 2
+    signal.signal(signal.SIGTERM, ended)
     scenario, name, plant = SCENARIOS[sys.argv[1]]
     app = None
     undo = None
@@ -464,24 +471,24 @@ def main():
         app = launch(sys.argv[2], name)
         fact(f"{name} is on the accessibility bus with a window")
         scenario(app)
+        status = app.quit()
+        print(f"passed: {sys.argv[1]}" + (f" (the program ended with status {status})"
+                                          if status is not None else ""))
+        return 0
     except (Failure, subprocess.SubprocessError, OSError) as failure:
         print(f"FAILED: {failure}", file=sys.stderr)
         if not isinstance(failure, Failure):
             traceback.print_exc(limit=3)
-        if app is not None:
+        if app is not None and app.log is not None:
             app.quit()
-            if app.log is not None:
-                print("--- the program's output:", file=sys.stderr)
-                print((WORK / "program.log").read_text(errors="replace")[-4000:],
-                      file=sys.stderr)
+            print("--- the program's output:", file=sys.stderr)
+            print((WORK / "program.log").read_text(errors="replace")[-4000:], file=sys.stderr)
         return 1
     finally:
+        if app is not None:
+            app.quit()
         if undo:
             undo()
-    status = app.quit()
-    print(f"passed: {sys.argv[1]}" + (f" (the program ended with status {status})"
-                                      if status is not None else ""))
-    return 0
 
 
 if __name__ == "__main__":
