@@ -87,7 +87,7 @@ bool IsValue(Takes takes, std::string_view word) {
              AllOf(word.substr(colon + 1), 5, "0123456789");
     }
     case Takes::kAddress:
-      // inet_pton stops at no NUL inside the word: a word holding one is no address.
+      // inet_pton reads only up to a NUL: a word that holds one is no address.
       return word.find('\0') == std::string_view::npos && IsLiteralAddress(word);
     case Takes::kRulesFile:
       return word == kRulesFile;

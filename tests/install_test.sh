@@ -2,7 +2,9 @@
 # The development files as a host meets them, and where their version and library list come
 # from: tests/install_test.sh BUILD_FOLDER (a fully built, not sanitized, build folder).
 #
-# 1. `cmake --install BUILD --prefix P` into a scratch folder: pkg-config, given only P's
+# 1. `cmake --install BUILD --prefix P` into a scratch folder (every component but "service",
+#    whose files have absolute folders such as /etc, which --prefix does not move; that one is
+#    staged under DESTDIR, so nothing is written outside the scratch folder): pkg-config, given only P's
 #    pkgconfig folder, names P in every path (never the configured prefix), the version of
 #    debian/changelog, and exactly the static libraries built under platform/ and utility/, each
 #    installed under P; a host program built with those flags links and runs. The
@@ -40,8 +42,19 @@ version=$(cmake -DCHANGELOG="$top/debian/changelog" -P "$top/cmake/qrb_version.c
 
 echo "== cmake --install --prefix"
 prefix=$scratch/prefix
-cmake --install "$build" --prefix "$prefix" >"$scratch/install.log" 2>&1 ||
-  { cat "$scratch/install.log"; fail "cmake --install --prefix $prefix"; }
+# As `cmake --install --prefix` does, one component at a time, refusing (before it writes) any
+# file whose folder is absolute: such a file would land outside the prefix, on this machine.
+for component in Unspecified development; do
+  cmake -DCMAKE_INSTALL_PREFIX="$prefix" -DCMAKE_INSTALL_COMPONENT=$component \
+    -DCMAKE_ERROR_ON_ABSOLUTE_INSTALL_DESTINATION=ON -P "$build/cmake_install.cmake" \
+    >>"$scratch/install.log" 2>&1 ||
+    { cat "$scratch/install.log"; fail "cmake --install --prefix $prefix --component $component"; }
+done
+DESTDIR=$scratch/service-stage cmake --install "$build" --component service >"$scratch/service.log" 2>&1 ||
+  { cat "$scratch/service.log"; fail "DESTDIR=... cmake --install --component service"; }
+[ -n "$(find "$scratch/service-stage" -path '*/xinetd.d/tftp')" ] &&
+  [ -n "$(find "$scratch/service-stage" -path '*/qrb-tftp-controller/tftp.plist')" ] ||
+  fail "the component service does not hold the service file and the job definition"
 pcdir=$prefix/$libdir/pkgconfig
 for name in qrb-apps qrb-widgets qrb-desktop; do
   [ -f "$pcdir/$name.pc" ] || fail "no $pcdir/$name.pc"
