@@ -76,12 +76,12 @@ FolderSection::FolderSection(QWidget* parent) : QWidget(parent) {
   auto* fix_row = new QHBoxLayout;
   fix_row->addWidget(command_, 1);
   fix_row->addWidget(copy_);
-  fix_row->addWidget(fix_);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->addLayout(field_row);
   layout->addWidget(result_);
   layout->addLayout(fix_row);
+  layout->addWidget(fix_, 0, Qt::AlignLeft);
 
   // Leaving the field announces a change at once; text set otherwise (pasted, or by a screen
   // reader's editable-text call) once the typing has paused.

@@ -194,6 +194,41 @@ TEST(MainWindowTest, StartWritesChangedOptionsFirstAndShowsTheBackEndsWords) {
   }
 }
 
+// A definition in insecure mode (-i) is written in secure mode at the next Start, though the
+// widgets show nothing changed; one with words the window does not know is left as it is.
+TEST(MainWindowTest, AnInsecureDefinitionIsMadeSecureAtTheNextStart) {
+  if (geteuid() != 0) GTEST_SKIP() << "the back end runs without asking only for root";
+  desktop_testing::OffscreenApplication();
+  test_support::ScratchFolder scratch("window");
+  const std::string service = scratch.path() + "/tftp";
+  const std::string log = scratch.path() + "/calls";
+  WindowSetup setup = QuietSetup();
+  setup.backend.service_file = service;
+  setup.backend.configtool = scratch.path() + "/configtool";
+  setup.backend.xinetdtool = scratch.path() + "/xinetdtool";
+  WriteRefusingProgram(setup.backend.configtool, log);
+  WriteRefusingProgram(setup.backend.xinetdtool, log);
+  const struct {
+    const char* server_args;
+    std::string first_call;
+  } cases[] = {
+      {"-v -i /srv/tftp", service + " server_args -v -s /srv/tftp -v -i /srv/tftp"},
+      {"-v -s /srv/tftp", service + " disable no yes"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.server_args);
+    std::ofstream(service) << "service tftp\n{\n\tdisable = yes\n\tserver_args = " << c.server_args
+                           << "\n}\n";
+    unlink(log.c_str());
+    MainWindow window(setup, Settings{});
+    EXPECT_EQ(window.folderSection()->Folder(), "/srv/tftp");
+    StatusSection* status = window.statusSection();
+    status->startButton()->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return status->startButton()->isEnabled(); }, 10000));
+    EXPECT_EQ(Slurp(log), c.first_call + "\n");
+  }
+}
+
 // The guide shows at the first launch only: once shown, the settings say so.
 TEST(MainWindowTest, TheGuideShowsOnceAndTheSettingsRememberIt) {
   desktop_testing::OffscreenApplication();
@@ -216,6 +251,36 @@ TEST(MainWindowTest, TheGuideShowsOnceAndTheSettingsRememberIt) {
     // The stop timer's minutes are kept too.
     window.statusSection()->stopAfterBox()->setValue(15 + launch);
     EXPECT_EQ(LoadSettings(setup.settings_path).stop_after_minutes, 15u + launch);
+  }
+}
+
+// Tab reaches every named control, in the order the window is read: top to bottom, left column
+// before right.
+TEST(MainWindowTest, TabReachesEveryNamedControlInReadingOrder) {
+  desktop_testing::OffscreenApplication();
+  MainWindow window(QuietSetup(), Settings{});
+  ServiceStatus running;
+  running.running = running.enabled = true;
+  window.statusSection()->ShowStatus(running);
+  window.show();
+  QStringList order;
+  QWidget* start = window.statusSection()->stopButton();
+  QWidget* widget = start;
+  do {
+    if ((widget->focusPolicy() & Qt::TabFocus) && widget->isVisibleTo(&window) &&
+        !widget->accessibleName().isEmpty()) {
+      order << widget->accessibleName();
+    }
+    widget = widget->nextInFocusChain();
+  } while (widget != start);
+  const QStringList named = {"Stop",          "Restart",       "Stop after", "Served folder",
+                             "Choose folder", "Allow uploads", "Interfaces", "Listen on",
+                             "Transfers",     "Diagnose"};
+  qsizetype at = -1;
+  for (const QString& name : named) {
+    const qsizetype found = order.indexOf(name);
+    EXPECT_GT(found, at) << name.toStdString() << " in " << order.join(", ").toStdString();
+    at = std::max(at, found);
   }
 }
 
