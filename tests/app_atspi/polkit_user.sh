@@ -64,6 +64,12 @@ if [ "$status" -eq 0 ] && [ "$prompts" -ne 1 ]; then
   echo "FAILED: a Start, a folder change and a Stop should ask once" >&2
   status=1
 fi
+# Each right comes from our two actions, never from pkexec's generic one (a password each time).
+if [ "$status" -eq 0 ] && grep -q "org.freedesktop.policykit.exec" "$work/app.agent" "$box/checks"
+then
+  echo "FAILED: pkexec's own action was checked" >&2
+  status=1
+fi
 for tool in configtool xinetdtool; do
   if [ "$status" -eq 0 ] && ! grep -q "tftpcontroller.$tool user=$user" "$box/checks"; then
     echo "FAILED: polkit was never asked about $tool for $user" >&2

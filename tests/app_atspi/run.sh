@@ -179,6 +179,7 @@ done
 "$python" -c 'import pyatspi' 2>/dev/null || skip "python3-pyatspi is not installed"
 [ -f "$program" ] && [ -x "$program" ] || fail "$program is not built"
 work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT  # also when the scenario is skipped below
 chmod 755 "$work"  # the server's user reaches the folders below
 if [ "$scenario" = harness ] || [ "$scenario" = measure ] || [ -n "$on_this_system" ]; then
   trap 'stop_session; rm -rf "$work"' EXIT

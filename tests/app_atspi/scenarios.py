@@ -499,25 +499,38 @@ def polkit_user(app):
     """An ordinary user's Start, folder change and Stop, each through the back end with rights
     from polkit (run by polkit_user.sh, which counts the password prompts)."""
     served, other = pathlib.Path(os.environ["QRB_SERVED"]), pathlib.Path(os.environ["QRB_OTHER"])
+    uid = os.stat(f"/proc/{app.root.get_process_id()}").st_uid
+    if uid == 0 or uid != os.getuid():
+        raise Failure(f"the program runs as user {uid}, not as the ordinary user {os.getuid()}")
+    fact(f"the program runs as the ordinary user {uid}, as this driver does")
     guide_dismissed(app)
     app.set_text("Served folder", str(served))
     app.set_value("Idle server exits after", 1)
     app.press("Start")
     status = app.wait_status("Running", seconds=30)
     get_until("hello.txt", "served from one\n")
+    if server_args().split()[-2:] != ["-s", str(served)] or service_field("disable") != "no":
+        raise Failure(f"after Start the service file reads disable = {service_field('disable')},"
+                      f" server_args = {server_args()}")
     fact(f"Start as an ordinary user: {status!r}; the file is fetched")
     app.set_text("Served folder", str(other))
     app.wait_text("Message", ["Restart"])
     app.press("Restart")
     get_until("hello.txt", "served from two\n", seconds=30)
+    if server_args().split()[-2:] != ["-s", str(other)]:
+        raise Failure(f"after Restart the service file's server_args is {server_args()!r}")
     fact(f"the folder changed and Restart pressed: {app.status()!r}; the other folder is served")
     app.press("Stop")
     app.wait_status("Stopped", seconds=30)
     wait_for("the status settles on 'Stopped'", lambda: app.status() == "Stopped", 10)
     said = tftp("get", "hello.txt")
-    if fetched("hello.txt") is not None:
-        raise Failure(f"after Stop the client still got the file: {said!r}")
-    fact(f"Stop: the status reads 'Stopped'; the client: {said!r}")
+    if fetched("hello.txt") is not None or "timed out" not in said.lower():
+        raise Failure(f"after Stop the client said {said!r}")
+    left = processes("xinetd") + processes("in.tftpd")
+    if left or service_field("disable") != "yes":
+        raise Failure(f"after Stop {left} still run; disable = {service_field('disable')}")
+    fact(f"Stop: the status reads 'Stopped', the service is disabled, neither xinetd nor"
+         f" in.tftpd runs; the client: {said!r}")
 
 
 def tree(app):
