@@ -6,15 +6,12 @@
 
 #include "platform/text/string_format.h"
 #include "tftp-controller/checks/network_findings.h"
+#include "tftp-controller/service/say.h"
 
 #define _(s) gettext(s)
 
 namespace tftpc {
 namespace {
-
-std::string Say(const char* format, const std::vector<std::string>& values) {
-  return platform::StringWithFormat(format, values).value_or(format);
-}
 
 // A command shown to be typed: words with blanks or quotes stand in single quotes.
 std::string CommandText(const std::vector<std::string>& argv) {

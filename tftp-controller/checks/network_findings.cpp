@@ -5,15 +5,12 @@
 #include <algorithm>
 
 #include "platform/text/string_format.h"
+#include "tftp-controller/service/say.h"
 
 #define _(s) gettext(s)
 
 namespace tftpc {
 namespace {
-
-std::string Say(const char* format, const std::vector<std::string>& values) {
-  return platform::StringWithFormat(format, values).value_or(format);
-}
 
 std::string Joined(const std::vector<std::string>& parts, const std::string& between) {
   std::string text;

@@ -4,6 +4,7 @@
 
 #include "platform/text/string_format.h"
 #include "tftp-controller/checks/proc_tables.h"
+#include "tftp-controller/service/say.h"
 #include "tftp-controller/service/server_options.h"
 #include "tftp-controller/service/service_file.h"
 
@@ -11,10 +12,6 @@
 
 namespace tftpc {
 namespace {
-
-std::string Say(const char* format, const std::vector<std::string>& values) {
-  return platform::StringWithFormat(format, values).value_or(format);
-}
 
 bool EveryAddress(const std::string& address) {
   return address == "0.0.0.0" || address == "::";

@@ -17,16 +17,13 @@
 #include "platform/files/owned_fd.h"
 #include "platform/text/errno_text.h"
 #include "platform/text/string_format.h"
+#include "tftp-controller/service/say.h"
 
 #define _(s) gettext(s)
 
 namespace tftpc {
 
 namespace {
-
-std::string Say(const char* format, const std::vector<std::string>& values) {
-  return platform::StringWithFormat(format, values).value_or(format);
-}
 
 struct Account {
   uid_t uid = 0;

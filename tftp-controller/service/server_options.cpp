@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "platform/text/string_format.h"
+#include "tftp-controller/service/say.h"
 
 #define _(s) gettext(s)
 
@@ -109,10 +110,6 @@ bool Apply(const Known& known, std::string_view value, ServerOptions* options) {
       return options->map_names = true;
   }
   return false;
-}
-
-std::string Format(const char* format, const std::vector<std::string>& values) {
-  return platform::StringWithFormat(format, values).value_or(format);
 }
 
 }  // namespace
@@ -218,8 +215,8 @@ bool ParseServerArgs(std::string_view line, ServerOptions* options,
       // Left out: the option keeps no value, and the line written again holds what the
       // controller sets in its place (configtool would refuse the words as they are).
       if (fine && err) {
-        *err = Format(_("%@ is not followed by a value it takes (\"%@\")"),
-                      {std::string(words[first]), std::string(value)});
+        *err = Say(_("%@ is not followed by a value it takes (\"%@\")"),
+                   {std::string(words[first]), std::string(value)});
       }
       fine = false;
     }
@@ -238,22 +235,22 @@ bool ParseServerArgs(std::string_view line, ServerOptions* options,
 std::optional<std::string> ProblemWith(const ServerOptions& options) {
   const std::string& folder = options.folder;
   if (folder.empty() || folder[0] != '/')
-    return Format(_("The served folder \"%@\" is not a full path (one that starts with /)."),
-                  {folder});
+    return Say(_("The served folder \"%@\" is not a full path (one that starts with /)."),
+               {folder});
   for (unsigned char c : folder) {
     if (c == ' ' || c == '\t')
-      return Format(_("The served folder \"%@\" holds a space, which the service file cannot "
-                      "carry. Choose a folder without spaces in its path."),
-                    {folder});
+      return Say(_("The served folder \"%@\" holds a space, which the service file cannot "
+                   "carry. Choose a folder without spaces in its path."),
+                 {folder});
     if (c < 0x20 || c == 0x7f || std::strchr("#{}", c) != nullptr)
-      return Format(_("The served folder \"%@\" holds a character the service file cannot "
-                      "carry (#, { or }, or a control character)."),
-                    {folder});
+      return Say(_("The served folder \"%@\" holds a character the service file cannot "
+                   "carry (#, { or }, or a control character)."),
+                 {folder});
   }
   // xinetd listens for the service on IPv4 (the service file sets no IPv6 flag).
   const std::string& address = options.listen_address;
   if (!address.empty() && !IsIPv4(address))
-    return Format(_("\"%@\" is not an IPv4 address of this machine."), {address});
+    return Say(_("\"%@\" is not an IPv4 address of this machine."), {address});
   if (options.umask && *options.umask > 0777)
     return _("The umask is at most 777 (octal): three digits, each 0 to 7.");
   if (options.block_size && (*options.block_size < 512 || *options.block_size > 65464))
@@ -273,8 +270,8 @@ std::optional<std::string> ProblemWith(const ServerOptions& options) {
     if (range.first < 1 || range.last > 65535)
       return _("The data ports must lie between 1 and 65535.");
     if (range.first > range.last)
-      return Format(_("The data port range starts at %@, after its end %@."),
-                    {std::to_string(range.first), std::to_string(range.last)});
+      return Say(_("The data port range starts at %@, after its end %@."),
+                 {std::to_string(range.first), std::to_string(range.last)});
   }
   return std::nullopt;
 }

@@ -14,6 +14,7 @@
 
 #include "platform/files/owned_fd.h"
 #include "platform/text/string_format.h"
+#include "tftp-controller/service/say.h"
 #include "tftp-controller/service/service_file.h"
 #include "tftp-controller/service/service_processes.h"
 #include "utility/qrb_shell_command.h"
@@ -23,10 +24,6 @@
 namespace tftpc {
 
 namespace {
-
-std::string Say(const char* format, const std::vector<std::string>& values) {
-  return platform::StringWithFormat(format, values).value_or(format);
-}
 
 // Standard error of a program run with administrator rights is ours (the runner hands it down),
 // so for the run it is a file of its own, read back afterwards. Our own standard error is

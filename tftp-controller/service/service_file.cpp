@@ -9,6 +9,7 @@
 
 #include "platform/files/io.h"
 #include "platform/text/string_format.h"
+#include "tftp-controller/service/say.h"
 
 #define _(s) gettext(s)
 
@@ -40,10 +41,6 @@ std::optional<Attribute> AttributeOf(std::string_view line) {
   if (attribute.name.empty() || attribute.name.find_first_of(" \t") != std::string_view::npos)
     return std::nullopt;
   return attribute;
-}
-
-std::string Say(const char* format, const std::vector<std::string>& values) {
-  return platform::StringWithFormat(format, values).value_or(format);
 }
 
 }  // namespace
