@@ -7,9 +7,9 @@ if [ "$(id -u)" -eq 0 ]; then
 else
   "$top/scripts/install-deps.sh" || echo "(continuing with what is installed)"
 fi
-"$top/scripts/build.sh" release configtool xinetdtool launchdtool >/dev/null
+"$top/scripts/build.sh" release configtool xinetdtool launchdtool tftp-controller >/dev/null
 export QRB_BUILD_DIR="$top/build/release"
-for part in configtool service; do
+for part in configtool service controller; do
   script="$top/scripts/demo-$part.sh"
   [ -x "$script" ] || continue
   echo
