@@ -16,6 +16,9 @@
 namespace tftpc {
 namespace {
 
+constexpr std::string_view kPlantedPrefix = "tftp-controller-probe-";
+constexpr std::string_view kMissingPrefix = "tftp-controller-no-such-file-";
+
 constexpr unsigned kLowerUp = 0x10000;  // IFF_LOWER_UP of <linux/if.h>: the link has a carrier
 
 // The first word of a small file of /sys, or "" when it cannot be read.
@@ -91,12 +94,16 @@ std::string FindFirewallTool(const std::vector<std::string>& folders) {
   return "";
 }
 
+bool IsProbeName(std::string_view file) {
+  return file.starts_with(kPlantedPrefix) || file.starts_with(kMissingPrefix);
+}
+
 ProbeFile::ProbeFile(const std::string& folder)
     : folder_(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
   const std::string tag = RandomHex();
-  name_ = "tftp-controller-no-such-file-" + tag;
+  name_ = std::string(kMissingPrefix) + tag;
   if (!folder_.valid()) return;
-  const std::string probe = "tftp-controller-probe-" + tag;
+  const std::string probe = std::string(kPlantedPrefix) + tag;
   platform::OwnedFd file(::openat(folder_.get(), probe.c_str(),
                                   O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
   if (!file.valid()) return;

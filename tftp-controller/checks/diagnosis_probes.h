@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/files/owned_fd.h"
@@ -26,6 +27,10 @@ std::string FindFirewallTool(const std::vector<std::string>& folders = {"/usr/sb
 // A file of ours put in the served folder for the server to send back, removed when the object
 // goes away. Not planted (and a name that does not exist chosen) when the folder is not the
 // user's to write.
+// True for the name of a file the diagnosis asks for (planted or missing), so that its own
+// fetches need not be shown among the transfers.
+bool IsProbeName(std::string_view file);
+
 class ProbeFile {
  public:
   explicit ProbeFile(const std::string& folder);

@@ -10,6 +10,8 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "tftp-controller/checks/diagnosis_probes.h"
+
 #define _(s) gettext(s)
 
 namespace tftpc {
@@ -87,8 +89,27 @@ void TransfersSection::ReadSource() {
 void TransfersSection::AddLines(const std::vector<LogLine>& lines) {
   if (lines.empty()) return;
   const std::string folder = folder_();
-  for (const LogLine& line : lines) log_.Add(line.time_usec, line.pid, line.message, folder);
+  for (const LogLine& line : lines) {
+    if (IsDiagnosisLine(line)) continue;
+    log_.Add(line.time_usec, line.pid, line.message, folder);
+  }
   ShowEvents();
+}
+
+// The diagnosis's own fetches are no transfers of the user's: its request, and what the same
+// server says of it afterwards, stay out of the list.
+bool TransfersSection::IsDiagnosisLine(const LogLine& line) {
+  const std::string_view message = line.message;
+  if (message.starts_with("RRQ from ") || message.starts_with("WRQ from ")) {
+    const std::size_t name = message.find(" filename ");
+    if (name != std::string_view::npos && IsProbeName(message.substr(name + 10))) {
+      probe_servers_.insert(line.pid);
+      return true;
+    }
+    probe_servers_.erase(line.pid);  // a later server with the same pid
+    return false;
+  }
+  return probe_servers_.count(line.pid) != 0;
 }
 
 void TransfersSection::ShowEvents() {

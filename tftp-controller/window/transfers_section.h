@@ -5,6 +5,7 @@
 #include <QWidget>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -43,11 +44,13 @@ class TransfersSection : public QWidget {
  private:
   void ReadSource();
   void ShowEvents();
+  bool IsDiagnosisLine(const LogLine& line);
 
   std::function<std::string()> folder_;
   std::unique_ptr<TransferSource> source_;
   QSocketNotifier* notifier_ = nullptr;
   TransferLog log_;
+  std::set<pid_t> probe_servers_;  // servers answering the diagnosis
   QLabel* source_label_;
   QTreeWidget* list_;
 };

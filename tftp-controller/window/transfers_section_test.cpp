@@ -97,6 +97,27 @@ TEST(TransfersSectionTest, LinesReachTheListWhenTheSourceSaysSoOrAtEachPoll) {
   }
 }
 
+// The diagnosis's own fetches (a planted probe, a name that does not exist and its refusal)
+// are not the user's transfers; a later request of the same server pid is.
+TEST(TransfersSectionTest, TheDiagnosisFetchesAreLeftOut) {
+  desktop_testing::OffscreenApplication();
+  TransfersSection section;
+  section.SetFolderSource([] { return std::string("/srv/tftp"); });
+  section.AddLines({
+      {kNoon, 700, "RRQ from 127.0.0.1 filename tftp-controller-probe-0a1b2c"},
+      {kNoon, 701, "RRQ from 127.0.0.1 filename tftp-controller-no-such-file-0a1b2c"},
+      {kNoon, 701, "sending NAK (1, File not found) to 127.0.0.1"},
+      {kNoon, 702, "RRQ from 192.0.2.7 filename tftp-controller.bin"},
+      {kNoon, 701, "RRQ from 192.0.2.7 filename boot.bin"},
+      {kNoon, 701, "sending NAK (1, File not found) to 192.0.2.7"},
+  });
+  QTreeWidget* list = section.list();
+  ASSERT_EQ(list->topLevelItemCount(), 2);
+  EXPECT_EQ(Row(list, 0)[1], "tftp-controller.bin");
+  EXPECT_EQ(Row(list, 1)[1], "boot.bin");
+  EXPECT_TRUE(Row(list, 1)[3].contains("/srv/tftp/boot.bin")) << Row(list, 1)[3].toStdString();
+}
+
 TEST(TransfersSectionTest, WithoutASourceTheReasonIsShown) {
   desktop_testing::OffscreenApplication();
   TransfersSection section;
