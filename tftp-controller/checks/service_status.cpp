@@ -2,7 +2,10 @@
 
 #include <libintl.h>
 
+#include <algorithm>
+
 #include "platform/text/string_format.h"
+#include "tftp-controller/checks/launchd_jobs.h"
 #include "tftp-controller/checks/proc_tables.h"
 #include "tftp-controller/service/server_options.h"
 #include "tftp-controller/service/service_file.h"
@@ -22,6 +25,8 @@ bool EveryAddress(const std::string& address) {
 
 // "in.tftpd (tftpd-hpa.service)", "dnsmasq (pid 812)", "a process of user 1000".
 std::string Describe(const PortHolder& holder) {
+  if (!holder.launchd_label.empty())
+    return Say(_("the launchd job %@ (%@)"), {holder.launchd_label, holder.launchd_definition});
   if (holder.program.empty()) return Say(_("a process of user %@"), {std::to_string(holder.uid)});
   if (!holder.systemd_unit.empty()) return Say(_("%@ (%@)"), {holder.program, holder.systemd_unit});
   return Say(_("%@ (pid %@)"), {holder.program, std::to_string(holder.pid)});
@@ -33,6 +38,24 @@ std::string ConfiguredAddress(const ServiceDefinition& definition) {
   std::vector<std::string> unknown;
   OptionsOfDefinition(definition, &options, &unknown, nullptr);
   return options.listen_address;
+}
+
+// A holder that is a launchd job's: its server runs in one of the job's units, or the socket is
+// held where no process can be seen (systemd's, pid 1) at an address the job listens on.
+void NameLaunchdJob(const std::vector<LaunchdJob>& jobs, PortHolder* holder) {
+  for (const LaunchdJob& job : jobs) {
+    bool held = JobOwnsUnit(job, holder->systemd_unit);
+    if (!held && holder->pid <= 1) {
+      held = std::any_of(job.datagram.begin(), job.datagram.end(), [&](const LaunchdListener& l) {
+        return l.port == holder->port && l.address == holder->local_address;
+      });
+    }
+    if (held) {
+      holder->launchd_label = job.label;
+      holder->launchd_definition = job.definition;
+      return;
+    }
+  }
 }
 
 }  // namespace
@@ -59,6 +82,11 @@ ServiceStatus ReadServiceStatus(const StatusSources& sources) {
       ours.push_back(holder.local_address);
     else
       status.others.push_back(std::move(holder));
+  }
+  if (!status.others.empty()) {
+    const std::vector<LaunchdJob> jobs =
+        JobsOnPort(CachedLaunchdJobs(sources.launchd_folders), status.port);
+    for (PortHolder& holder : status.others) NameLaunchdJob(jobs, &holder);
   }
   status.running = status.enabled && status.xinetd_running && !ours.empty();
   status.addresses = ours;
