@@ -58,6 +58,34 @@ void NameLaunchdJob(const std::vector<LaunchdJob>& jobs, PortHolder* holder) {
   }
 }
 
+// As a user, neither xinetd's descriptors nor systemd's can be read, and a socket no process is
+// seen to hold is put down to our xinetd. Where a job listens at that address, the socket is the
+// job's while our service is off, or when xinetd binds another address (`xinetd_address`, its
+// bind attribute); else one of two sockets there (both bind with SO_REUSEADDR) is the job's.
+// Which process holds the job's socket stays unknown.
+void TakeBackFromXinetd(const LaunchdJob& job, bool enabled, const std::string& xinetd_address,
+                        std::vector<PortHolder>* holders) {
+  for (const LaunchdListener& listener : job.datagram) {
+    PortHolder* guessed = nullptr;
+    int at_address = 0;
+    bool named = false;
+    for (PortHolder& holder : *holders) {
+      if (holder.port != listener.port || holder.local_address != listener.address) continue;
+      ++at_address;
+      named = named || holder.launchd_label == job.label;
+      if (holder.ours && holder.program == "xinetd") guessed = &holder;
+    }
+    if (named || !guessed) continue;
+    if (enabled && at_address < 2 && listener.address == xinetd_address) continue;
+    guessed->ours = false;
+    guessed->pid = 0;
+    guessed->program.clear();
+    guessed->systemd_unit.clear();
+    guessed->launchd_label = job.label;
+    guessed->launchd_definition = job.definition;
+  }
+}
+
 }  // namespace
 
 std::string HoldersText(const std::vector<PortHolder>& holders, unsigned port) {
@@ -76,17 +104,23 @@ ServiceStatus ReadServiceStatus(const StatusSources& sources) {
   status.enabled = definition.found && !definition.disabled;
   status.port = definition.port;
   status.xinetd_running = LiveXinetd(sources.pid_file, sources.proc) != 0;
+  std::vector<PortHolder> holders = UdpPortHolders(status.port, sources.proc, sources.pid_file);
+  if (!holders.empty()) {
+    const std::vector<LaunchdJob> jobs =
+        JobsOnPort(CachedLaunchdJobs(sources.launchd_folders), status.port);
+    for (PortHolder& holder : holders) {
+      if (!holder.ours) NameLaunchdJob(jobs, &holder);
+    }
+    const std::string xinetd_address = definition.bind.empty() ? "0.0.0.0" : definition.bind;
+    for (const LaunchdJob& job : jobs)
+      TakeBackFromXinetd(job, status.enabled, xinetd_address, &holders);
+  }
   std::vector<std::string> ours;
-  for (PortHolder& holder : UdpPortHolders(status.port, sources.proc, sources.pid_file)) {
+  for (PortHolder& holder : holders) {
     if (holder.ours)
       ours.push_back(holder.local_address);
     else
       status.others.push_back(std::move(holder));
-  }
-  if (!status.others.empty()) {
-    const std::vector<LaunchdJob> jobs =
-        JobsOnPort(CachedLaunchdJobs(sources.launchd_folders), status.port);
-    for (PortHolder& holder : status.others) NameLaunchdJob(jobs, &holder);
   }
   status.running = status.enabled && status.xinetd_running && !ours.empty();
   status.addresses = ours;

@@ -182,8 +182,13 @@ TEST(ReadServiceStatus, ALaunchdJobHoldingThePortIsNamedWithItsDefinition) {
       "# Label=\"org.qrb.tftp\"\n# Definition=\"/etc/qrb-tftp-controller/tftp.plist\"\n";
   const CraftedProcess systemd{1, "systemd", 0, 'S', "0::/init.scope\n"};
   const CraftedProcess server{700, "in.tftpd", 1, 'S', "0::/system.slice/org.qrb.tftp.service\n"};
+  const CraftedProcess hidden_xinetd{100, "xinetd", 1, 'S', "0::/system.slice/xinetd.service\n"};
+  const char* kJobText =
+      "Stopped; port 69 is held by the launchd job org.qrb.tftp "
+      "(/etc/qrb-tftp-controller/tftp.plist)";
   const struct {
     const char* name;
+    const char* disable;  // of our service
     std::vector<CraftedSocket> sockets;
     std::vector<CraftedProcess> processes;
     const char* socket_unit;  // ListenDatagram= line of the job's socket unit; null: no job
@@ -191,26 +196,28 @@ TEST(ReadServiceStatus, ALaunchdJobHoldingThePortIsNamedWithItsDefinition) {
     const char* program;
     const char* label;
     const char* text;
+    bool running = false;
   } cases[] = {
       {"loaded, nothing asked yet",
+       "yes",
        {{"::", 69, 0, 7001}},
        {systemd},
        "ListenDatagram=69\n",
        0,
        "",
        "org.qrb.tftp",
-       "Stopped; port 69 is held by the launchd job org.qrb.tftp "
-       "(/etc/qrb-tftp-controller/tftp.plist)"},
+       kJobText},
       {"serving a request",
+       "yes",
        {{"::", 69, 0, 7001}},
        {systemd, server},
        "ListenDatagram=69\n",
        700,
        "in.tftpd",
        "org.qrb.tftp",
-       "Stopped; port 69 is held by the launchd job org.qrb.tftp "
-       "(/etc/qrb-tftp-controller/tftp.plist)"},
+       kJobText},
       {"the job listens on another address than the socket's",
+       "yes",
        {{"0.0.0.0", 69, 0, 7001}},
        {systemd},
        "ListenDatagram=192.0.2.7:69\n",
@@ -219,6 +226,7 @@ TEST(ReadServiceStatus, ALaunchdJobHoldingThePortIsNamedWithItsDefinition) {
        "",
        "Stopped; port 69 is held by a process of user 0"},
       {"no job loaded",
+       "yes",
        {{"::", 69, 0, 7001}},
        {systemd},
        nullptr,
@@ -226,12 +234,44 @@ TEST(ReadServiceStatus, ALaunchdJobHoldingThePortIsNamedWithItsDefinition) {
        "",
        "",
        "Stopped; port 69 is held by a process of user 0"},
+      // As a user xinetd's descriptors are hidden too, and a socket no one is seen to hold would
+      // be put down to it.
+      {"xinetd runs, our service is off",
+       "yes",
+       {{"::", 69, 0, 7001}},
+       {systemd, hidden_xinetd},
+       "ListenDatagram=69\n",
+       0,
+       "",
+       "org.qrb.tftp",
+       kJobText},
+      {"our service on 0.0.0.0 beside the job on ::",
+       "no",
+       {{"0.0.0.0", 69, 0, 5001}, {"::", 69, 0, 7001}},
+       {systemd, hidden_xinetd},
+       "ListenDatagram=69\n",
+       0,
+       "",
+       "org.qrb.tftp",
+       "Running on every address, port 69",
+       true},
+      {"our service and the job both on 0.0.0.0",
+       "no",
+       {{"0.0.0.0", 69, 0, 5001}, {"0.0.0.0", 69, 0, 7001}},
+       {systemd, hidden_xinetd},
+       "ListenDatagram=0.0.0.0:69\n",
+       0,
+       "",
+       "org.qrb.tftp",
+       "Running on every address, port 69",
+       true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     test_support::ScratchFolder folder("service-status");
     testing::CraftProc(folder.File("proc"), c.sockets, c.processes);
-    std::ofstream(folder.File("tftp")) << ServiceFile("yes");
+    std::ofstream(folder.File("tftp")) << ServiceFile(c.disable);
+    std::ofstream(folder.File("xinetd.pid")) << "100\n";
     std::filesystem::create_directories(folder.File("etc"));
     if (c.socket_unit) {
       std::ofstream(folder.File("etc/org.qrb.tftp.socket"))
@@ -244,7 +284,7 @@ TEST(ReadServiceStatus, ALaunchdJobHoldingThePortIsNamedWithItsDefinition) {
                                                     folder.File("xinetd.pid"),
                                                     folder.File("tftp"),
                                                     {folder.File("run"), folder.File("etc")}});
-    EXPECT_FALSE(status.running);
+    EXPECT_EQ(status.running, c.running);
     ASSERT_EQ(status.others.size(), 1u);
     EXPECT_EQ(status.others[0].pid, c.pid);
     EXPECT_EQ(status.others[0].program, c.program);
