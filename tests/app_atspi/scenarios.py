@@ -345,6 +345,40 @@ def systemd_path(app):
                       f" tftpd-hpa.service {unit_state('is-active')}")
     fact("after Stop no in.tftpd runs, nothing holds port 69, the service is disabled and"
          " tftpd-hpa.service stays off")
+    launchd_job(app)
+
+
+JOB_DEFINITION = "/etc/qrb-tftp-controller/tftp.plist"
+
+
+def launchd_job(app):
+    """The package's job definition loaded through launchdtool: systemd holds port 69 for it, and
+    the window names the job and offers its own stop, which unloads it."""
+    if not pathlib.Path("/usr/sbin/launchdtool").exists():
+        fact("no launchdtool in this system: the launchd job is not tried")
+        return
+    done = subprocess.run(["/usr/sbin/launchdtool", "load", JOB_DEFINITION], capture_output=True,
+                          text=True, timeout=60)
+    if done.returncode != 0:
+        raise Failure(f"launchdtool load {JOB_DEFINITION}: {done.stdout}{done.stderr}")
+    wait_for("the job's socket holds port 69", listening, 10)
+    status = wait_for("the status names the job", lambda: (lambda t: t if t.startswith("Stopped")
+                      and f"launchd job org.qrb.tftp ({JOB_DEFINITION})" in t else None)(
+                          app.status()))
+    wait_for("Stop job is shown", lambda: app.shown("Stop job"))
+    others = app.wait_text("Other servers", ["launchd job org.qrb.tftp", JOB_DEFINITION])
+    fact(f"with the job loaded the status reads {status!r}, Other servers {others!r},"
+         f" and Stop job is shown")
+    app.press("Stop job")
+    wait_for("port 69 is free", lambda: not listening(), 30)
+    wait_for("Stop job is gone", lambda: not app.shown("Stop job"), 10)
+    left = sorted(p.name for folder in ("/run/systemd/system", "/etc/systemd/system")
+                  for p in pathlib.Path(folder).glob("org.qrb.tftp*"))
+    if left:
+        raise Failure(f"after Stop job these units are left: {left}")
+    status = wait_for("the status settles on 'Stopped'",
+                      lambda: app.status() if app.status() == "Stopped" else None, 5)
+    fact(f"Stop job: the job's units are gone, port 69 is free, the status reads {status!r}")
 
 
 def findings(app, expected, seconds=60):

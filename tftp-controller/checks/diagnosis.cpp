@@ -135,7 +135,10 @@ Finding OtherHolders(const DiagnosisFacts& facts) {
   std::vector<std::string> fixes;
   for (const PortHolder& holder : facts.status.others) {
     std::string fix;
-    if (!holder.systemd_unit.empty())
+    // A job's units are launchctl's: systemctl would leave them loaded at the next boot.
+    if (!holder.launchd_definition.empty())
+      fix = Say(_("Press Stop job, or run: launchdtool unload %@"), {holder.launchd_definition});
+    else if (!holder.systemd_unit.empty())
       fix = Say(_("Take over from %@, or as root run: systemctl disable --now %@"),
                 {holder.systemd_unit, holder.systemd_unit});
     else if (holder.pid != 0)

@@ -130,8 +130,8 @@ TEST(Diagnose, FindingsInOrderForEachFault) {
          f.status = Running();
          f.status.running = false;
          f.status.text = "Stopped: xinetd does not listen on port 69";
-         f.status.others = {{"0.0.0.0", 69, 0, 300, "in.tftpd", "tftpd-hpa.service", false},
-                            {"::", 69, 0, 300, "in.tftpd", "tftpd-hpa.service", false}};
+         f.status.others = {{"0.0.0.0", 69, 0, 300, "in.tftpd", "tftpd-hpa.service", false, "", ""},
+                            {"::", 69, 0, 300, "in.tftpd", "tftpd-hpa.service", false, "", ""}};
        },
        {{kProblem, "The service listens", "Stop the other program on the port"},
         kLoopbackGot,
@@ -142,9 +142,25 @@ TEST(Diagnose, FindingsInOrderForEachFault) {
          "as root run: systemctl disable --now tftpd-hpa.service"},
         kEthFine,
         kFirewallNote}},
+      {"a launchd job serving a request, and its socket that systemd holds",
+       [](DiagnosisFacts& f) {
+         const char* job = "/etc/qrb-tftp-controller/tftp.plist";
+         f.status.others = {
+             {"::", 69, 0, 700, "in.tftpd", "org.qrb.tftp.service", false, "org.qrb.tftp", job},
+             {"0.0.0.0", 69, 0, 0, "", "", false, "org.qrb.tftp", job}};
+       },
+       {kListens,
+        kLoopbackGot,
+        kEthGot,
+        kFolderFine,
+        {kProblem, "Other programs on the port",
+         "Port 69 is held by the launchd job org.qrb.tftp (/etc/qrb-tftp-controller/tftp.plist)."
+         "\nPress Stop job, or run: launchdtool unload /etc/qrb-tftp-controller/tftp.plist"},
+        kEthFine,
+        kFirewallNote}},
       {"a holder that cannot be seen",
        [](DiagnosisFacts& f) {
-         f.status.others = {{"0.0.0.0", 69, 0, 0, "", "", false}};
+         f.status.others = {{"0.0.0.0", 69, 0, 0, "", "", false, "", ""}};
        },
        {kListens,
         kLoopbackGot,

@@ -18,6 +18,10 @@ struct PortHolder {
   std::string program;       // "in.tftpd", "xinetd", "dnsmasq"... ; empty when unknown
   std::string systemd_unit;  // "tftpd-hpa.service" when its cgroup says so; else empty
   bool ours = false;         // xinetd from /var/run/xinetd.pid, or an in.tftpd it started
+  // A job loaded by launchctl whose socket systemd holds (or whose server runs): its label and
+  // definition ("launchdtool unload" takes the definition); else empty.
+  std::string launchd_label;
+  std::string launchd_definition;
   bool operator==(const PortHolder&) const = default;
 };
 

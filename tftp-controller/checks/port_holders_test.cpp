@@ -42,67 +42,67 @@ TEST(UdpPortHolders, CraftedProcessTrees) {
        {{"0.0.0.0", 69, 0, 5001}},
        {shell, {100, "xinetd", 1, 'S', "0::/\n", Holds({9, 5001})}},
        "100\n",
-       {{"0.0.0.0", 69, 0, 100, "xinetd", "", true}}},
+       {{"0.0.0.0", 69, 0, 100, "xinetd", "", true, "", ""}}},
       {"our xinetd and the in.tftpd it handed the socket to",
        {{"0.0.0.0", 69, 0, 5001}},
        {{100, "xinetd", 1, 'S', "0::/\n", Holds({5001})},
         {101, "in.tftpd", 100, 'S', "0::/\n", Holds({5001})}},
        "100",
-       {{"0.0.0.0", 69, 0, 100, "xinetd", "", true}}},
+       {{"0.0.0.0", 69, 0, 100, "xinetd", "", true, "", ""}}},
       {"an in.tftpd of our xinetd's alone, and its forked child",
        {{"127.0.0.1", 69, 0, 5001}},
        {{100, "xinetd", 1, 'S', "0::/\n", Holds({})},
         {102, "in.tftpd", 101, 'S', "0::/\n", Holds({5001})},
         {101, "in.tftpd", 100, 'S', "0::/\n", Holds({})}},
        "100",
-       {{"127.0.0.1", 69, 0, 102, "in.tftpd", "", true}}},
+       {{"127.0.0.1", 69, 0, 102, "in.tftpd", "", true, "", ""}}},
       {"a pid file that outlived its server",
        {{"0.0.0.0", 69, 0, 5001}},
        {{100, "bash", 1}, {200, "xinetd", 1, 'S', "0::/\n", Holds({5001})}},
        "100",
-       {{"0.0.0.0", 69, 0, 200, "xinetd", "", false}}},
+       {{"0.0.0.0", 69, 0, 200, "xinetd", "", false, "", ""}}},
       {"a pid file naming a zombie xinetd",
        {{"0.0.0.0", 69, 0, 5001}},
        {{100, "xinetd", 1, 'Z'}, {300, "in.tftpd", 1, 'S', kHpa, Holds({5001})}},
        "100",
-       {{"0.0.0.0", 69, 0, 300, "in.tftpd", "tftpd-hpa.service", false}}},
+       {{"0.0.0.0", 69, 0, 300, "in.tftpd", "tftpd-hpa.service", false, "", ""}}},
       {"the distribution's service on both families",
        {{"0.0.0.0", 69, 0, 5001}, {"::", 69, 0, 5002}},
        {{300, "in.tftpd", 1, 'S', kHpa, Holds({5002, 5001})}},
        "",
-       {{"0.0.0.0", 69, 0, 300, "in.tftpd", "tftpd-hpa.service", false},
-        {"::", 69, 0, 300, "in.tftpd", "tftpd-hpa.service", false}}},
+       {{"0.0.0.0", 69, 0, 300, "in.tftpd", "tftpd-hpa.service", false, "", ""},
+        {"::", 69, 0, 300, "in.tftpd", "tftpd-hpa.service", false, "", ""}}},
       {"hidden descriptors: the TFTP server in a service before our xinetd and dnsmasq",
        {{"0.0.0.0", 69, 0, 5001}},
        {{90, "dnsmasq", 1, 'S', "0::/system.slice/NetworkManager.service\n"},
         {100, "xinetd", 1},
         {300, "in.tftpd", 1, 'S', kHpa}},
        "100",
-       {{"0.0.0.0", 69, 0, 300, "in.tftpd", "tftpd-hpa.service", false}}},
+       {{"0.0.0.0", 69, 0, 300, "in.tftpd", "tftpd-hpa.service", false, "", ""}}},
       {"hidden descriptors: a TFTP server in a service that listens on another port",
        {{"0.0.0.0", 69, 0, 5001}},
        {{100, "xinetd", 1},
         {300, "in.tftpd", 1, 'S', kHpa, std::nullopt,
          "/usr/sbin/in.tftpd\0--listen\0--address\0:6969\0-s\0/srv/tftp\0"s}},
        "100",
-       {{"0.0.0.0", 69, 0, 100, "xinetd", "", true}}},
+       {{"0.0.0.0", 69, 0, 100, "xinetd", "", true, "", ""}}},
       {"hidden descriptors: our xinetd rather than its child or dnsmasq",
        {{"0.0.0.0", 69, 0, 5001}},
        {{90, "dnsmasq", 1, 'S', "0::/system.slice/NetworkManager.service\n"},
         {100, "xinetd", 1},
         {101, "in.tftpd", 100}},
        "100",
-       {{"0.0.0.0", 69, 0, 100, "xinetd", "", true}}},
+       {{"0.0.0.0", 69, 0, 100, "xinetd", "", true, "", ""}}},
       {"hidden descriptors and no server to guess",
        {{"0.0.0.0", 69, 1001, 5001}},
        {{100, "xinetd", 1}, {400, "dnsmasq", 1}},
        "",
-       {{"0.0.0.0", 69, 1001, 0, "", "", false}}},
+       {{"0.0.0.0", 69, 1001, 0, "", "", false, "", ""}}},
       {"a program of any name",
        {{"192.168.1.5", 69, 1000, 5001}},
        {shell, {400, "python3", 50, 'S', "0::/\n", Holds({5001})}},
        "",
-       {{"192.168.1.5", 69, 1000, 400, "python3", "", false}}},
+       {{"192.168.1.5", 69, 1000, 400, "python3", "", false, "", ""}}},
   };
   for (const Scenario& scenario : scenarios) {
     SCOPED_TRACE(scenario.name);
@@ -138,8 +138,8 @@ TEST(UdpPortHolders, RealSocketsOfThisProcessAndOfTheRealServer) {
   std::getline(std::ifstream("/proc/self/cgroup"), cgroup, '\0');
   const std::string unit = ServiceUnitFromCgroup(cgroup);
   std::vector<PortHolder> expected = {
-      {"127.0.0.1", port, ::geteuid(), ::getpid(), comm, unit, false},
-      {"::1", port, ::geteuid(), ::getpid(), comm, unit, false}};
+      {"127.0.0.1", port, ::geteuid(), ::getpid(), comm, unit, false, "", ""},
+      {"::1", port, ::geteuid(), ::getpid(), comm, unit, false, "", ""}};
   EXPECT_EQ(UdpPortHolders(port), expected);
   v4.Reset();
   v6.Reset();
@@ -150,7 +150,7 @@ TEST(UdpPortHolders, RealSocketsOfThisProcessAndOfTheRealServer) {
   test_support::ScratchFolder folder("port-holders-tftpd");
   testing::RealTftpd server(folder.path());
   ASSERT_TRUE(server.listening());
-  expected = {{"127.0.0.1", server.port(), 0, server.pid(), "in.tftpd", unit, false}};
+  expected = {{"127.0.0.1", server.port(), 0, server.pid(), "in.tftpd", unit, false, "", ""}};
   EXPECT_EQ(UdpPortHolders(server.port()), expected);
 }
 

@@ -20,7 +20,8 @@ namespace tftpc {
 
 inline void PrintTo(const PortHolder& h, std::ostream* out) {
   *out << "{" << h.local_address << ":" << h.port << " uid " << h.uid << " pid " << h.pid << " "
-       << h.program << " [" << h.systemd_unit << "]" << (h.ours ? " ours" : "") << "}";
+       << h.program << " [" << h.systemd_unit << "]" << (h.ours ? " ours" : "")
+       << (h.launchd_label.empty() ? "" : " job " + h.launchd_label) << "}";
 }
 
 namespace testing {

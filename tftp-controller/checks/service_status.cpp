@@ -2,7 +2,10 @@
 
 #include <libintl.h>
 
+#include <algorithm>
+
 #include "platform/text/string_format.h"
+#include "tftp-controller/checks/launchd_jobs.h"
 #include "tftp-controller/checks/proc_tables.h"
 #include "tftp-controller/service/say.h"
 #include "tftp-controller/service/server_options.h"
@@ -19,6 +22,8 @@ bool EveryAddress(const std::string& address) {
 
 // "in.tftpd (tftpd-hpa.service)", "dnsmasq (pid 812)", "a process of user 1000".
 std::string Describe(const PortHolder& holder) {
+  if (!holder.launchd_label.empty())
+    return Say(_("the launchd job %@ (%@)"), {holder.launchd_label, holder.launchd_definition});
   if (holder.program.empty()) return Say(_("a process of user %@"), {std::to_string(holder.uid)});
   if (!holder.systemd_unit.empty()) return Say(_("%@ (%@)"), {holder.program, holder.systemd_unit});
   return Say(_("%@ (pid %@)"), {holder.program, std::to_string(holder.pid)});
@@ -30,6 +35,52 @@ std::string ConfiguredAddress(const ServiceDefinition& definition) {
   std::vector<std::string> unknown;
   OptionsOfDefinition(definition, &options, &unknown, nullptr);
   return options.listen_address;
+}
+
+// A holder that is a launchd job's: its server runs in one of the job's units, or the socket is
+// held where no process can be seen (systemd's, pid 1) at an address the job listens on.
+void NameLaunchdJob(const std::vector<LaunchdJob>& jobs, PortHolder* holder) {
+  for (const LaunchdJob& job : jobs) {
+    bool held = JobOwnsUnit(job, holder->systemd_unit);
+    if (!held && holder->pid <= 1) {
+      held = std::any_of(job.datagram.begin(), job.datagram.end(), [&](const LaunchdListener& l) {
+        return l.port == holder->port && l.address == holder->local_address;
+      });
+    }
+    if (held) {
+      holder->launchd_label = job.label;
+      holder->launchd_definition = job.definition;
+      return;
+    }
+  }
+}
+
+// As a user, neither xinetd's descriptors nor systemd's can be read, and a socket no process is
+// seen to hold is put down to our xinetd. Where a job listens at that address, the socket is the
+// job's while our service is off, or when xinetd binds another address (`xinetd_address`, its
+// bind attribute); else one of two sockets there (both bind with SO_REUSEADDR) is the job's.
+// Which process holds the job's socket stays unknown.
+void TakeBackFromXinetd(const LaunchdJob& job, bool enabled, const std::string& xinetd_address,
+                        std::vector<PortHolder>* holders) {
+  for (const LaunchdListener& listener : job.datagram) {
+    PortHolder* guessed = nullptr;
+    int at_address = 0;
+    bool named = false;
+    for (PortHolder& holder : *holders) {
+      if (holder.port != listener.port || holder.local_address != listener.address) continue;
+      ++at_address;
+      named = named || holder.launchd_label == job.label;
+      if (holder.ours && holder.program == "xinetd") guessed = &holder;
+    }
+    if (named || !guessed) continue;
+    if (enabled && at_address < 2 && listener.address == xinetd_address) continue;
+    guessed->ours = false;
+    guessed->pid = 0;
+    guessed->program.clear();
+    guessed->systemd_unit.clear();
+    guessed->launchd_label = job.label;
+    guessed->launchd_definition = job.definition;
+  }
 }
 
 }  // namespace
@@ -50,8 +101,19 @@ ServiceStatus ReadServiceStatus(const StatusSources& sources) {
   status.enabled = definition.found && !definition.disabled;
   status.port = definition.port;
   status.xinetd_running = LiveXinetd(sources.pid_file, sources.proc) != 0;
+  std::vector<PortHolder> holders = UdpPortHolders(status.port, sources.proc, sources.pid_file);
+  if (!holders.empty()) {
+    const std::vector<LaunchdJob> jobs =
+        JobsOnPort(CachedLaunchdJobs(sources.launchd_folders), status.port);
+    for (PortHolder& holder : holders) {
+      if (!holder.ours) NameLaunchdJob(jobs, &holder);
+    }
+    const std::string xinetd_address = definition.bind.empty() ? "0.0.0.0" : definition.bind;
+    for (const LaunchdJob& job : jobs)
+      TakeBackFromXinetd(job, status.enabled, xinetd_address, &holders);
+  }
   std::vector<std::string> ours;
-  for (PortHolder& holder : UdpPortHolders(status.port, sources.proc, sources.pid_file)) {
+  for (PortHolder& holder : holders) {
     if (holder.ours)
       ours.push_back(holder.local_address);
     else

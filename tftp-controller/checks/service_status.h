@@ -28,6 +28,8 @@ struct StatusSources {
   std::string proc = "/proc";
   std::string pid_file = "/var/run/xinetd.pid";
   std::string service_file = "/etc/xinetd.d/tftp";
+  // Where launchctl puts the units of loaded jobs (load, then load -w).
+  std::vector<std::string> launchd_folders = {"/run/systemd/system", "/etc/systemd/system"};
 };
 
 // "port 69 is held by in.tftpd (tftpd-hpa.service), dnsmasq (pid 812)": a program on both

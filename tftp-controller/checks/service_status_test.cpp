@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <filesystem>
 #include <fstream>
 #include <thread>
 
@@ -46,8 +47,8 @@ TEST(ReadServiceStatus, FromTheServiceFileThePidFileAndThePort) {
   const char* kHpa = "0::/system.slice/tftpd-hpa.service\n";
   const CraftedProcess xinetd{100, "xinetd", 1, 'S', "0::/\n", Holds({5001})};
   const CraftedProcess idle_xinetd{100, "xinetd", 1, 'S', "0::/\n", Holds({})};
-  const PortHolder hpa4{"0.0.0.0", 69, 0, 300, "in.tftpd", "tftpd-hpa.service", false};
-  const PortHolder hpa6{"::", 69, 0, 300, "in.tftpd", "tftpd-hpa.service", false};
+  const PortHolder hpa4{"0.0.0.0", 69, 0, 300, "in.tftpd", "tftpd-hpa.service", false, "", ""};
+  const PortHolder hpa6{"::", 69, 0, 300, "in.tftpd", "tftpd-hpa.service", false, "", ""};
   const Scenario scenarios[] = {
       {"no service file",
        "",
@@ -135,7 +136,7 @@ TEST(ReadServiceStatus, FromTheServiceFileThePidFileAndThePort) {
        true,
        "every address",
        69,
-       {{"0.0.0.0", 69, 1000, 400, "dnsmasq", "", false}},
+       {{"0.0.0.0", 69, 1000, 400, "dnsmasq", "", false, "", ""}},
        "Stopped: xinetd does not listen on port 69; port 69 is held by dnsmasq (pid 400)"},
       {"disabled while xinetd still serves the port",
        ServiceFile("yes"),
@@ -155,8 +156,10 @@ TEST(ReadServiceStatus, FromTheServiceFileThePidFileAndThePort) {
     testing::CraftProc(folder.File("proc"), scenario.sockets, scenario.processes);
     std::ofstream(folder.File("xinetd.pid")) << "100\n";
     if (!scenario.service_file.empty()) std::ofstream(folder.File("tftp")) << scenario.service_file;
-    ServiceStatus status =
-        ReadServiceStatus({folder.File("proc"), folder.File("xinetd.pid"), folder.File("tftp")});
+    ServiceStatus status = ReadServiceStatus({folder.File("proc"),
+                                              folder.File("xinetd.pid"),
+                                              folder.File("tftp"),
+                                              {folder.File("units")}});
     EXPECT_EQ(status.running, scenario.running);
     EXPECT_EQ(status.xinetd_running, scenario.xinetd_running);
     EXPECT_EQ(status.enabled, scenario.enabled);
@@ -167,6 +170,128 @@ TEST(ReadServiceStatus, FromTheServiceFileThePidFileAndThePort) {
     if (auto at = text.find("SERVICE"); at != std::string::npos)
       text.replace(at, 7, folder.File("tftp"));
     EXPECT_EQ(status.text, text);
+  }
+}
+
+// A job launchctl loaded listens through systemd: as a user, pid 1's descriptors are hidden and
+// no process is seen to hold the socket; once a request came, in.tftpd runs in the job's service.
+// Either way the holder is the job, named with its definition, which its stop needs.
+TEST(ReadServiceStatus, ALaunchdJobHoldingThePortIsNamedWithItsDefinition) {
+  const char* kMarker =
+      "# Made by launchctl from a job definition; \"launchctl unload\" removes it.\n"
+      "# Label=\"org.qrb.tftp\"\n# Definition=\"/etc/qrb-tftp-controller/tftp.plist\"\n";
+  const CraftedProcess systemd{1, "systemd", 0, 'S', "0::/init.scope\n"};
+  const CraftedProcess server{700, "in.tftpd", 1, 'S', "0::/system.slice/org.qrb.tftp.service\n"};
+  const CraftedProcess hidden_xinetd{100, "xinetd", 1, 'S', "0::/system.slice/xinetd.service\n"};
+  const char* kJobText =
+      "Stopped; port 69 is held by the launchd job org.qrb.tftp "
+      "(/etc/qrb-tftp-controller/tftp.plist)";
+  const struct {
+    const char* name;
+    const char* disable;  // of our service
+    std::vector<CraftedSocket> sockets;
+    std::vector<CraftedProcess> processes;
+    const char* socket_unit;  // ListenDatagram= line of the job's socket unit; null: no job
+    pid_t pid;
+    const char* program;
+    const char* label;
+    const char* text;
+    bool running = false;
+  } cases[] = {
+      {"loaded, nothing asked yet",
+       "yes",
+       {{"::", 69, 0, 7001}},
+       {systemd},
+       "ListenDatagram=69\n",
+       0,
+       "",
+       "org.qrb.tftp",
+       kJobText},
+      {"serving a request",
+       "yes",
+       {{"::", 69, 0, 7001}},
+       {systemd, server},
+       "ListenDatagram=69\n",
+       700,
+       "in.tftpd",
+       "org.qrb.tftp",
+       kJobText},
+      {"the job listens on another address than the socket's",
+       "yes",
+       {{"0.0.0.0", 69, 0, 7001}},
+       {systemd},
+       "ListenDatagram=192.0.2.7:69\n",
+       0,
+       "",
+       "",
+       "Stopped; port 69 is held by a process of user 0"},
+      {"no job loaded",
+       "yes",
+       {{"::", 69, 0, 7001}},
+       {systemd},
+       nullptr,
+       0,
+       "",
+       "",
+       "Stopped; port 69 is held by a process of user 0"},
+      // As a user xinetd's descriptors are hidden too, and a socket no one is seen to hold would
+      // be put down to it.
+      {"xinetd runs, our service is off",
+       "yes",
+       {{"::", 69, 0, 7001}},
+       {systemd, hidden_xinetd},
+       "ListenDatagram=69\n",
+       0,
+       "",
+       "org.qrb.tftp",
+       kJobText},
+      {"our service on 0.0.0.0 beside the job on ::",
+       "no",
+       {{"0.0.0.0", 69, 0, 5001}, {"::", 69, 0, 7001}},
+       {systemd, hidden_xinetd},
+       "ListenDatagram=69\n",
+       0,
+       "",
+       "org.qrb.tftp",
+       "Running on every address, port 69",
+       true},
+      {"our service and the job both on 0.0.0.0",
+       "no",
+       {{"0.0.0.0", 69, 0, 5001}, {"0.0.0.0", 69, 0, 7001}},
+       {systemd, hidden_xinetd},
+       "ListenDatagram=0.0.0.0:69\n",
+       0,
+       "",
+       "org.qrb.tftp",
+       "Running on every address, port 69",
+       true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    test_support::ScratchFolder folder("service-status");
+    testing::CraftProc(folder.File("proc"), c.sockets, c.processes);
+    std::ofstream(folder.File("tftp")) << ServiceFile(c.disable);
+    std::ofstream(folder.File("xinetd.pid")) << "100\n";
+    std::filesystem::create_directories(folder.File("etc"));
+    if (c.socket_unit) {
+      std::ofstream(folder.File("etc/org.qrb.tftp.socket"))
+          << kMarker << "\n[Socket]\n"
+          << c.socket_unit << "BindIPv6Only=both\n";
+      std::ofstream(folder.File("etc/org.qrb.tftp.service"))
+          << kMarker << "\n[Service]\nExecStart=/usr/sbin/in.tftpd -s /srv/tftp\n";
+    }
+    const ServiceStatus status = ReadServiceStatus({folder.File("proc"),
+                                                    folder.File("xinetd.pid"),
+                                                    folder.File("tftp"),
+                                                    {folder.File("run"), folder.File("etc")}});
+    EXPECT_EQ(status.running, c.running);
+    ASSERT_EQ(status.others.size(), 1u);
+    EXPECT_EQ(status.others[0].pid, c.pid);
+    EXPECT_EQ(status.others[0].program, c.program);
+    EXPECT_EQ(status.others[0].launchd_label, c.label);
+    EXPECT_EQ(status.others[0].launchd_definition,
+              *c.label ? "/etc/qrb-tftp-controller/tftp.plist" : "");
+    EXPECT_EQ(status.text, c.text);
   }
 }
 
@@ -233,7 +358,7 @@ TEST(ReadServiceStatus, TheRealXinetdServingTheRealServer) {
   TftpResult got = TftpGet("127.0.0.1", port, "boot.bin", std::chrono::milliseconds(3000));
   EXPECT_EQ(got.data, "booted\n") << got.error;
   const std::vector<PortHolder> holders = {
-      {"127.0.0.1", port, 0, xinetd.pid(), "xinetd", ServiceUnitFromCgroup(""), true}};
+      {"127.0.0.1", port, 0, xinetd.pid(), "xinetd", ServiceUnitFromCgroup(""), true, "", ""}};
   EXPECT_EQ(UdpPortHolders(port, "/proc", sources.pid_file), holders);
   EXPECT_EQ(ReadServiceStatus(sources).text, running);
   // An ordinary user cannot read root's descriptors: the holder is found by name and pid file.

@@ -265,4 +265,21 @@ BackendResult ServiceBackend::Restart() {
   return Join(stopped, Start());
 }
 
+BackendResult ServiceBackend::UnloadLaunchdJob(const std::string& definition) {
+  BackendResult result;
+  QRBShellCommand* runner = QRBShellCommand::sharedShellCommand();
+  if (runner == nullptr) {
+    result.message = _("Programs cannot be run on this system.");
+    return result;
+  }
+  const platform::Dictionary said = runner->launch(paths_.launchdtool, {"unload", definition});
+  const std::string* output = said.StringFor(commandOutputKey);
+  const std::string* error = said.StringFor(commandErrorKey);
+  const std::string out = output ? Trimmed(*output) : std::string();
+  const std::string err = error ? Trimmed(*error) : std::string();
+  result.message = out + (out.empty() || err.empty() ? "" : "\n") + err;
+  result.ok = said.IntegerFor(commandResultKey) == 0;
+  return result;
+}
+
 }  // namespace tftpc

@@ -43,6 +43,8 @@ struct BackendPaths {
   std::string xinetd_pid_file = "/var/run/xinetd.pid";
   std::string proc = "/proc";
   std::chrono::milliseconds settle{5000};
+  // Unloads a job launchctl loaded; set-user-ID root, so it runs as the user.
+  std::string launchdtool = "/usr/sbin/launchdtool";
 };
 class ServiceBackend {
  public:
@@ -57,6 +59,9 @@ class ServiceBackend {
   BackendResult Start();
   BackendResult Restart();  // Stop, then Start (a HUP alone leaves the old server serving)
   BackendResult Stop();     // disable = yes and the server gone: nothing answers on port 69 after
+  // launchdtool unload DEFINITION, as the user. ok: the program ran (whether the job is gone is
+  // for the caller to see); the message is what it said, standard output then standard error.
+  BackendResult UnloadLaunchdJob(const std::string& definition);
   const BackendPaths& paths() const;
 
  private:

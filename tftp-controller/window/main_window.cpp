@@ -16,7 +16,9 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
+#include "platform/text/string_format.h"
 #include "tftp-controller/checks/diagnosis.h"
+#include "tftp-controller/checks/launchd_jobs.h"
 #include "tftp-controller/service/service_file.h"
 #include "tftp-controller/system/distro_service.h"
 #include "tftp-controller/window/background_call.h"
@@ -36,6 +38,10 @@
 namespace tftpc {
 
 namespace {
+
+std::string Say(const char* format, const std::vector<std::string>& values) {
+  return platform::StringWithFormat(format, values).value_or(format);
+}
 
 QGroupBox* Group(const char* title, QWidget* content) {
   auto* box = new QGroupBox(title);
@@ -77,6 +83,7 @@ MainWindow::MainWindow(WindowSetup setup, Settings settings, QWidget* parent)
   connect(status_, &StatusSection::stopClicked, this, &MainWindow::StopService);
   connect(status_, &StatusSection::restartClicked, this, &MainWindow::RestartService);
   connect(status_, &StatusSection::takeOverClicked, this, &MainWindow::TakeOver);
+  connect(status_, &StatusSection::stopJobClicked, this, &MainWindow::StopLaunchdJob);
   connect(status_, &StatusSection::stopAfterChanged, this, [this](unsigned minutes) {
     stop_timer_.SetMinutes(minutes, status_->shown().running, StopTimer::Clock::now());
     settings_.stop_after_minutes = minutes;
@@ -232,7 +239,7 @@ void MainWindow::OnOptionsChanged() {
 }
 
 void MainWindow::RunServiceCall(const QString& what, bool apply_first, Call call,
-                                const QString& done) {
+                                const QString& done, bool say_words) {
   if (busy_) return;
   std::string err;
   std::optional<ServerOptions> options;
@@ -262,7 +269,7 @@ void MainWindow::RunServiceCall(const QString& what, bool apply_first, Call call
         }
         outcome->result = call(*backend);
       },
-      [this, options, outcome, done] {
+      [this, options, outcome, done, say_words] {
         busy_ = false;
         status_->SetBusy(false);
         if (outcome->applied) applied_ = options;
@@ -271,6 +278,8 @@ void MainWindow::RunServiceCall(const QString& what, bool apply_first, Call call
         if (!result.ok) {
           message = result.message.empty() ? QString(_("The back end failed and said nothing."))
                                            : QString::fromStdString(result.message);
+        } else if (say_words && !result.message.empty()) {
+          message += (message.isEmpty() ? "" : "\n") + QString::fromStdString(result.message);
         }
         status_->ShowMessage(message, !result.ok);
         RefreshStatus();
@@ -304,6 +313,27 @@ void MainWindow::TakeOver() {
         return result;
       },
       QString(_("%1 is stopped and disabled: press Start to serve from here.")).arg(kDistroUnit));
+}
+
+// launchdtool runs as the user (it is set-user-ID root). Whatever it says, the job is stopped
+// when its units are gone.
+void MainWindow::StopLaunchdJob(const std::string& definition) {
+  const std::vector<std::string> folders = setup_.status.launchd_folders;
+  RunServiceCall(
+      QString(_("Unloading the job of %1…")).arg(QString::fromStdString(definition)), false,
+      [definition, folders](ServiceBackend& backend) {
+        BackendResult result = backend.UnloadLaunchdJob(definition);
+        if (!result.ok) return result;
+        for (const LaunchdJob& job : ReadLaunchdJobs(folders)) {
+          if (job.definition != definition) continue;
+          result.ok = false;
+          if (result.message.empty())
+            result.message =
+                Say(_("launchdtool said nothing, and the job %@ is still loaded."), {job.label});
+        }
+        return result;
+      },
+      QString(_("The job of %1 is unloaded.")).arg(QString::fromStdString(definition)), true);
 }
 
 void MainWindow::RunDiagnosis() {

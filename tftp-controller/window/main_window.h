@@ -69,11 +69,14 @@ class MainWindow : public QMainWindow {
   // Runs `call` on a worker with the buttons off; `what` names it meanwhile. With
   // `apply_first`, changed options are written to the service before. `done` is said when it
   // succeeded (the back end's own words are shown only when it failed).
-  void RunServiceCall(const QString& what, bool apply_first, Call call, const QString& done = {});
+  // With `say_words`, the back end's words follow `done` on success too.
+  void RunServiceCall(const QString& what, bool apply_first, Call call, const QString& done = {},
+                      bool say_words = false);
   void StartService();
   void StopService();
   void RestartService();
   void TakeOver();
+  void StopLaunchdJob(const std::string& definition);
   void RunDiagnosis();
   void Tick();
   void UpdateCountdown();

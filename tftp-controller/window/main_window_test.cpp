@@ -14,11 +14,13 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTest>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include "tests/desktop/offscreen_application.h"
 #include "tests/scratch_folder.h"
+#include "tftp-controller/checks/proc_tree_testing.h"
 #include "tftp-controller/window/folder_section.h"
 #include "tftp-controller/window/interfaces_section.h"
 #include "tftp-controller/window/protocol_section.h"
@@ -228,6 +230,76 @@ TEST(MainWindowTest, AnInsecureDefinitionIsMadeSecureAtTheNextStart) {
     status->startButton()->click();
     ASSERT_TRUE(QTest::qWaitFor([&] { return status->startButton()->isEnabled(); }, 10000));
     EXPECT_EQ(Slurp(log), c.first_call + "\n");
+  }
+}
+
+// A job launchctl loaded holds the port through systemd: the window names it and offers its own
+// stop, which runs "launchdtool unload DEFINITION" as the user and shows what it said. The job is
+// stopped when its units are gone, whatever the program's words; a refusal leaves the button.
+TEST(MainWindowTest, ALaunchdJobOnThePortIsStoppedWithLaunchdtool) {
+  desktop_testing::OffscreenApplication();
+  test_support::ScratchFolder scratch("window");
+  const std::string units = scratch.File("units"), log = scratch.File("calls");
+  const std::string definition = "/etc/qrb-tftp-controller/tftp.plist";
+  testing::CraftProc(scratch.File("proc"), {{"::", 69, 0, 7001}},
+                     {{1, "systemd", 0, 'S', "0::/init.scope\n"}});
+  WindowSetup setup = QuietSetup();
+  setup.status.proc = scratch.File("proc");
+  setup.status.launchd_folders = {scratch.File("run"), units};
+  setup.backend.launchdtool = scratch.File("launchdtool");
+  const struct {
+    const char* name;
+    std::string script;  // what the stand-in does after noting its arguments
+    bool unloaded;
+    std::string message;
+  } cases[] = {
+      {"refused", "echo \"Refusing $2: its folder is writable by others\" >&2\nexit 1\n", false,
+       "Refusing " + definition + ": its folder is writable by others"},
+      {"unloaded",
+       "rm " + units + "/org.qrb.tftp.socket " + units + "/org.qrb.tftp.service\n" +
+           "echo \"Removed \\\"/etc/systemd/system/sockets.target.wants/org.qrb.tftp.socket\\\".\" "
+           ">&2\n",
+       true,
+       "The job of " + definition +
+           " is unloaded.\nRemoved "
+           "\"/etc/systemd/system/sockets.target.wants/org.qrb.tftp.socket\"."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::create_directories(units);
+    const std::string marker =
+        "# Made by launchctl from a job definition\n# Label=\"org.qrb.tftp\"\n"
+        "# Definition=\"" +
+        definition + "\"\n\n";
+    std::ofstream(units + "/org.qrb.tftp.socket") << marker << "[Socket]\nListenDatagram=69\n";
+    std::ofstream(units + "/org.qrb.tftp.service") << marker << "[Service]\n";
+    std::ofstream(setup.backend.launchdtool) << "#!/bin/sh\necho \"$*\" >>" << log << "\n"
+                                             << c.script;
+    chmod(setup.backend.launchdtool.c_str(), 0755);
+    unlink(log.c_str());
+
+    MainWindow window(setup, Settings{});
+    window.show();
+    StatusSection* status = window.statusSection();
+    QPushButton* stop_job = status->stopJobButton();
+    EXPECT_EQ(stop_job->accessibleName(), "Stop job");
+    ASSERT_TRUE(stop_job->isVisibleTo(&window));
+    EXPECT_NE(status->statusLabel()->text().toStdString().find(
+                  "held by the launchd job org.qrb.tftp (" + definition + ")"),
+              std::string::npos)
+        << status->statusLabel()->text().toStdString();
+    stop_job->click();
+    EXPECT_FALSE(stop_job->isEnabled());  // while the call runs
+    ASSERT_TRUE(QTest::qWaitFor([&] { return status->startButton()->isEnabled(); }, 10000));
+    EXPECT_EQ(Slurp(log), "unload " + definition + "\n");
+    QLabel* message = nullptr;
+    for (QLabel* label : window.findChildren<QLabel*>()) {
+      if (label->accessibleName() == "Message") message = label;
+    }
+    ASSERT_NE(message, nullptr);
+    EXPECT_EQ(message->text().toStdString(), c.message);
+    EXPECT_EQ(message->styleSheet().contains("#b3261e"), !c.unloaded);  // an error is red
+    EXPECT_EQ(stop_job->isVisibleTo(&window), !c.unloaded);
   }
 }
 

@@ -20,9 +20,16 @@ std::string OtherHoldersText(const std::vector<PortHolder>& others) {
   for (const PortHolder& holder : others) {
     text += first ? " " : "; ";
     first = false;
-    text += holder.program.empty() ? _("a program of another user") : holder.program;
     std::string details;
-    if (holder.pid > 0) details = "pid " + std::to_string(holder.pid);
+    if (!holder.launchd_label.empty()) {
+      text += std::string(_("the launchd job ")) + holder.launchd_label;
+      details = holder.launchd_definition;
+      if (!holder.program.empty()) details += (details.empty() ? "" : ", ") + holder.program;
+    } else {
+      text += holder.program.empty() ? _("a program of another user") : holder.program;
+    }
+    if (holder.pid > 0)
+      details += std::string(details.empty() ? "" : ", ") + "pid " + std::to_string(holder.pid);
     if (!holder.systemd_unit.empty()) {
       details += (details.empty() ? "" : ", ") + holder.systemd_unit;
     }
@@ -39,6 +46,13 @@ bool DistroUnitHoldsPort(const std::vector<PortHolder>& others) {
     if (holder.systemd_unit == kDistroUnit) return true;
   }
   return false;
+}
+
+std::string LaunchdJobHoldingPort(const std::vector<PortHolder>& others) {
+  for (const PortHolder& holder : others) {
+    if (!holder.launchd_definition.empty()) return holder.launchd_definition;
+  }
+  return {};
 }
 
 StatusSection::StatusSection(QWidget* parent) : QWidget(parent) {
@@ -67,6 +81,9 @@ StatusSection::StatusSection(QWidget* parent) : QWidget(parent) {
   take_over_->setToolTip(
       _("Stop and disable the distribution's own TFTP service, so that this one can serve"));
   take_over_->hide();
+  stop_job_ = new QPushButton(_("Stop &job"));
+  stop_job_->setAccessibleName(_("Stop job"));
+  stop_job_->hide();
 
   message_label_ = new QLabel;
   message_label_->setWordWrap(true);
@@ -93,6 +110,7 @@ StatusSection::StatusSection(QWidget* parent) : QWidget(parent) {
   auto* second = new QHBoxLayout;
   second->addWidget(others_label_, 1);
   second->addWidget(take_over_);
+  second->addWidget(stop_job_);
   auto* third = new QHBoxLayout;
   third->addWidget(message_label_, 1);
   third->addStretch(0);
@@ -109,6 +127,10 @@ StatusSection::StatusSection(QWidget* parent) : QWidget(parent) {
   connect(stop_, &QPushButton::clicked, this, &StatusSection::stopClicked);
   connect(restart_, &QPushButton::clicked, this, &StatusSection::restartClicked);
   connect(take_over_, &QPushButton::clicked, this, &StatusSection::takeOverClicked);
+  connect(stop_job_, &QPushButton::clicked, this, [this] {
+    const std::string definition = LaunchdJobHoldingPort(status_.others);
+    if (!definition.empty()) emit stopJobClicked(definition);
+  });
   connect(stop_after_, &QSpinBox::valueChanged, this,
           [this](int minutes) { emit stopAfterChanged(static_cast<unsigned>(minutes)); });
   UpdateButtons();
@@ -128,6 +150,10 @@ void StatusSection::ShowStatus(const ServiceStatus& status) {
   others_label_->setAccessibleDescription(others);
   others_label_->setVisible(!others.isEmpty());
   take_over_->setVisible(DistroUnitHoldsPort(status.others));
+  const std::string job = LaunchdJobHoldingPort(status.others);
+  stop_job_->setVisible(!job.empty());
+  stop_job_->setToolTip(
+      QString(_("Unload the job of %1 with launchdtool")).arg(QString::fromStdString(job)));
   UpdateButtons();
 }
 
@@ -155,6 +181,7 @@ void StatusSection::UpdateButtons() {
   stop_->setEnabled(!busy_ && (status_.running || status_.enabled));
   restart_->setEnabled(!busy_ && status_.running);
   take_over_->setEnabled(!busy_);
+  stop_job_->setEnabled(!busy_);
 }
 
 }  // namespace tftpc

@@ -22,6 +22,8 @@ inline constexpr const char* kDistroUnit = "tftpd-hpa.service";
 std::string OtherHoldersText(const std::vector<PortHolder>& others);
 // True when one of the other holders is the distribution's unit.
 bool DistroUnitHoldsPort(const std::vector<PortHolder>& others);
+// The definition of the first job launchctl loaded among the other holders; empty: none.
+std::string LaunchdJobHoldingPort(const std::vector<PortHolder>& others);
 
 class StatusSection : public QWidget {
   Q_OBJECT
@@ -43,6 +45,7 @@ class StatusSection : public QWidget {
   QPushButton* stopButton() const { return stop_; }
   QPushButton* restartButton() const { return restart_; }
   QPushButton* takeOverButton() const { return take_over_; }
+  QPushButton* stopJobButton() const { return stop_job_; }
   QSpinBox* stopAfterBox() const { return stop_after_; }
   QLabel* statusLabel() const { return status_label_; }
 
@@ -51,6 +54,8 @@ class StatusSection : public QWidget {
   void stopClicked();
   void restartClicked();
   void takeOverClicked();
+  // Stop job: the definition of the job to unload.
+  void stopJobClicked(const std::string& definition);
   void stopAfterChanged(unsigned minutes);
 
  private:
@@ -67,6 +72,7 @@ class StatusSection : public QWidget {
   QPushButton* stop_;
   QPushButton* restart_;
   QPushButton* take_over_;
+  QPushButton* stop_job_;
   QSpinBox* stop_after_;
 };
 

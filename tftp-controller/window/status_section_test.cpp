@@ -30,6 +30,22 @@ TEST(StatusSectionTest, OtherHoldersAreNamedAndTheDistroUnitOffersATakeOver) {
   EXPECT_EQ(OtherHoldersText(two),
             "Port 69 is also held by dnsmasq (pid 90, on 192.0.2.1); a program of another user.");
   EXPECT_FALSE(DistroUnitHoldsPort(two));
+  EXPECT_EQ(LaunchdJobHoldingPort(two), "");
+  // A job launchctl loaded: systemd's socket, and the server it started for a request.
+  PortHolder socket = Holder("", 0, "", "::");
+  PortHolder server = Holder("in.tftpd", 700, "org.qrb.tftp.service", "::");
+  for (PortHolder* holder : {&socket, &server}) {
+    holder->launchd_label = "org.qrb.tftp";
+    holder->launchd_definition = "/etc/qrb-tftp-controller/tftp.plist";
+  }
+  EXPECT_EQ(OtherHoldersText({socket}),
+            "Port 69 is also held by the launchd job org.qrb.tftp "
+            "(/etc/qrb-tftp-controller/tftp.plist, on ::).");
+  EXPECT_EQ(OtherHoldersText({server}),
+            "Port 69 is also held by the launchd job org.qrb.tftp (/etc/qrb-tftp-controller/"
+            "tftp.plist, in.tftpd, pid 700, org.qrb.tftp.service, on ::).");
+  EXPECT_EQ(LaunchdJobHoldingPort({two[0], server}), "/etc/qrb-tftp-controller/tftp.plist");
+  EXPECT_FALSE(DistroUnitHoldsPort({server}));
 }
 
 TEST(StatusSectionTest, StatusTextIsTheLabelsDescriptionAndTheButtonsFollowTheService) {
