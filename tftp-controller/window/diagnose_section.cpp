@@ -45,13 +45,13 @@ QString WrapText(const QString& text, const QFontMetrics& metrics, int width) {
 
 DiagnoseSection::DiagnoseSection(QWidget* parent) : QWidget(parent) {
   button_ = new QPushButton(_("&Diagnose"));
-  button_->setAccessibleName(_("Diagnose"));
+  button_->setAccessibleName(QStringLiteral("Diagnose"));
   button_->setToolTip(_("Check, step by step, why a device may not get its files"));
   summary_ = new QLabel(_("Press Diagnose to check the service from end to end."));
   summary_->setWordWrap(true);
-  summary_->setAccessibleName(_("Diagnosis"));
+  summary_->setAccessibleName(QStringLiteral("Diagnosis"));
   list_ = new QTreeWidget;
-  list_->setAccessibleName(_("Findings"));
+  list_->setAccessibleName(QStringLiteral("Findings"));
   list_->setColumnCount(2);
   list_->setHeaderLabels({_("Check"), _("Verdict")});
   list_->header()->setStretchLastSection(false);

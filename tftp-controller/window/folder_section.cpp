@@ -11,14 +11,16 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "tftp-controller/service/say.h"
+
 #define _(s) gettext(s)
 
 namespace tftpc {
 
 std::string FolderCheckText(const std::string& folder, bool uploads, const FolderCheck& check) {
   if (check.problems.empty()) {
-    return std::string(uploads ? _("The server can read and write ") : _("The server can read ")) +
-           folder + ".";
+    return Say(uploads ? _("The server can read and write %@.") : _("The server can read %@."),
+               {folder});
   }
   std::string text;
   for (const FolderProblem& problem : check.problems) {
@@ -48,25 +50,25 @@ std::string CommandLine(const std::vector<std::string>& argv) {
 
 FolderSection::FolderSection(QWidget* parent) : QWidget(parent) {
   field_ = new QLineEdit;
-  field_->setAccessibleName(_("Served folder"));
+  field_->setAccessibleName(QStringLiteral("Served folder"));
   field_->setPlaceholderText("/srv/tftp");
   auto* label = new QLabel(_("Fo&lder:"));
   label->setBuddy(field_);
   choose_ = new QPushButton(_("&Choose folder…"));
-  choose_->setAccessibleName(_("Choose folder"));
+  choose_->setAccessibleName(QStringLiteral("Choose folder"));
   result_ = new QLabel;
   result_->setWordWrap(true);
   result_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-  result_->setAccessibleName(_("Folder check"));
+  result_->setAccessibleName(QStringLiteral("Folder check"));
   fix_ = new QPushButton(_("Fi&x permissions"));
-  fix_->setAccessibleName(_("Fix permissions"));
+  fix_->setAccessibleName(QStringLiteral("Fix permissions"));
   fix_->hide();
   command_ = new QLineEdit;
   command_->setReadOnly(true);
-  command_->setAccessibleName(_("Command to run"));
+  command_->setAccessibleName(QStringLiteral("Command to run"));
   command_->hide();
   copy_ = new QPushButton(_("Copy command"));
-  copy_->setAccessibleName(_("Copy command"));
+  copy_->setAccessibleName(QStringLiteral("Copy command"));
   copy_->hide();
 
   auto* field_row = new QHBoxLayout;

@@ -16,7 +16,7 @@ QDialog* ShowGuide(QWidget* window) {
   auto* guide = new QDialog(window);
   guide->setAttribute(Qt::WA_DeleteOnClose);
   guide->setWindowTitle(_("Getting started"));
-  guide->setAccessibleName(_("Getting started"));
+  guide->setAccessibleName(QStringLiteral("Getting started"));
   auto* text = new QLabel(
       QString("<p><b>%1</b></p><ol><li>%2</li><li>%3</li><li>%4</li><li>%5</li></ol><p>%6</p>")
           .arg(_("Serve files to a device over TFTP in four steps:"),
@@ -28,11 +28,11 @@ QDialog* ShowGuide(QWidget* window) {
                  "stop it for you.")));
   text->setWordWrap(true);
   text->setTextFormat(Qt::RichText);
-  text->setAccessibleName(_("Guide"));
+  text->setAccessibleName(QStringLiteral("Guide"));
   text->setAccessibleDescription(text->text());
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok);
   buttons->button(QDialogButtonBox::Ok)->setText(_("&Got it"));
-  buttons->button(QDialogButtonBox::Ok)->setAccessibleName(_("Got it"));
+  buttons->button(QDialogButtonBox::Ok)->setAccessibleName(QStringLiteral("Got it"));
   QObject::connect(buttons, &QDialogButtonBox::accepted, guide, &QDialog::accept);
   auto* layout = new QVBoxLayout(guide);
   layout->addWidget(text);

@@ -115,20 +115,20 @@ InterfacesSection::InterfacesSection(QWidget* parent) : QWidget(parent), model_(
   table_->setColumnWidth(kName, 90);
   table_->setColumnWidth(kAddress, 110);
   table_->setColumnWidth(kHardware, 140);
-  table_->setAccessibleName(_("Interfaces"));
+  table_->setAccessibleName(QStringLiteral("Interfaces"));
   table_->setMinimumHeight(120);
 
   listen_ = new QComboBox;
-  listen_->setAccessibleName(_("Listen on"));
+  listen_->setAccessibleName(QStringLiteral("Listen on"));
   auto* listen_label = new QLabel(_("Listen o&n:"));
   listen_label->setBuddy(listen_);
   refresh_ = new QPushButton(_("Refresh"));
-  refresh_->setAccessibleName(_("Refresh interfaces"));
+  refresh_->setAccessibleName(QStringLiteral("Refresh interfaces"));
   device_label_ = new QLabel;
   device_label_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-  device_label_->setAccessibleName(_("Device address"));
+  device_label_->setAccessibleName(QStringLiteral("Device address"));
   copy_ = new QPushButton(_("Copy address"));
-  copy_->setAccessibleName(_("Copy address"));
+  copy_->setAccessibleName(QStringLiteral("Copy address"));
 
   auto* listen_row = new QHBoxLayout;
   listen_row->addWidget(listen_label);

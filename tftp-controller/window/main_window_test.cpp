@@ -1,6 +1,7 @@
 #include "tftp-controller/window/main_window.h"
 
 #include <gtest/gtest.h>
+#include <libintl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,9 +15,13 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTest>
+#include <clocale>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
+#include <string>
 
 #include "tests/desktop/offscreen_application.h"
 #include "tests/scratch_folder.h"
@@ -39,6 +44,50 @@ WindowSetup QuietSetup() {
   setup.read_transfers = false;
   setup.read_interfaces = false;
   return setup;
+}
+
+// The program's texts in one language while it lives, from the catalogs the build compiled.
+// gettext reads LANGUAGE only where the messages' locale is not "C", so C.UTF-8 stands in for a
+// locale of that language, which the machine need not have. Made after the application, whose
+// start sets the locale from the environment.
+class CatalogLanguage {
+ public:
+  explicit CatalogLanguage(const char* language) {
+    const char* before = std::getenv("LANGUAGE");
+    if (before) language_ = before;
+    locale_ = std::setlocale(LC_MESSAGES, nullptr);
+    domain_ = textdomain(nullptr);
+    setenv("LANGUAGE", language, 1);
+    std::setlocale(LC_MESSAGES, "C.UTF-8");
+    bindtextdomain("tftp-controller", QRB_CONTROLLER_LOCALE);
+    bind_textdomain_codeset("tftp-controller", "UTF-8");
+    textdomain("tftp-controller");
+  }
+  ~CatalogLanguage() {
+    if (language_) {
+      setenv("LANGUAGE", language_->c_str(), 1);
+    } else {
+      unsetenv("LANGUAGE");
+    }
+    std::setlocale(LC_MESSAGES, locale_.c_str());
+    textdomain(domain_.c_str());
+  }
+  CatalogLanguage(const CatalogLanguage&) = delete;
+  CatalogLanguage& operator=(const CatalogLanguage&) = delete;
+
+ private:
+  std::optional<std::string> language_;
+  std::string locale_;
+  std::string domain_;
+};
+
+// Every widget's accessible name, in the order the window made them.
+QStringList AccessibleNames(const QWidget& window) {
+  QStringList names;
+  for (const QWidget* widget : window.findChildren<QWidget*>()) {
+    if (!widget->accessibleName().isEmpty()) names << widget->accessibleName();
+  }
+  return names;
 }
 
 ServerOptions With(void (*change)(ServerOptions&)) {
@@ -358,35 +407,76 @@ TEST(MainWindowTest, TabReachesEveryNamedControlInReadingOrder) {
   }
 }
 
-// Alt and a letter reaches one control only: a letter two controls share would make the keyboard
-// cycle between them instead of pressing the button.
+// Alt and a letter reaches one control only, in every language the program ships: a letter two
+// controls share would make the keyboard cycle between them instead of pressing the button.
 TEST(MainWindowTest, EveryMnemonicOfTheWindowIsItsOwn) {
-  desktop_testing::OffscreenApplication();
-  MainWindow window(QuietSetup(), Settings{});
-  QMap<QChar, QStringList> owners;
-  auto note = [&](const QString& text) {
-    for (qsizetype i = 0; i + 1 < text.size(); ++i) {
-      if (text[i] != '&') continue;
-      if (text[i + 1] != '&') owners[text[i + 1].toLower()].append(text);
-      ++i;
-    }
+  struct Case {
+    const char* language;  // nullptr: the program's own English
+    std::vector<const char*> key_buttons;
   };
-  for (QAbstractButton* button : window.findChildren<QAbstractButton*>()) note(button->text());
-  for (QLabel* label : window.findChildren<QLabel*>()) {
-    if (label->buddy()) note(label->text());
-  }
-  for (QAction* menu : window.menuBar()->actions()) note(menu->text());
-  EXPECT_GE(owners.size(), 15);
-  for (auto it = owners.begin(); it != owners.end(); ++it) {
-    EXPECT_EQ(it.value().size(), 1) << it.value().join(", ").toStdString();
-  }
-  // The buttons the keyboard needs most have their letters.
-  for (const char* text : {"&Start", "S&top", "&Restart", "&Diagnose", "&Choose folder…"}) {
-    bool found = false;
-    for (QAbstractButton* button : window.findChildren<QAbstractButton*>()) {
-      found = found || button->text() == text;
+  const Case cases[] = {
+      {nullptr, {"&Start", "S&top", "&Restart", "&Diagnose", "&Choose folder…"}},
+      {"de", {"&Starten", "S&toppen", "&Neu starten", "Dia&gnose", "Ordner &wählen …"}},
+  };
+  desktop_testing::OffscreenApplication();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.language ? c.language : "en");
+    std::optional<CatalogLanguage> language;
+    if (c.language) language.emplace(c.language);
+    MainWindow window(QuietSetup(), Settings{});
+    QMap<QChar, QStringList> owners;
+    auto note = [&](const QString& text) {
+      for (qsizetype i = 0; i + 1 < text.size(); ++i) {
+        if (text[i] != '&') continue;
+        if (text[i + 1] != '&') owners[text[i + 1].toLower()].append(text);
+        ++i;
+      }
+    };
+    for (QAbstractButton* button : window.findChildren<QAbstractButton*>()) note(button->text());
+    for (QLabel* label : window.findChildren<QLabel*>()) {
+      if (label->buddy()) note(label->text());
     }
-    EXPECT_TRUE(found) << text;
+    for (QAction* menu : window.menuBar()->actions()) note(menu->text());
+    EXPECT_GE(owners.size(), 15);
+    for (auto it = owners.begin(); it != owners.end(); ++it) {
+      EXPECT_EQ(it.value().size(), 1) << it.value().join(", ").toStdString();
+    }
+    // The buttons the keyboard needs most have their letters.
+    for (const char* text : c.key_buttons) {
+      bool found = false;
+      for (QAbstractButton* button : window.findChildren<QAbstractButton*>()) {
+        found = found || button->text() == QString::fromUtf8(text);
+      }
+      EXPECT_TRUE(found) << text;
+    }
+  }
+}
+
+// With the German catalog the window speaks German, while every accessible name stays the one
+// tests and screen-reader scripts find the controls by.
+TEST(MainWindowTest, TheGermanCatalogChangesTheTextsButNoAccessibleName) {
+  desktop_testing::OffscreenApplication();
+  QStringList english;
+  {
+    MainWindow window(QuietSetup(), Settings{});
+    english = AccessibleNames(window);
+    EXPECT_EQ(window.statusSection()->startButton()->text(), "&Start");
+  }
+  CatalogLanguage german("de");
+  MainWindow window(QuietSetup(), Settings{});
+  StatusSection* status = window.statusSection();
+  EXPECT_EQ(status->startButton()->text(), "&Starten");
+  EXPECT_EQ(status->startButton()->accessibleName(), "Start");
+  EXPECT_EQ(status->restartButton()->text(), "&Neu starten");
+  EXPECT_EQ(status->restartButton()->accessibleName(), "Restart");
+  // A text put together from a format and a value takes the value where German wants it.
+  EXPECT_EQ(FolderCheckText("/srv/tftp", false, FolderCheck{}), "Der Server kann /srv/tftp lesen.");
+  EXPECT_EQ(window.menuBar()->actions().value(0)->text(), QString::fromUtf8("&Datei"));
+  EXPECT_EQ(AccessibleNames(window), english);
+  for (const char* name :
+       {"Start", "Stop", "Restart", "Status", "Served folder", "Choose folder", "Allow uploads",
+        "Listen on", "Interfaces", "Transfers", "Diagnose", "Stop after"}) {
+    EXPECT_TRUE(english.contains(name)) << name;
   }
 }
 

@@ -54,38 +54,38 @@ constexpr int kMaxRetransmitUs = 255000000;
 
 ProtocolSection::ProtocolSection(QWidget* parent) : QWidget(parent) {
   block_size_ = OptionalBox(kMinBlockSize - 1, kMaxBlockSize, _(" bytes"),
-                            _("server's default (512 bytes)"), _("Largest block size"));
+                            _("server's default (512 bytes)"), "Largest block size");
   idle_ = OptionalBox(0, kMaxIdleSeconds, _(" s"), _("server's default (900 s)"),
-                      _("Idle server exits after"));
+                      "Idle server exits after");
   idle_->setToolTip(
       _("How long a server with nothing to do waits for another request before it "
         "exits (-t)"));
   retransmit_ = OptionalBox(0, kMaxRetransmitUs, _(" µs"), _("server's default (1000000 µs)"),
-                            _("Retransmit timeout"));
+                            "Retransmit timeout");
   retransmit_->setSingleStep(kMinRetransmitUs);
   retransmit_->setToolTip(
       _("How long the server waits for an answer before it sends a packet "
         "again (-T)"));
   ports_ = new QCheckBox(_("Data ports &only from"));
-  ports_->setAccessibleName(_("Limit data ports"));
+  ports_->setAccessibleName(QStringLiteral("Limit data ports"));
   ports_->setToolTip(
       _("Send data from these UDP ports only, so that a firewall can let them "
         "through (-R)"));
   first_port_ = new QSpinBox;
   first_port_->setRange(1, 65535);
   first_port_->setValue(50000);
-  first_port_->setAccessibleName(_("First data port"));
+  first_port_->setAccessibleName(QStringLiteral("First data port"));
   last_port_ = new QSpinBox;
   last_port_->setRange(1, 65535);
   last_port_->setValue(50100);
-  last_port_->setAccessibleName(_("Last data port"));
+  last_port_->setAccessibleName(QStringLiteral("Last data port"));
   family_ = new QComboBox;
   family_->addItem(_("IPv4 and IPv6"));
   family_->addItem(_("IPv4 only"));
   family_->addItem(_("IPv6 only"));
-  family_->setAccessibleName(_("Address family"));
+  family_->setAccessibleName(QStringLiteral("Address family"));
   map_names_ = new QCheckBox(_("&Map client file names (backslashes, upper case)"));
-  map_names_->setAccessibleName(_("Map file names"));
+  map_names_->setAccessibleName(QStringLiteral("Map file names"));
   map_names_->setToolTip(
       QString(_("Rewrite the names clients ask for by the rules in %1 (-m)")).arg(kRemapFile));
 

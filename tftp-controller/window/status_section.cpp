@@ -57,7 +57,7 @@ std::string LaunchdJobHoldingPort(const std::vector<PortHolder>& others) {
 
 StatusSection::StatusSection(QWidget* parent) : QWidget(parent) {
   status_label_ = new QLabel;
-  status_label_->setAccessibleName(_("Status"));
+  status_label_->setAccessibleName(QStringLiteral("Status"));
   status_label_->setTextInteractionFlags(Qt::TextSelectableByMouse);
   QFont big = status_label_->font();
   big.setPointSizeF(big.pointSizeF() * 1.35);
@@ -65,19 +65,19 @@ StatusSection::StatusSection(QWidget* parent) : QWidget(parent) {
   status_label_->setFont(big);
 
   start_ = new QPushButton(_("&Start"));
-  start_->setAccessibleName(_("Start"));
+  start_->setAccessibleName(QStringLiteral("Start"));
   stop_ = new QPushButton(_("S&top"));
-  stop_->setAccessibleName(_("Stop"));
+  stop_->setAccessibleName(QStringLiteral("Stop"));
   restart_ = new QPushButton(_("&Restart"));
-  restart_->setAccessibleName(_("Restart"));
+  restart_->setAccessibleName(QStringLiteral("Restart"));
   for (QPushButton* button : {start_, stop_, restart_}) button->setMinimumWidth(90);
 
   others_label_ = new QLabel;
   others_label_->setWordWrap(true);
-  others_label_->setAccessibleName(_("Other servers"));
+  others_label_->setAccessibleName(QStringLiteral("Other servers"));
   others_label_->hide();
   take_over_ = new QPushButton(_("Take o&ver"));
-  take_over_->setAccessibleName(_("Take over"));
+  take_over_->setAccessibleName(QStringLiteral("Take over"));
   take_over_->setToolTip(
       _("Stop and disable the distribution's own TFTP service, so that this one can serve"));
   take_over_->hide();
@@ -88,19 +88,19 @@ StatusSection::StatusSection(QWidget* parent) : QWidget(parent) {
   message_label_ = new QLabel;
   message_label_->setWordWrap(true);
   message_label_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-  message_label_->setAccessibleName(_("Message"));
+  message_label_->setAccessibleName(QStringLiteral("Message"));
   message_label_->hide();
 
   stop_after_ = new QSpinBox;
   stop_after_->setRange(0, 24 * 60);
   stop_after_->setSpecialValueText(_("never"));
   stop_after_->setSuffix(_(" min"));
-  stop_after_->setAccessibleName(_("Stop after"));
+  stop_after_->setAccessibleName(QStringLiteral("Stop after"));
   stop_after_->setToolTip(_("Stop the service this many minutes after it starts"));
   auto* stop_after_label = new QLabel(_("Stop &after:"));
   stop_after_label->setBuddy(stop_after_);
   countdown_label_ = new QLabel;
-  countdown_label_->setAccessibleName(_("Stops in"));
+  countdown_label_->setAccessibleName(QStringLiteral("Stops in"));
 
   auto* top = new QHBoxLayout;
   top->addWidget(status_label_, 1);

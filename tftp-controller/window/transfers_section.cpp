@@ -36,9 +36,9 @@ TransfersSection::TransfersSection(QWidget* parent) : QWidget(parent) {
   source_label_ = new QLabel;
   source_label_->setWordWrap(true);
   source_label_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-  source_label_->setAccessibleName(_("Transfer log source"));
+  source_label_->setAccessibleName(QStringLiteral("Transfer log source"));
   list_ = new QTreeWidget;
-  list_->setAccessibleName(_("Transfers"));
+  list_->setAccessibleName(QStringLiteral("Transfers"));
   list_->setColumnCount(kColumns);
   list_->setHeaderLabels({_("Time"), _("Client"), _("File"), _("Kind"), _("Result")});
   list_->setRootIsDecorated(false);

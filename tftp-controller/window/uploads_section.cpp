@@ -40,14 +40,14 @@ std::string UmaskText(std::optional<unsigned> umask) {
 
 UploadsSection::UploadsSection(QWidget* parent) : QWidget(parent) {
   uploads_ = new QCheckBox(_("Allow &uploads: clients may create new files"));
-  uploads_->setAccessibleName(_("Allow uploads"));
+  uploads_->setAccessibleName(QStringLiteral("Allow uploads"));
   umask_ = new QLineEdit;
-  umask_->setAccessibleName(_("Umask of new files"));
+  umask_->setAccessibleName(QStringLiteral("Umask of new files"));
   umask_->setPlaceholderText(_("server's default"));
   umask_->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-7]{0,4}"), umask_));
   umask_->setMaximumWidth(140);
   permissive_ = new QCheckBox(_("&Permissive: only the system's own permission checks"));
-  permissive_->setAccessibleName(_("Permissive"));
+  permissive_->setAccessibleName(QStringLiteral("Permissive"));
 
   auto* form = new QFormLayout;
   form->setContentsMargins(24, 0, 0, 0);
