@@ -16,9 +16,9 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
-#include "platform/text/string_format.h"
 #include "tftp-controller/checks/diagnosis.h"
 #include "tftp-controller/checks/launchd_jobs.h"
+#include "tftp-controller/service/say.h"
 #include "tftp-controller/service/service_file.h"
 #include "tftp-controller/system/distro_service.h"
 #include "tftp-controller/window/background_call.h"
@@ -38,10 +38,6 @@
 namespace tftpc {
 
 namespace {
-
-std::string Say(const char* format, const std::vector<std::string>& values) {
-  return platform::StringWithFormat(format, values).value_or(format);
-}
 
 QGroupBox* Group(const char* title, QWidget* content) {
   auto* box = new QGroupBox(title);

@@ -9,6 +9,8 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
+#include "tftp-controller/service/say.h"
+
 #define _(s) gettext(s)
 
 namespace tftpc {
@@ -22,7 +24,7 @@ std::string OtherHoldersText(const std::vector<PortHolder>& others) {
     first = false;
     std::string details;
     if (!holder.launchd_label.empty()) {
-      text += std::string(_("the launchd job ")) + holder.launchd_label;
+      text += Say(_("the launchd job %@"), {holder.launchd_label});
       details = holder.launchd_definition;
       if (!holder.program.empty()) details += (details.empty() ? "" : ", ") + holder.program;
     } else {
@@ -82,7 +84,7 @@ StatusSection::StatusSection(QWidget* parent) : QWidget(parent) {
       _("Stop and disable the distribution's own TFTP service, so that this one can serve"));
   take_over_->hide();
   stop_job_ = new QPushButton(_("Stop &job"));
-  stop_job_->setAccessibleName(_("Stop job"));
+  stop_job_->setAccessibleName(QStringLiteral("Stop job"));
   stop_job_->hide();
 
   message_label_ = new QLabel;
