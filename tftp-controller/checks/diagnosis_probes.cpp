@@ -11,7 +11,7 @@
 #include <random>
 
 #include "platform/files/io.h"
-#include "tftp-controller/checks/proc_tables.h"
+#include "tftp-controller/service/proc_tables.h"
 
 namespace tftpc {
 namespace {

@@ -13,7 +13,7 @@
 #include <optional>
 
 #include "platform/files/owned_fd.h"
-#include "tftp-controller/checks/proc_tables.h"
+#include "tftp-controller/service/proc_tables.h"
 
 namespace tftpc {
 namespace {

@@ -12,7 +12,7 @@
 #include <set>
 
 #include "platform/files/owned_fd.h"
-#include "tftp-controller/checks/proc_tables.h"
+#include "tftp-controller/service/proc_tables.h"
 
 namespace tftpc {
 namespace {

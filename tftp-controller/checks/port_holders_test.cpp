@@ -13,7 +13,7 @@
 
 #include "platform/files/owned_fd.h"
 #include "tests/scratch_folder.h"
-#include "tftp-controller/checks/proc_tables.h"
+#include "tftp-controller/service/proc_tables.h"
 #include "tftp-controller/checks/proc_tree_testing.h"
 #include "tftp-controller/checks/real_tftpd_testing.h"
 

@@ -20,7 +20,7 @@
 #include <thread>
 #include <vector>
 
-#include "tftp-controller/checks/proc_tables.h"
+#include "tftp-controller/service/proc_tables.h"
 
 extern char** environ;
 

@@ -6,7 +6,7 @@
 
 #include "platform/text/string_format.h"
 #include "tftp-controller/checks/launchd_jobs.h"
-#include "tftp-controller/checks/proc_tables.h"
+#include "tftp-controller/service/proc_tables.h"
 #include "tftp-controller/service/say.h"
 #include "tftp-controller/service/server_options.h"
 #include "tftp-controller/service/service_file.h"

@@ -12,7 +12,7 @@
 
 #include "tests/as_nobody.h"
 #include "tests/scratch_folder.h"
-#include "tftp-controller/checks/proc_tables.h"
+#include "tftp-controller/service/proc_tables.h"
 #include "tftp-controller/checks/proc_tree_testing.h"
 #include "tftp-controller/checks/real_tftpd_testing.h"
 #include "tftp-controller/checks/tftp_client.h"

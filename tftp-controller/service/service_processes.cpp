@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <signal.h>
 
 #include <algorithm>
@@ -9,36 +10,31 @@
 #include <optional>
 #include <string_view>
 
-#include "platform/files/io.h"
+#include "tftp-controller/service/proc_tables.h"
 
 namespace tftpc {
 
 namespace {
 
+// Enough for the socket tables of a busy machine; a pid file or stat is far smaller.
+constexpr std::size_t kMostRead = 16 << 20;
+
 std::optional<std::string> Read(const std::string& path) {
-  std::string err;
-  return platform::ReadWholeFile(path, &err);
+  return ReadSmallFile(AT_FDCWD, path, kMostRead);
 }
 
 template <typename Number>
-std::optional<Number> ParseNumber(std::string_view text, int base = 10) {
+std::optional<Number> ParseNumber(std::string_view text) {
   Number value{};
-  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, base);
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (ec != std::errc() || end == text.data()) return std::nullopt;
   return value;
 }
 
-// The state letter of /proc/PID/stat: the first one after the name's closing parenthesis.
-char StateOf(const std::string& stat) {
-  const std::size_t close = stat.rfind(')');
-  return close != std::string::npos && close + 2 < stat.size() ? stat[close + 2] : '?';
-}
-
-std::string CommOf(const std::string& proc, pid_t pid) {
-  std::optional<std::string> comm = Read(proc + "/" + std::to_string(pid) + "/comm");
-  if (!comm) return {};
-  if (comm->ends_with('\n')) comm->pop_back();
-  return *comm;
+// A process of that name that is neither a zombie nor dead, from its stat file.
+bool LiveProcessNamed(const std::string& stat, const char* name) {
+  const std::optional<ProcessInfo> info = ParseProcessStat(stat);
+  return info && info->comm == name && info->state != 'Z' && info->state != 'X';
 }
 
 }  // namespace
@@ -46,21 +42,7 @@ std::string CommOf(const std::string& proc, pid_t pid) {
 bool UdpPortHeld(unsigned port, const std::string& proc) {
   for (const char* table : {"/net/udp", "/net/udp6"}) {
     const std::optional<std::string> text = Read(proc + table);
-    if (!text) continue;
-    // "  sl  local_address rem_address ...": the local address ends in ":PORT", in hex.
-    for (std::size_t at = text->find('\n'); at != std::string::npos;) {
-      const std::size_t end = std::min(text->find('\n', at + 1), text->size());
-      const std::string_view line(text->data() + at + 1, end - at - 1);
-      at = end < text->size() ? end : std::string::npos;
-      const std::size_t colon = line.find(':');  // after the slot number
-      const std::size_t local = line.find_first_not_of(' ', colon + 1);
-      if (colon == std::string_view::npos || local == std::string_view::npos) continue;
-      const std::size_t local_end = line.find(' ', local);
-      const std::string_view address = line.substr(local, local_end - local);
-      const std::size_t port_at = address.rfind(':');
-      if (port_at == std::string_view::npos) continue;
-      if (ParseNumber<unsigned>(address.substr(port_at + 1), 16) == port) return true;
-    }
+    if (text && !ParseUdpTable(*text, port).empty()) return true;
   }
   return false;
 }
@@ -71,10 +53,10 @@ std::vector<pid_t> SuperServerTftpds(const std::string& proc) {
   if (dir == nullptr) return found;
   while (const dirent* entry = readdir(dir)) {
     const std::optional<pid_t> pid = ParseNumber<pid_t>(entry->d_name);
-    if (!pid || CommOf(proc, *pid) != "in.tftpd") continue;
+    if (!pid) continue;
     const std::string base = proc + "/" + entry->d_name;
     const std::optional<std::string> stat = Read(base + "/stat");
-    if (!stat || StateOf(*stat) == 'Z' || StateOf(*stat) == 'X') continue;
+    if (!stat || !LiveProcessNamed(*stat, "in.tftpd")) continue;
     const std::optional<std::string> cmdline = Read(base + "/cmdline");
     if (!cmdline) continue;
     bool listens = false;
@@ -105,9 +87,8 @@ bool XinetdRuns(const std::string& pid_file, const std::string& proc) {
   const std::optional<pid_t> pid = ParseNumber<pid_t>(std::string_view(*text).substr(start));
   if (!pid || *pid <= 0) return false;
   const std::string base = proc + "/" + std::to_string(*pid);
-  if (const std::optional<std::string> stat = Read(base + "/stat")) {
-    return StateOf(*stat) != 'Z' && StateOf(*stat) != 'X' && CommOf(proc, *pid) == "xinetd";
-  }
+  if (const std::optional<std::string> stat = Read(base + "/stat"))
+    return LiveProcessNamed(*stat, "xinetd");
   // Not to be seen here: alive when a signal could reach it (or is refused to us).
   return proc == "/proc" && (kill(*pid, 0) == 0 || errno == EPERM);
 }

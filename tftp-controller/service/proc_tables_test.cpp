@@ -1,4 +1,4 @@
-#include "tftp-controller/checks/proc_tables.h"
+#include "tftp-controller/service/proc_tables.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -7,14 +7,24 @@
 #include <cstdio>
 #include <cstring>
 
-#include "tftp-controller/checks/proc_tree_testing.h"
-
 namespace tftpc {
 namespace {
 
-// An address as the kernel prints it in /proc/net/udp*.
+// An address as the kernel prints it in /proc/net/udp*: each 32-bit word as a number of this
+// machine's byte order.
 std::string KernelHex(const std::string& address) {
-  return testing::KernelHex(address, address.find(':') != std::string::npos);
+  bool v6 = address.find(':') != std::string::npos;
+  unsigned char bytes[16];
+  ::inet_pton(v6 ? AF_INET6 : AF_INET, address.c_str(), bytes);
+  std::string hex;
+  for (int i = 0; i < (v6 ? 4 : 1); ++i) {
+    std::uint32_t word;
+    std::memcpy(&word, bytes + 4 * i, 4);
+    char text[9];
+    std::snprintf(text, sizeof text, "%08X", word);
+    hex += text;
+  }
+  return hex;
 }
 
 TEST(ParseUdpTable, TakesTheSocketsOfOnePortInAnyState) {

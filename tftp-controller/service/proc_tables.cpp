@@ -1,4 +1,4 @@
-#include "tftp-controller/checks/proc_tables.h"
+#include "tftp-controller/service/proc_tables.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
